@@ -1,0 +1,3 @@
+#include "CheckINIUnit.h"
+
+void CheckINI() {}

@@ -1,0 +1,3 @@
+#include "CheckRegistryUnit.h"
+
+void CheckRegistry() {}

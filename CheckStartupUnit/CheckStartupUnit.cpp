@@ -1,0 +1,3 @@
+#include "CheckStartupUnit.h"
+
+void CheckStartup() {}

@@ -1,0 +1,333 @@
+#include "MainUnit.h"
+
+#include "AllowedList.h"
+#include "CheckINIUnit.h"
+#include "CheckRegistryUnit.h"
+#include "CheckStartupUnit.h"
+#include "MainState.h"
+#include "Settings.h"
+#include "registry_profile.h"
+#include "resource.h"
+
+#include <shellapi.h>
+
+#include <cstring>
+
+namespace {
+
+constexpr char HELP_FILE[] = "Runwarden.chm";
+constexpr char HELP_TOPIC[] = "About.html";
+constexpr char ONCE_SWITCH[] = "-once";
+constexpr UINT HH_DISPLAY_TOPIC = 0;
+
+bool checkRunning = false;
+HMENU trayMenu = nullptr;
+NOTIFYICONDATAA trayIconData = {};
+UINT taskbarCreatedMessage = 0;
+HMODULE helpControl = nullptr; // loaded at the first help request, kept until the end
+
+void AddTrayIcon() { Shell_NotifyIconA(NIM_ADD, &trayIconData); }
+
+void FillTrayIconData(HWND wnd, HINSTANCE instance)
+{
+    // The first version of the record: every shell since Windows 95 takes it.
+    trayIconData.cbSize = NOTIFYICONDATAA_V1_SIZE;
+    trayIconData.hWnd = wnd;
+    trayIconData.uID = TRAY_ICON_ID;
+    trayIconData.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    trayIconData.uCallbackMessage = WM_TRAYICON;
+    trayIconData.hIcon = LoadIconA(instance, "TRAYICON");
+    lstrcpynA(trayIconData.szTip, MAIN_WINDOW_TITLE, static_cast<int>(sizeof(trayIconData.szTip)));
+}
+
+void MarkStartupMode(UINT command)
+{
+    CheckMenuRadioItem(trayMenu, IDM_NOSTART, IDM_STARTONCE, command, MF_BYCOMMAND);
+}
+
+void SelectStartupMode()
+{
+    const std::string value = ReadRegString(HKEY_CURRENT_USER, RUN_KEY, RUN_VALUE_NAME);
+    if (IsOwnCommand(value)) {
+        MarkStartupMode(IDM_START);
+    } else if (IsOwnOnceCommand(value)) {
+        MarkStartupMode(IDM_STARTONCE);
+    } else {
+        MarkStartupMode(IDM_NOSTART);
+    }
+}
+
+void SetUpTrayMenu(HINSTANCE instance)
+{
+    trayMenu = GetSubMenu(LoadMenuA(instance, MAKEINTRESOURCEA(IDR_TRAYMENU)), 0);
+    for (UINT command = IDM_NOSTART; command <= IDM_STARTONCE; ++command) {
+        MENUITEMINFOA info = {};
+        info.cbSize = sizeof(info);
+        info.fMask = MIIM_TYPE;
+        if (GetMenuItemInfoA(trayMenu, command, FALSE, &info)) {
+            info.fType |= MFT_RADIOCHECK;
+            SetMenuItemInfoA(trayMenu, command, FALSE, &info);
+        }
+    }
+    SelectStartupMode();
+}
+
+void HandleCreate(const CREATESTRUCTA* create)
+{
+    SetOwnCommands(ModulePath());
+    SetSettingsFilePath(GetSettingsPath());
+    SetUpTrayMenu(create->hInstance);
+}
+
+void HandleDestroy()
+{
+    DestroyMenu(trayMenu);
+    trayMenu = nullptr;
+    Shell_NotifyIconA(NIM_DELETE, &trayIconData);
+}
+
+void ShowTrayMenu(HWND wnd)
+{
+    POINT cursor = {};
+    GetCursorPos(&cursor);
+    // Without the foreground the menu would not close on a click elsewhere.
+    SetForegroundWindow(wnd);
+    TrackPopupMenuEx(trayMenu, TPM_VERTICAL | TPM_LEFTALIGN | TPM_TOPALIGN | TPM_LEFTBUTTON,
+                     cursor.x, cursor.y, wnd, nullptr);
+    // The documented companion of the call above: makes the menu go away when
+    // the user clicks outside it.
+    PostMessageA(wnd, WM_NULL, 0, 0);
+}
+
+void HandleTrayIcon(HWND wnd, LPARAM lParam)
+{
+    switch (lParam) {
+    case WM_LBUTTONDOWN:
+        RunCheck(false);
+        break;
+    case WM_RBUTTONDOWN:
+        ShowTrayMenu(wnd);
+        break;
+    default:
+        break;
+    }
+}
+
+void SetStartupMode(UINT command)
+{
+    if (command == IDM_NOSTART) {
+        DeleteRegValue(HKEY_CURRENT_USER, RUN_KEY, RUN_VALUE_NAME);
+    } else {
+        WriteRegString(HKEY_CURRENT_USER, RUN_KEY, RUN_VALUE_NAME,
+                       StartupCommand(command == IDM_STARTONCE));
+    }
+    MarkStartupMode(command);
+}
+
+void OpenAllowedList(HWND wnd)
+{
+    ShellExecuteA(wnd, "open", SettingsFilePath().c_str(), nullptr, nullptr, SW_SHOWDEFAULT);
+}
+
+using THtmlHelpA = HWND(WINAPI*)(HWND, LPCSTR, UINT, DWORD_PTR);
+
+std::string SystemFolder()
+{
+    char folder[MAX_PATH] = {};
+    const UINT length = GetSystemDirectoryA(folder, MAX_PATH);
+    return length > 0 && length < MAX_PATH ? std::string(folder, length) : std::string();
+}
+
+void ShowHelp()
+{
+    const std::string system = SystemFolder();
+    if (system.empty()) {
+        return;
+    }
+    // The help control comes from the system folder only, never from the
+    // current or the program's folder, so no other hhctrl.ocx is loaded.
+    if (helpControl == nullptr) {
+        helpControl = LoadLibraryExA((system + "\\hhctrl.ocx").c_str(), nullptr,
+                                     LOAD_WITH_ALTERED_SEARCH_PATH);
+    }
+    if (helpControl == nullptr) {
+        return;
+    }
+    const auto htmlHelp =
+        reinterpret_cast<THtmlHelpA>(reinterpret_cast<void*>(GetProcAddress(helpControl, "HtmlHelpA")));
+    if (htmlHelp == nullptr) {
+        return;
+    }
+    const std::string& own = OwnCommand();
+    const std::string file = own.substr(0, own.rfind('\\') + 1) + HELP_FILE;
+    htmlHelp(nullptr, file.c_str(), HH_DISPLAY_TOPIC, reinterpret_cast<DWORD_PTR>(HELP_TOPIC));
+}
+
+// Ends every message box the run has open, as if it was cancelled; the
+// checkers see RunAborted and do not act on the answer.
+BOOL CALLBACK CloseOpenBox(HWND wnd, LPARAM)
+{
+    char className[16] = {};
+    GetClassNameA(wnd, className, static_cast<int>(sizeof(className)));
+    if (std::strcmp(className, "#32770") == 0) {
+        EndDialog(wnd, IDCANCEL);
+    }
+    return TRUE;
+}
+
+void ExitProgram(HWND wnd)
+{
+    if (checkRunning) {
+        SetRunAborted(true);
+        EnumThreadWindows(GetCurrentThreadId(), CloseOpenBox, 0);
+        return; // RunCheck destroys the window once the run has unwound
+    }
+    DestroyWindow(wnd);
+}
+
+void HandleCommand(HWND wnd, UINT command)
+{
+    switch (command) {
+    case IDM_CHECK:
+        RunCheck(false);
+        break;
+    case IDM_EXIT:
+        ExitProgram(wnd);
+        break;
+    case IDM_LIST:
+        OpenAllowedList(wnd);
+        break;
+    case IDM_NOSTART:
+    case IDM_START:
+    case IDM_STARTONCE:
+        SetStartupMode(command);
+        break;
+    case IDM_HELP:
+        ShowHelp();
+        break;
+    default:
+        break;
+    }
+}
+
+} // namespace
+
+std::string FirstArgument(const char* commandLine)
+{
+    std::string argument;
+    const char* p = commandLine;
+    for (int index = 0; index < 2; ++index) {
+        while (*p != '\0' && static_cast<unsigned char>(*p) <= ' ') {
+            ++p;
+        }
+        argument.clear();
+        bool quoted = false;
+        while (*p != '\0' && (quoted || static_cast<unsigned char>(*p) > ' ')) {
+            if (*p == '"') {
+                quoted = !quoted;
+            } else {
+                argument += *p;
+            }
+            ++p;
+        }
+    }
+    return argument;
+}
+
+void RegisterMainClass(HINSTANCE instance)
+{
+    WNDCLASSEXA wc = {};
+    wc.cbSize = sizeof(wc);
+    wc.style = CS_HREDRAW | CS_VREDRAW;
+    wc.lpfnWndProc = MainWndProc;
+    wc.hInstance = instance;
+    wc.hIcon = LoadIconA(nullptr, MAKEINTRESOURCEA(32512)); // IDI_APPLICATION
+    wc.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512)); // IDC_ARROW
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
+    wc.lpszClassName = MAIN_CLASS_NAME;
+    RegisterClassExA(&wc);
+}
+
+LRESULT CALLBACK MainWndProc(HWND wnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_CREATE:
+        HandleCreate(reinterpret_cast<const CREATESTRUCTA*>(lParam));
+        break;
+    case WM_DESTROY:
+        HandleDestroy();
+        PostQuitMessage(0);
+        return 0;
+    case WM_COMMAND:
+        HandleCommand(wnd, LOWORD(wParam));
+        break;
+    case WM_TRAYICON:
+        HandleTrayIcon(wnd, lParam);
+        break;
+    default:
+        // A restarted Explorer asks every program to add its icon again.
+        if (message == taskbarCreatedMessage && taskbarCreatedMessage != 0) {
+            AddTrayIcon();
+        }
+        break;
+    }
+    return DefWindowProcA(wnd, message, wParam, lParam);
+}
+
+void RunCheck(bool silent)
+{
+    if (checkRunning) {
+        return;
+    }
+    checkRunning = true;
+    bool errorShown = false;
+    try {
+        CheckRegistry();
+        if (!RunAborted()) {
+            CheckStartup();
+        }
+        if (!RunAborted()) {
+            CheckINI();
+        }
+    } catch (const TINIExcept& e) {
+        errorShown = true;
+        MessageBoxA(MainWnd(), FormatMsg(MSG_CANNOT_OPEN_FILE, {e.FileName}).c_str(), APP_CAPTION,
+                    MB_OK | MB_ICONEXCLAMATION);
+    }
+    if (!silent && !errorShown && !RunAborted()) {
+        MessageBoxA(MainWnd(), MSG_CHECK_COMPLETE, APP_CAPTION, MB_OK | MB_ICONINFORMATION);
+    }
+    checkRunning = false;
+    if (RunAborted()) {
+        DestroyWindow(MainWnd());
+    }
+}
+
+bool CheckRunning() { return checkRunning; }
+
+HMENU TrayMenu() { return trayMenu; }
+
+int RunwardenMain(HINSTANCE instance, const char* commandLine)
+{
+    if (FindWindowA(MAIN_CLASS_NAME, MAIN_WINDOW_TITLE) != nullptr) {
+        return 0;
+    }
+    taskbarCreatedMessage = RegisterWindowMessageA("TaskbarCreated");
+    RegisterMainClass(instance);
+    SetMainWnd(CreateWindowExA(0, MAIN_CLASS_NAME, MAIN_WINDOW_TITLE, WS_OVERLAPPED, 0, 0, 0, 0,
+                               nullptr, nullptr, instance, nullptr));
+    FillTrayIconData(MainWnd(), instance);
+    AddTrayIcon();
+    ShowWindow(MainWnd(), SW_HIDE);
+    UpdateWindow(MainWnd());
+    RunCheck(true);
+    if (FirstArgument(commandLine) == ONCE_SWITCH && IsWindow(MainWnd())) {
+        DestroyWindow(MainWnd());
+    }
+    MSG msg;
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    return 0;
+}

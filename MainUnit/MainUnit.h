@@ -1,0 +1,34 @@
+#pragma once
+
+// The program's entry, its hidden window, the tray icon and menu, the startup
+// mode and the check run.
+
+#include <windows.h>
+
+#include <string>
+
+constexpr UINT WM_TRAYICON = WM_USER + 1;
+constexpr UINT TRAY_ICON_ID = 1;
+constexpr char MAIN_CLASS_NAME[] = "RunwardenClass";
+constexpr char MAIN_WINDOW_TITLE[] = "Runwarden";
+constexpr char RUN_KEY[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+constexpr char RUN_VALUE_NAME[] = "Runwarden";
+constexpr char MSG_CHECK_COMPLETE[] = "Проверка завершена";
+
+// The whole life of the process; returns its exit code.
+int RunwardenMain(HINSTANCE instance, const char* commandLine);
+
+// The first argument after the program name: blanks and control characters
+// separate arguments, a pair of double quotes groups and is dropped.
+std::string FirstArgument(const char* commandLine);
+
+void RegisterMainClass(HINSTANCE instance);
+LRESULT CALLBACK MainWndProc(HWND wnd, UINT message, WPARAM wParam, LPARAM lParam);
+
+// One pass of all checkers; Silent drops only the completion message. Does
+// nothing while a run is open.
+void RunCheck(bool silent);
+bool CheckRunning();
+
+// The tray menu's popup, for tests that look at the radio marks.
+HMENU TrayMenu();

@@ -1,0 +1,6 @@
+#include "MainUnit.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
+{
+    return RunwardenMain(instance, GetCommandLineA());
+}

@@ -1,0 +1,171 @@
+#include "dlgSelectUnit.h"
+
+#include "AllowedList.h"
+#include "ScopedHandle.h"
+
+namespace {
+
+constexpr int OPTION_GAP = 3;
+constexpr int ROW_EXTRA = 10; // the gap above, between and below the two options
+
+struct TDialogState {
+    TChoice LastChoice = ChoiceAddToList;
+    bool IsChangedEntry = false;
+    HWND BoxWnd = nullptr;
+    HWND OptionWnd2 = nullptr;
+    HWND OptionWnd1 = nullptr;
+    HHOOK HookHandle = nullptr;
+    bool ChoiceRead = false; // the box itself was destroyed with its options
+};
+
+TDialogState dialogState;
+
+bool CalcOptionRect(RECT& r, int& h)
+{
+    const HWND box = dialogState.BoxWnd;
+    const HWND first = FindWindowExA(box, nullptr, "STATIC", nullptr);
+    RECT a = {};
+    if (first == nullptr || !GetWindowRect(first, &a)) {
+        return false;
+    }
+    r.left = a.left;
+    r.top = a.bottom;
+    const HWND second = FindWindowExA(box, first, "STATIC", nullptr);
+    if (second == nullptr || !GetWindowRect(second, &a)) {
+        return false;
+    }
+    r.right = a.right;
+    if (r.top < a.bottom) {
+        r.top = a.bottom;
+    }
+    RECT m = {GetSystemMetrics(SM_CXMENUCHECK), 0, r.right - r.left, 1000};
+    {
+        const TWindowDC dc(box);
+        if (dc.Get() == nullptr) {
+            return false;
+        }
+        // Measured in the DC's own font and always with the longer new-entry
+        // caption, so both caption sets get the same height.
+        DrawTextA(dc.Get(), OPTION_ADD, -1, &m, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+    }
+    h = m.bottom;
+    r.bottom = r.top + h + h / 2;
+    r.top = r.top + h / 2;
+    return MapWindowPoints(HWND_DESKTOP, box, reinterpret_cast<POINT*>(&r), 2) != 0;
+}
+
+void ShiftBoxButtons(int d)
+{
+    const HWND box = dialogState.BoxWnd;
+    for (HWND child = FindWindowExA(box, nullptr, "BUTTON", nullptr); child != nullptr;
+         child = FindWindowExA(box, child, "BUTTON", nullptr)) {
+        RECT a = {};
+        GetWindowRect(child, &a);
+        MapWindowPoints(HWND_DESKTOP, box, reinterpret_cast<POINT*>(&a), 2);
+        SetWindowPos(child, nullptr, a.left, a.top + d, 0, 0,
+                     SWP_NOSIZE | SWP_NOZORDER | SWP_NOREDRAW | SWP_NOACTIVATE);
+    }
+}
+
+HWND CreateOption(const char* caption, const RECT& r, int y)
+{
+    const HWND box = dialogState.BoxWnd;
+    const HWND option = CreateWindowExA(
+        WS_EX_NOPARENTNOTIFY, "BUTTON", caption,
+        WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_LEFT | BS_AUTORADIOBUTTON, r.left, y,
+        r.right - r.left, r.bottom - r.top, box, nullptr, GetModuleHandleA(nullptr), nullptr);
+    if (option != nullptr) {
+        SendMessageA(option, WM_SETFONT, static_cast<WPARAM>(SendMessageA(box, WM_GETFONT, 0, 0)), 0);
+    }
+    return option;
+}
+
+void AddOptionButtons()
+{
+    RECT r = {};
+    int h = 0;
+    if (!CalcOptionRect(r, h)) {
+        return;
+    }
+    const int growth = 2 * h + ROW_EXTRA;
+    ShiftBoxButtons(growth);
+    const bool changed = dialogState.IsChangedEntry;
+    dialogState.OptionWnd1 =
+        CreateOption(changed ? OPTION_REMOVE_CHANGED : OPTION_REMOVE_NEW, r, r.top + OPTION_GAP);
+    if (dialogState.OptionWnd1 != nullptr) {
+        SendMessageA(dialogState.OptionWnd1, BM_SETCHECK, BST_CHECKED, 0);
+        // Told straight to the button; the keyboard focus stays where the box put it.
+        SendMessageA(dialogState.OptionWnd1, WM_ACTIVATE, WA_ACTIVE, 0);
+        SendMessageA(dialogState.OptionWnd1, WM_SETFOCUS, 0, 0);
+    }
+    dialogState.OptionWnd2 =
+        CreateOption(changed ? OPTION_CORRECT : OPTION_ADD, r, r.top + h + 2 * OPTION_GAP);
+    RECT box = {};
+    if (GetWindowRect(dialogState.BoxWnd, &box)) {
+        SetWindowPos(dialogState.BoxWnd, nullptr, 0, 0, box.right - box.left,
+                     box.bottom - box.top + growth,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOREDRAW | SWP_NOACTIVATE);
+    }
+}
+
+bool OptionsShown() { return dialogState.OptionWnd1 != nullptr && dialogState.OptionWnd2 != nullptr; }
+
+LRESULT CALLBACK ChoiceHookProc(int code, WPARAM wParam, LPARAM lParam)
+{
+    const HWND wnd = reinterpret_cast<HWND>(wParam);
+    switch (code) {
+    case HCBT_CREATEWND:
+        // The first window the thread creates after the hook is set is the box.
+        if (dialogState.BoxWnd == nullptr) {
+            dialogState.BoxWnd = wnd;
+        }
+        break;
+    case HCBT_ACTIVATE:
+        if (dialogState.OptionWnd1 == nullptr && dialogState.OptionWnd2 == nullptr) {
+            AddOptionButtons();
+        }
+        break;
+    case HCBT_DESTROYWND:
+        // Only the box's own end counts: its options still exist at this point.
+        if (wnd == dialogState.BoxWnd && OptionsShown()) {
+            const bool second =
+                SendMessageA(dialogState.OptionWnd2, BM_GETCHECK, 0, 0) == BST_CHECKED;
+            dialogState.LastChoice = second ? ChoiceAddToList : ChoiceRemove;
+            dialogState.ChoiceRead = true;
+        }
+        break;
+    default:
+        break;
+    }
+    return CallNextHookEx(dialogState.HookHandle, code, wParam, lParam);
+}
+
+} // namespace
+
+bool ShowChoiceDialog(HWND owner, bool isChanged, const std::string& entryText, TChoice& choice)
+{
+    dialogState.BoxWnd = nullptr;
+    dialogState.OptionWnd2 = nullptr;
+    dialogState.OptionWnd1 = nullptr;
+    dialogState.ChoiceRead = false;
+    dialogState.IsChangedEntry = isChanged;
+    int result = IDCANCEL;
+    {
+        const THookHandle hook(SetWindowsHookExA(WH_CBT, ChoiceHookProc, GetModuleHandleA(nullptr),
+                                                 GetCurrentThreadId()));
+        if (!hook.Valid()) {
+            return false;
+        }
+        dialogState.HookHandle = hook.Get();
+        const std::string message =
+            FormatMsg(isChanged ? MSG_CHANGED_ENTRY : MSG_NEW_ENTRY, {entryText});
+        result = MessageBoxA(owner, message.c_str(), APP_CAPTION,
+                             MB_OKCANCEL | MB_ICONQUESTION | MB_SYSTEMMODAL);
+        if (dialogState.LastChoice == ChoiceAddToList && isChanged) {
+            dialogState.LastChoice = ChoiceCorrectList;
+        }
+        dialogState.HookHandle = nullptr;
+    }
+    choice = dialogState.LastChoice;
+    return result == IDOK && dialogState.ChoiceRead;
+}

@@ -1,0 +1,97 @@
+#pragma once
+
+#include <windows.h>
+
+// Owns one Win32 handle and releases it on every way out of the scope that
+// acquired it. Each handle family names its type, its "no handle" value and
+// its release call once, in a traits struct below.
+template <typename Traits>
+class TScopedHandle {
+public:
+    using T = typename Traits::Type;
+
+    TScopedHandle() = default;
+    explicit TScopedHandle(T handle) : handle_(handle) {}
+    ~TScopedHandle() { Reset(); }
+
+    TScopedHandle(const TScopedHandle&) = delete;
+    TScopedHandle& operator=(const TScopedHandle&) = delete;
+
+    T Get() const { return handle_; }
+    bool Valid() const { return handle_ != Traits::Invalid(); }
+    // For calls that return the handle through an out parameter.
+    T* Receive()
+    {
+        Reset();
+        return &handle_;
+    }
+    // Gives the handle up without releasing it.
+    T Release()
+    {
+        const T handle = handle_;
+        handle_ = Traits::Invalid();
+        return handle;
+    }
+    void Reset(T handle = Traits::Invalid())
+    {
+        if (Valid()) {
+            Traits::Close(handle_);
+        }
+        handle_ = handle;
+    }
+
+private:
+    T handle_ = Traits::Invalid();
+};
+
+struct TRegKeyTraits {
+    using Type = HKEY;
+    static HKEY Invalid() { return nullptr; }
+    static void Close(HKEY key) { RegCloseKey(key); }
+};
+struct TFindTraits {
+    using Type = HANDLE;
+    static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
+    static void Close(HANDLE find) { FindClose(find); }
+};
+struct TFileTraits {
+    using Type = HANDLE;
+    static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
+    static void Close(HANDLE file) { CloseHandle(file); }
+};
+struct THookTraits {
+    using Type = HHOOK;
+    static HHOOK Invalid() { return nullptr; }
+    static void Close(HHOOK hook) { UnhookWindowsHookEx(hook); }
+};
+struct TMenuTraits {
+    using Type = HMENU;
+    static HMENU Invalid() { return nullptr; }
+    static void Close(HMENU menu) { DestroyMenu(menu); }
+};
+
+using TRegKey = TScopedHandle<TRegKeyTraits>;
+using TFindHandle = TScopedHandle<TFindTraits>;
+using TFileHandle = TScopedHandle<TFileTraits>;
+using THookHandle = TScopedHandle<THookTraits>;
+using TMenuHandle = TScopedHandle<TMenuTraits>;
+
+// A window DC must be released against the window it came from.
+class TWindowDC {
+public:
+    explicit TWindowDC(HWND wnd) : wnd_(wnd), dc_(GetWindowDC(wnd)) {}
+    ~TWindowDC()
+    {
+        if (dc_ != nullptr) {
+            ReleaseDC(wnd_, dc_);
+        }
+    }
+    TWindowDC(const TWindowDC&) = delete;
+    TWindowDC& operator=(const TWindowDC&) = delete;
+
+    HDC Get() const { return dc_; }
+
+private:
+    HWND wnd_;
+    HDC dc_;
+};

@@ -1,0 +1,30 @@
+#pragma once
+
+// Thin access to registry string values and profile (INI) files. Every call
+// opens what it needs, acts, closes again and reports only through its result.
+
+#include <windows.h>
+
+#include <string>
+
+// Root is a predefined key or a key the caller holds open; an empty Path names
+// Root itself (a second handle is opened with the access the call needs).
+bool DeleteRegValue(HKEY root, const std::string& path, const std::string& name);
+bool WriteRegString(HKEY root, const std::string& path, const std::string& name,
+                    const std::string& value);
+std::string ReadRegString(HKEY root, const std::string& path, const std::string& name);
+
+// FileName is a full path or a bare name such as "win.ini". Empty strings are
+// passed as empty texts, never as null pointers.
+std::string ReadINIString(const std::string& fileName, const std::string& section,
+                          const std::string& key, const std::string& defaultValue);
+bool WriteINIString(const std::string& fileName, const std::string& section,
+                    const std::string& key, const std::string& value);
+bool EraseINISection(const std::string& fileName, const std::string& section);
+
+// The whole section in one call: Lines holds "key=value" strings, each ended by
+// a zero byte. Writing replaces the section's keys; reading returns them in the
+// same form.
+bool WriteINISection(const std::string& fileName, const std::string& section,
+                     const std::string& lines);
+std::string ReadINISection(const std::string& fileName, const std::string& section);

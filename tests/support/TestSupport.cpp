@@ -1,0 +1,275 @@
+#include "TestSupport.h"
+
+#include "MainState.h"
+#include "ScopedHandle.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace {
+
+constexpr char TEST_ROOT[] = "C:\\rwtest";
+
+int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    return (c | 0x20) - 'a' + 10;
+}
+
+void ClearAttributes(const std::string& path)
+{
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+} // namespace
+
+std::string Bytes(const char* hex)
+{
+    std::string bytes;
+    for (const char* p = hex; *p != '\0';) {
+        if (*p == ' ') {
+            ++p;
+            continue;
+        }
+        bytes += static_cast<char>(HexDigit(p[0]) * 16 + HexDigit(p[1]));
+        p += 2;
+    }
+    return bytes;
+}
+
+std::string FreshTestFolder()
+{
+    const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = test != nullptr ? std::string(test->test_suite_name()) + "." + test->name() : "none";
+    std::replace(name.begin(), name.end(), '/', '_');
+    CreateDirectoryA(TEST_ROOT, nullptr);
+    const std::string folder = std::string(TEST_ROOT) + "\\" + name;
+    RemoveTree(folder);
+    CreateDirectoryA(folder.c_str(), nullptr);
+    return folder;
+}
+
+bool RemoveTree(const std::string& path)
+{
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return true;
+    }
+    ClearAttributes(path);
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        return DeleteFileA(path.c_str()) != FALSE;
+    }
+    for (const std::string& name : FolderNames(path)) {
+        RemoveTree(path + "\\" + name);
+    }
+    return RemoveDirectoryA(path.c_str()) != FALSE;
+}
+
+std::string ReadFileBytes(const std::string& path)
+{
+    TFileHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                 nullptr, OPEN_EXISTING, 0, nullptr));
+    std::string bytes;
+    if (!file.Valid()) {
+        return bytes;
+    }
+    char buffer[65536];
+    DWORD read = 0;
+    while (ReadFile(file.Get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) {
+        bytes.append(buffer, read);
+    }
+    return bytes;
+}
+
+bool WriteFileBytes(const std::string& path, const std::string& bytes)
+{
+    TFileHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    DWORD written = 0;
+    return file.Valid()
+        && WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)
+        && written == bytes.size();
+}
+
+bool FileExists(const std::string& path)
+{
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool DirectoryExists(const std::string& path)
+{
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+std::vector<std::string> FolderNames(const std::string& folder)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA data;
+    TFindHandle find(FindFirstFileA((folder + "\\*").c_str(), &data));
+    if (!find.Valid()) {
+        return names;
+    }
+    do {
+        const std::string name = data.cFileName;
+        if (name != "." && name != "..") {
+            names.push_back(name);
+        }
+    } while (FindNextFileA(find.Get(), &data));
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void SetKeyValues(HKEY root, const std::string& path, const std::vector<TRegValue>& values)
+{
+    DeleteKey(root, path);
+    TRegKey key;
+    ASSERT_EQ(RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              key.Receive(), nullptr),
+              ERROR_SUCCESS)
+        << path;
+    for (const TRegValue& value : values) {
+        ASSERT_EQ(RegSetValueExA(key.Get(), value.name.c_str(), 0, value.type,
+                                 reinterpret_cast<const BYTE*>(value.data.data()),
+                                 static_cast<DWORD>(value.data.size())),
+                  ERROR_SUCCESS)
+            << value.name;
+    }
+}
+
+std::vector<TRegValue> KeyValues(HKEY root, const std::string& path)
+{
+    std::vector<TRegValue> values;
+    TRegKey key;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, key.Receive()) != ERROR_SUCCESS) {
+        return values;
+    }
+    for (DWORD index = 0;; ++index) {
+        char name[16384];
+        DWORD nameLength = sizeof(name);
+        static BYTE data[1 << 16];
+        DWORD dataSize = sizeof(data);
+        DWORD type = 0;
+        if (RegEnumValueA(key.Get(), index, name, &nameLength, nullptr, &type, data, &dataSize)
+            != ERROR_SUCCESS) {
+            break;
+        }
+        values.push_back({std::string(name, nameLength), type,
+                          std::string(reinterpret_cast<const char*>(data), dataSize)});
+    }
+    std::sort(values.begin(), values.end(),
+              [](const TRegValue& a, const TRegValue& b) { return a.name < b.name; });
+    return values;
+}
+
+bool KeyExists(HKEY root, const std::string& path)
+{
+    TRegKey key;
+    return RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, key.Receive()) == ERROR_SUCCESS;
+}
+
+void DeleteKey(HKEY root, const std::string& path)
+{
+    RegDeleteTreeA(root, path.c_str());
+    RegDeleteKeyA(root, path.c_str());
+}
+
+TRegValue Sz(const std::string& name, const std::string& text)
+{
+    return {name, REG_SZ, text + '\0'};
+}
+
+TTestState::TTestState()
+    : folder(FreshTestFolder()), settingsPath(folder + "\\options.ini")
+{
+    WriteFileBytes(settingsPath, "");
+    owner = CreateWindowExA(0, "STATIC", "test owner", WS_OVERLAPPED, 0, 0, 0, 0, nullptr, nullptr,
+                            GetModuleHandleA(nullptr), nullptr);
+    SetMainWnd(owner);
+    SetOwnCommands(ModulePath());
+    SetSettingsFilePath(settingsPath);
+    SetRunAborted(false);
+}
+
+TTestState::~TTestState()
+{
+    SetMainWnd(nullptr);
+    DestroyWindow(owner);
+}
+
+std::string WinPath(const std::string& unixPath)
+{
+    std::string path = "Z:" + unixPath;
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+}
+
+std::string ProgramPath() { return WinPath(RUNWARDEN_EXE); }
+
+TProcess::TProcess(const std::string& exe, const std::string& arguments)
+{
+    std::string commandLine = "\"" + exe + "\"";
+    if (!arguments.empty()) {
+        commandLine += " " + arguments;
+    }
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    if (!CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &info_)) {
+        info_ = {};
+    }
+}
+
+TProcess::~TProcess()
+{
+    if (info_.hProcess != nullptr) {
+        if (Running()) {
+            TerminateProcess(info_.hProcess, 1);
+            WaitForSingleObject(info_.hProcess, 5000);
+        }
+        CloseHandle(info_.hThread);
+        CloseHandle(info_.hProcess);
+    }
+}
+
+DWORD TProcess::Wait(DWORD timeoutMs)
+{
+    if (info_.hProcess == nullptr) {
+        return STILL_ACTIVE;
+    }
+    if (WaitForSingleObject(info_.hProcess, timeoutMs) != WAIT_OBJECT_0) {
+        TerminateProcess(info_.hProcess, 1);
+        WaitForSingleObject(info_.hProcess, 5000);
+        return STILL_ACTIVE;
+    }
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeProcess(info_.hProcess, &code);
+    return code;
+}
+
+bool TProcess::Running() const
+{
+    return info_.hProcess != nullptr && WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT;
+}
+
+HWND WaitForMainWindow(DWORD processId, DWORD timeoutMs)
+{
+    const DWORD start = GetTickCount();
+    for (;;) {
+        HWND wnd = nullptr;
+        while ((wnd = FindWindowExA(nullptr, wnd, "RunwardenClass", "Runwarden")) != nullptr) {
+            DWORD pid = 0;
+            GetWindowThreadProcessId(wnd, &pid);
+            if (pid == processId) {
+                return wnd;
+            }
+        }
+        if (GetTickCount() - start > timeoutMs) {
+            return nullptr;
+        }
+        Sleep(20);
+    }
+}

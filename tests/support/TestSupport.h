@@ -1,0 +1,81 @@
+#pragma once
+
+// Set-up helpers shared by the tests: folders and files in the test prefix,
+// registry values, the owner window, and programs started as processes.
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+// Byte strings written as hex, for expectations that must not depend on the
+// compiler's conversion of literals.
+std::string Bytes(const char* hex);
+
+// A fresh, empty folder C:\rwtest\<current test name> (no trailing backslash).
+std::string FreshTestFolder();
+bool RemoveTree(const std::string& path);
+std::string ReadFileBytes(const std::string& path);
+bool WriteFileBytes(const std::string& path, const std::string& bytes);
+bool FileExists(const std::string& path);
+bool DirectoryExists(const std::string& path);
+// The names in a folder, sorted, without "." and "..".
+std::vector<std::string> FolderNames(const std::string& folder);
+
+struct TRegValue {
+    std::string name;
+    DWORD type = REG_SZ;
+    std::string data; // raw bytes, terminators included as stored
+    bool operator==(const TRegValue& other) const
+    {
+        return name == other.name && type == other.type && data == other.data;
+    }
+};
+// The key with exactly these values (created, emptied first).
+void SetKeyValues(HKEY root, const std::string& path, const std::vector<TRegValue>& values);
+// Every value of the key in enumeration order, sorted by name.
+std::vector<TRegValue> KeyValues(HKEY root, const std::string& path);
+bool KeyExists(HKEY root, const std::string& path);
+void DeleteKey(HKEY root, const std::string& path);
+// A string value as REG_SZ stores it: text plus terminator.
+TRegValue Sz(const std::string& name, const std::string& text);
+
+// Points the process state at a test settings file and a hidden owner window.
+class TTestState {
+public:
+    TTestState();
+    ~TTestState();
+    TTestState(const TTestState&) = delete;
+    TTestState& operator=(const TTestState&) = delete;
+
+    std::string folder;       // FreshTestFolder()
+    std::string settingsPath; // folder + "\options.ini" (created empty)
+    HWND owner = nullptr;
+};
+
+// A Windows path of a Unix path (Wine's drive Z:).
+std::string WinPath(const std::string& unixPath);
+// The x86_64 Runwarden.exe of this build, as a Windows path.
+std::string ProgramPath();
+
+// A program started as a process of its own.
+class TProcess {
+public:
+    TProcess(const std::string& exe, const std::string& arguments);
+    ~TProcess();
+    TProcess(const TProcess&) = delete;
+    TProcess& operator=(const TProcess&) = delete;
+
+    bool Started() const { return info_.hProcess != nullptr; }
+    DWORD Id() const { return info_.dwProcessId; }
+    // The exit code, or STILL_ACTIVE when the process did not end in time
+    // (it is then killed).
+    DWORD Wait(DWORD timeoutMs);
+    bool Running() const;
+
+private:
+    PROCESS_INFORMATION info_ = {};
+};
+
+// The program's hidden main window in another process, waited for (bounded).
+HWND WaitForMainWindow(DWORD processId, DWORD timeoutMs);
