@@ -15,7 +15,8 @@ struct TDialogState {
     HWND OptionWnd2 = nullptr;
     HWND OptionWnd1 = nullptr;
     HHOOK HookHandle = nullptr;
-    bool ChoiceRead = false; // the box itself was destroyed with its options
+    WNDPROC BoxProc = nullptr; // the box's own window procedure
+    bool ChoiceRead = false;   // the box itself was destroyed with its options
 };
 
 TDialogState dialogState;
@@ -110,6 +111,18 @@ void AddOptionButtons()
 
 bool OptionsShown() { return dialogState.OptionWnd1 != nullptr && dialogState.OptionWnd2 != nullptr; }
 
+// Some message boxes lay out their controls inside WM_INITDIALOG, after the
+// box's first activation; the options are therefore added once the box's own
+// WM_INITDIALOG has run, when its geometry is final everywhere.
+LRESULT CALLBACK BoxWndProc(HWND wnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    const LRESULT result = CallWindowProcW(dialogState.BoxProc, wnd, message, wParam, lParam);
+    if (message == WM_INITDIALOG && wnd == dialogState.BoxWnd && !OptionsShown()) {
+        AddOptionButtons();
+    }
+    return result;
+}
+
 LRESULT CALLBACK ChoiceHookProc(int code, WPARAM wParam, LPARAM lParam)
 {
     const HWND wnd = reinterpret_cast<HWND>(wParam);
@@ -118,11 +131,8 @@ LRESULT CALLBACK ChoiceHookProc(int code, WPARAM wParam, LPARAM lParam)
         // The first window the thread creates after the hook is set is the box.
         if (dialogState.BoxWnd == nullptr) {
             dialogState.BoxWnd = wnd;
-        }
-        break;
-    case HCBT_ACTIVATE:
-        if (dialogState.OptionWnd1 == nullptr && dialogState.OptionWnd2 == nullptr) {
-            AddOptionButtons();
+            dialogState.BoxProc = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(
+                wnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(BoxWndProc)));
         }
         break;
     case HCBT_DESTROYWND:
@@ -145,6 +155,7 @@ LRESULT CALLBACK ChoiceHookProc(int code, WPARAM wParam, LPARAM lParam)
 bool ShowChoiceDialog(HWND owner, bool isChanged, const std::string& entryText, TChoice& choice)
 {
     dialogState.BoxWnd = nullptr;
+    dialogState.BoxProc = nullptr;
     dialogState.OptionWnd2 = nullptr;
     dialogState.OptionWnd1 = nullptr;
     dialogState.ChoiceRead = false;

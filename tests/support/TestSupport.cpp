@@ -273,3 +273,48 @@ HWND WaitForMainWindow(DWORD processId, DWORD timeoutMs)
         Sleep(20);
     }
 }
+
+std::string SaveWindowShot(HWND wnd, const std::string& name)
+{
+    RECT r = {};
+    if (!GetWindowRect(wnd, &r)) {
+        return std::string();
+    }
+    const int width = r.right - r.left;
+    const int height = r.bottom - r.top;
+    const std::string own = ModulePath();
+    const std::string folder = own.substr(0, own.rfind('\\')) + "\\screenshots";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    const std::string path = folder + "\\" + name + ".bmp";
+
+    BITMAPINFOHEADER header = {};
+    header.biSize = sizeof(header);
+    header.biWidth = width;
+    header.biHeight = height;
+    header.biPlanes = 1;
+    header.biBitCount = 24;
+    header.biCompression = BI_RGB;
+    const DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
+    header.biSizeImage = stride * static_cast<DWORD>(height);
+    std::string pixels(header.biSizeImage, '\0');
+
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
+    SelectObject(memory, old);
+    GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), &pixels[0],
+              reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+
+    BITMAPFILEHEADER file = {};
+    file.bfType = 0x4D42; // "BM"
+    file.bfOffBits = sizeof(file) + sizeof(header);
+    file.bfSize = file.bfOffBits + header.biSizeImage;
+    const std::string bytes = std::string(reinterpret_cast<const char*>(&file), sizeof(file))
+        + std::string(reinterpret_cast<const char*>(&header), sizeof(header)) + pixels;
+    return WriteFileBytes(path, bytes) ? path : std::string();
+}

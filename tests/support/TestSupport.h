@@ -79,3 +79,7 @@ private:
 
 // The program's hidden main window in another process, waited for (bounded).
 HWND WaitForMainWindow(DWORD processId, DWORD timeoutMs);
+
+// Saves what the screen shows of the window as a BMP file in the build tree
+// (folder "screenshots" beside the test program); returns the path or "".
+std::string SaveWindowShot(HWND wnd, const std::string& name);
