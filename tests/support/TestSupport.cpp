@@ -318,3 +318,48 @@ std::string SaveWindowShot(HWND wnd, const std::string& name)
         + std::string(reinterpret_cast<const char*>(&header), sizeof(header)) + pixels;
     return WriteFileBytes(path, bytes) ? path : std::string();
 }
+
+const TRunKey RUN_KEYS[7] = {
+    {HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Run",
+     "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"},
+    {HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce",
+     "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce"},
+    {HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Run",
+     "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"},
+    {HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce",
+     "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce"},
+    {HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnceEx",
+     "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\RunOnceEx"},
+    {HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices",
+     "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\RunServices"},
+    {HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\RunServicesOnce",
+     "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\RunServicesOnce"},
+};
+
+namespace {
+
+void SetShellFolder(HKEY root, const char* name, const std::string& folder)
+{
+    TRegKey key;
+    ASSERT_EQ(RegCreateKeyExA(root, SHELL_FOLDERS, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Receive(),
+                              nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExA(key.Get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
+                   static_cast<DWORD>(folder.size() + 1));
+}
+
+} // namespace
+
+void QuietAutostart(const std::string& folder)
+{
+    SetShellFolder(HKEY_CURRENT_USER, "AppData", folder);
+    CreateDirectoryA((folder + "\\Startup").c_str(), nullptr);
+    CreateDirectoryA((folder + "\\Common Startup").c_str(), nullptr);
+    SetShellFolder(HKEY_CURRENT_USER, "Startup", folder + "\\Startup");
+    SetShellFolder(HKEY_LOCAL_MACHINE, "Common Startup", folder + "\\Common Startup");
+    for (const TRunKey& key : RUN_KEYS) {
+        SetKeyValues(key.root, key.path, {});
+    }
+    WritePrivateProfileStringA("windows", "run", nullptr, "win.ini");
+    WritePrivateProfileStringA("windows", "load", nullptr, "win.ini");
+}

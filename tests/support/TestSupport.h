@@ -83,3 +83,17 @@ HWND WaitForMainWindow(DWORD processId, DWORD timeoutMs);
 // Saves what the screen shows of the window as a BMP file in the build tree
 // (folder "screenshots" beside the test program); returns the path or "".
 std::string SaveWindowShot(HWND wnd, const std::string& name);
+
+// Points the program's settings (AppData) and both Startup folders at empty
+// folders under Folder, and empties the seven Run keys and win.ini's "run"
+// and "load": a check run then finds nothing to ask about.
+void QuietAutostart(const std::string& folder);
+
+constexpr char SHELL_FOLDERS[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+struct TRunKey {
+    HKEY root;
+    const char* path;
+    const char* section;
+};
+// The seven keys in the order the program checks them.
+extern const TRunKey RUN_KEYS[7];
