@@ -1,3 +1,19 @@
 #pragma once
 
+// The Startup-folder checker: asks about every file in the user's and the
+// common Startup folder that the allowed list does not know, deletes or
+// records it, and rewrites the folder's section of the allowed list.
+
+#include <string>
+
+// Both folders, as the shell's "Shell Folders" key names them now.
 void CheckStartup();
+
+// One folder. Folder ends with "\"; Section is the folder's allowed-list
+// section, rewritten when the folder is done (erased when it cannot be listed).
+void CheckStartupFolder(const std::string& folder, const std::string& mask,
+                        const std::string& section);
+
+// One entry, Path being the folder text and the lower-cased name. Appends the
+// entry's record to Records when it stays in the folder.
+void CheckStartupFile(std::string& records, const std::string& path, const std::string& section);

@@ -5,5 +5,5 @@ arch=$1
 shift
 top=$(cd "$(dirname "$0")/.." && pwd)
 build="$top/build/$arch"
-cmake -S "$top" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-$arch.cmake" -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
+cmake -S "$top" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-$arch.cmake" -DCMAKE_BUILD_TYPE=Release -DRUNWARDEN_TESTS=ON "$@" >/dev/null
 cmake --build "$build" -j"$(nproc)"

@@ -1,0 +1,10 @@
+#!/bin/sh
+# Installs what is missing, builds the 32-bit and the 64-bit program, and runs
+# the whole suite (the 64-bit build, under wine64).
+set -e
+top=$(cd "$(dirname "$0")/.." && pwd)
+"$top/scripts/install-deps.sh"
+"$top/scripts/build.sh" i686
+"$top/scripts/build.sh" x86_64
+cd "$top/build/x86_64"
+ctest --output-on-failure --timeout 300 "$@"
