@@ -1,3 +1,206 @@
 #include "CheckRegistryUnit.h"
 
-void CheckRegistry() {}
+#include "AllowedList.h"
+#include "MainState.h"
+#include "ScopedHandle.h"
+#include "dlgSelectUnit.h"
+#include "registry_profile.h"
+
+#include <algorithm>
+#include <cstring>
+#include <unordered_set>
+#include <vector>
+
+namespace {
+
+struct TRunLocation {
+    HKEY root;
+    const char* path;
+    const char* section;
+};
+
+const TRunLocation RUN_LOCATIONS[] = {
+    {HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Run",
+     "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"},
+    {HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce",
+     "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce"},
+    {HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Run",
+     "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"},
+    {HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce",
+     "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce"},
+    {HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnceEx",
+     "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\RunOnceEx"},
+    {HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices",
+     "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\RunServices"},
+    {HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\RunServicesOnce",
+     "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\RunServicesOnce"},
+};
+
+constexpr char OWN_VALUE_NAME[] = "Runwarden";
+// A value that keeps growing between the size query and the read is given
+// up on after this many attempts, so the walk cannot loop forever.
+constexpr int MAX_READ_ATTEMPTS = 16;
+
+struct TKeyInfo {
+    DWORD count = 0;
+    DWORD maxName = 0; // characters, without the terminator
+    DWORD maxData = 0; // bytes
+};
+
+bool QueryKeyInfo(HKEY key, TKeyInfo& info)
+{
+    return RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &info.count,
+                            &info.maxName, &info.maxData, nullptr, nullptr)
+        == ERROR_SUCCESS;
+}
+
+// Reads the value at Index. Its text is the data up to the first zero byte,
+// whatever the type. False when there is no value at Index any more.
+bool ReadValueAt(HKEY key, DWORD index, TKeyInfo& info, std::string& name, std::string& value)
+{
+    DWORD nameSize = info.maxName + 1;
+    DWORD dataSize = info.maxData;
+    for (int attempt = 0; attempt < MAX_READ_ATTEMPTS; ++attempt) {
+        std::vector<char> nameBuffer(nameSize);
+        std::vector<BYTE> data(dataSize > 0 ? dataSize : 1);
+        DWORD nameLength = nameSize;
+        DWORD dataLength = dataSize;
+        const LONG result = RegEnumValueA(key, index, nameBuffer.data(), &nameLength, nullptr,
+                                          nullptr, data.data(), &dataLength);
+        if (result == ERROR_SUCCESS) {
+            name.assign(nameBuffer.data(), nameLength);
+            const char* text = reinterpret_cast<const char*>(data.data());
+            value.assign(text, strnlen(text, dataLength));
+            return true;
+        }
+        // The value grew since the key was measured: measure again, and at
+        // least double the buffers in case the measure lags behind.
+        if (result != ERROR_MORE_DATA || !QueryKeyInfo(key, info)) {
+            return false;
+        }
+        nameSize = std::max(info.maxName + 1, nameSize * 2);
+        dataSize = std::max(info.maxData, dataSize * 2 + 1);
+    }
+    return false;
+}
+
+void DeleteValue(HKEY key, const std::string& name, const std::string& section)
+{
+    if (!DeleteRegValue(key, "", name)) {
+        MessageBoxA(MainWnd(), FormatMsg(MSG_CANNOT_DELETE_KEY, {section + "\\" + name}).c_str(),
+                    APP_CAPTION, MB_OK | MB_ICONEXCLAMATION);
+    }
+}
+
+bool IsEitherOwnCommand(const std::string& command)
+{
+    return IsOwnCommand(command) || IsOwnOnceCommand(command);
+}
+
+void CheckEmptyValue(HKEY key, const std::string& name, const std::string& section)
+{
+    const int answer =
+        MessageBoxA(MainWnd(), FormatMsg(MSG_EMPTY_VALUE, {section + "\\" + name}).c_str(),
+                    APP_CAPTION, MB_YESNO | MB_ICONQUESTION | MB_SYSTEMMODAL);
+    if (answer == IDYES && !RunAborted()) {
+        DeleteValue(key, name, section);
+    }
+}
+
+} // namespace
+
+void CheckRegistryValue(std::string& records, HKEY key, const std::string& name,
+                        const std::string& value, const std::string& section)
+{
+    if (!name.empty() && value.empty()) {
+        CheckEmptyValue(key, name, section);
+        return;
+    }
+    const std::string listed = LookupAllowed(section, name);
+    const bool ownValue = IsEitherOwnCommand(value);
+    if (listed.empty() && name == OWN_VALUE_NAME && ownValue) {
+        AppendRecord(records, name, value);
+        return;
+    }
+    // A switch of the startup mode turns one own command into the other. A
+    // foreign command under a listed own one is a change like any other.
+    if (IsEitherOwnCommand(listed) && ownValue) {
+        AppendRecord(records, name, value);
+        return;
+    }
+    if (!listed.empty() && listed == value) {
+        AppendRecord(records, name, value);
+        return;
+    }
+    const bool changed = !listed.empty();
+    const std::string entryText = changed ? name + "=" + value : section + "\\" + name + "=" + value;
+    TChoice choice = ChoiceRemove;
+    const bool ok = ShowChoiceDialog(MainWnd(), changed, entryText, choice);
+    if (RunAborted()) {
+        return;
+    }
+    if (!ok) {
+        if (changed) {
+            AppendRecord(records, name, listed);
+        }
+        return;
+    }
+    if (choice == ChoiceRemove) {
+        DeleteValue(key, name, section);
+    } else {
+        AppendRecord(records, name, value);
+    }
+}
+
+void CheckRegistryKey(HKEY key, const std::string& section)
+{
+    TKeyInfo info;
+    if (!QueryKeyInfo(key, info)) {
+        return;
+    }
+    std::string records;
+    std::unordered_set<std::string> decided;
+    DWORD index = 0;
+    while (index < info.count) {
+        std::string name;
+        std::string value;
+        // A value that cannot be read any more means the key shrank under the walk.
+        if (!ReadValueAt(key, index, info, name, value)) {
+            break;
+        }
+        // Another program may remove values while a question is open, which
+        // moves a decided value back under the index; it is not asked again.
+        if (!decided.insert(UpperCase(name)).second) {
+            ++index;
+            continue;
+        }
+        CheckRegistryValue(records, key, name, value, section);
+        if (RunAborted()) {
+            return;
+        }
+        TKeyInfo fresh;
+        if (!QueryKeyInfo(key, fresh)) {
+            break;
+        }
+        // After a deletion the later values have moved down by one place.
+        if (fresh.count >= info.count) {
+            ++index;
+        }
+        info = fresh;
+    }
+    SaveAllowedSection(records, section);
+}
+
+void CheckRegistry()
+{
+    for (const TRunLocation& location : RUN_LOCATIONS) {
+        TRegKey key;
+        if (RegOpenKeyExA(location.root, location.path, 0, KEY_READ, key.Receive()) != ERROR_SUCCESS) {
+            continue;
+        }
+        CheckRegistryKey(key.Get(), location.section);
+        if (RunAborted()) {
+            return;
+        }
+    }
+}

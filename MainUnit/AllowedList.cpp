@@ -50,14 +50,6 @@ int HexValue(char c)
     return -1;
 }
 
-std::string UpperKey(const std::string& key)
-{
-    std::string upper = key;
-    if (!upper.empty()) {
-        CharUpperBuffA(&upper[0], static_cast<DWORD>(upper.size()));
-    }
-    return upper;
-}
 
 // The keys of one section as the record walk leaves them: a later record
 // with the same key (in any letter case) replaces the value in place, as one
@@ -66,7 +58,7 @@ class TSectionLines {
 public:
     void Set(const std::string& key, const std::string& value)
     {
-        const auto found = index_.emplace(UpperKey(key), lines_.size());
+        const auto found = index_.emplace(UpperCase(key), lines_.size());
         if (found.second) {
             lines_.push_back({key, value});
         } else {
@@ -91,11 +83,107 @@ private:
     std::unordered_map<std::string, std::size_t> index_;
 };
 
+// The last section looked up, parsed once. A check walks a whole location
+// with one lookup per entry; reading the section anew for every entry would
+// make a walk quadratic. The snapshot is taken again whenever the file's
+// time or size changes, so a hand edit made while a question is open counts
+// at once, as it would with a fresh read.
+struct TSectionSnapshot {
+    bool valid = false;
+    std::string path;
+    std::string section;
+    FILETIME written = {};
+    ULONGLONG size = 0;
+    std::unordered_map<std::string, std::string> values; // by UpperCase(key)
+};
+
+TSectionSnapshot snapshot;
+
+bool FileStamp(const std::string& path, FILETIME& written, ULONGLONG& size)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) {
+        return false;
+    }
+    written = data.ftLastWriteTime;
+    size = (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    return true;
+}
+
+std::string TrimBlanksAndTabs(const std::string& text)
+{
+    const std::string::size_type first = text.find_first_not_of(" \t");
+    if (first == std::string::npos) {
+        return std::string();
+    }
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+// A line of the section as a single-key read gives it: name and value
+// trimmed, one pair of enclosing quotes dropped; the first of two lines with
+// the same name wins.
+void AddSectionLine(std::unordered_map<std::string, std::string>& values, const std::string& line)
+{
+    if (line.empty() || line[0] == ';') {
+        return;
+    }
+    const std::string::size_type equals = line.find(NAME_END);
+    const std::string key = TrimBlanksAndTabs(line.substr(0, equals));
+    std::string value = equals == std::string::npos ? std::string() : TrimBlanksAndTabs(line.substr(equals + 1));
+    if (value.size() >= 2 && IsQuote(value.front()) && value.back() == value.front()) {
+        value = value.substr(1, value.size() - 2);
+    }
+    values.emplace(UpperCase(key), value);
+}
+
+const std::unordered_map<std::string, std::string>& SectionValues(const std::string& section)
+{
+    const std::string& path = SettingsFilePath();
+    FILETIME written = {};
+    ULONGLONG size = 0;
+    const bool stamped = FileStamp(path, written, size);
+    if (snapshot.valid && stamped && snapshot.path == path && snapshot.section == section
+        && CompareFileTime(&snapshot.written, &written) == 0 && snapshot.size == size) {
+        return snapshot.values;
+    }
+    snapshot.values.clear();
+    const std::string lines = ReadINISection(path, section);
+    for (std::string::size_type start = 0; start < lines.size();) {
+        const std::string::size_type end = lines.find('\0', start);
+        const std::string::size_type stop = end == std::string::npos ? lines.size() : end;
+        AddSectionLine(snapshot.values, lines.substr(start, stop - start));
+        start = stop + 1;
+    }
+    snapshot.valid = stamped;
+    snapshot.path = path;
+    snapshot.section = section;
+    snapshot.written = written;
+    snapshot.size = size;
+    return snapshot.values;
+}
+
+std::string ListedValue(const std::string& section, const std::string& key)
+{
+    const auto& values = SectionValues(section);
+    const auto found = values.find(UpperCase(key));
+    return found == values.end() ? std::string() : found->second;
+}
+
 } // namespace
+
+std::string UpperCase(const std::string& text)
+{
+    std::string upper = text;
+    if (!upper.empty()) {
+        CharUpperBuffA(&upper[0], static_cast<DWORD>(upper.size()));
+    }
+    return upper;
+}
 
 void SaveAllowedSection(const std::string& records, const std::string& section)
 {
     const std::string& path = SettingsFilePath();
+    snapshot.valid = false;
     if (!EraseINISection(path, section)) {
         throw TINIExcept(path);
     }
@@ -228,14 +316,13 @@ void AppendBareRecord(std::string& records, const std::string& name)
 
 std::string LookupAllowed(const std::string& section, const std::string& name)
 {
-    const std::string& path = SettingsFilePath();
     if (IsPlainName(name)) {
-        const std::string listed = ReadINIString(path, section, name, "");
+        const std::string listed = ListedValue(section, name);
         if (!listed.empty()) {
             return listed;
         }
     }
-    const std::string encoded = ReadINIString(path, section, EncodeField(name), "");
+    const std::string encoded = ListedValue(section, EncodeField(name));
     if (encoded.empty() || encoded[0] != ESCAPE) {
         return encoded;
     }

@@ -37,6 +37,9 @@ void AppendBareRecord(std::string& records, const std::string& name);
 // for a bare record), or the empty string when Name is not listed.
 std::string LookupAllowed(const std::string& section, const std::string& name);
 
+// Names in profile files are found regardless of letter case.
+std::string UpperCase(const std::string& text);
+
 // Exposed for tests and the README's examples.
 std::string EncodeField(const std::string& text);
 std::string DecodeField(const std::string& field);
