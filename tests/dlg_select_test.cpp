@@ -9,21 +9,6 @@ namespace {
 
 constexpr char ENTRY[] = "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\\Tool=D:\\Tools\\tool.exe";
 
-// "Обнаружена новая запись:" LF CR LF CR '"' ... '".' LF CR LF CR "Что будем с ней делать?"
-std::string NewEntryText(const std::string& entry)
-{
-    return Bytes("CE E1 ED E0 F0 F3 E6 E5 ED E0 20 ED EE E2 E0 FF 20 E7 E0 EF E8 F1 FC 3A 0A 0D 0A 0D 22") + entry
-        + Bytes("22 2E 0A 0D 0A 0D D7 F2 EE 20 E1 F3 E4 E5 EC 20 F1 20 ED E5 E9 20 E4 E5 EB E0 F2 FC 3F");
-}
-
-// "Параметр:" ... " - есть в списке, но имеет другое значение." ... "Что будем с ним делать?"
-std::string ChangedEntryText(const std::string& entry)
-{
-    return Bytes("CF E0 F0 E0 EC E5 F2 F0 3A 0A 0D 0A 0D 22") + entry
-        + Bytes("22 0A 0D 0A 0D 20 2D 20 E5 F1 F2 FC 20 E2 20 F1 EF E8 F1 EA E5 2C 20 ED EE 20 E8 EC E5 E5 F2 20 "
-                "E4 F0 F3 E3 EE E5 20 E7 ED E0 F7 E5 ED E8 E5 2E 0A 0D 0A 0D D7 F2 EE 20 E1 F3 E4 E5 EC 20 F1 20 "
-                "ED E8 EC 20 E4 E5 EB E0 F2 FC 3F");
-}
 
 struct TShown {
     bool result = false;
@@ -106,7 +91,7 @@ TEST(ChoiceDialog, NewEntryOkUntouchedRemoves)
     EXPECT_TRUE(shown.result);
     EXPECT_EQ(shown.choice, ChoiceRemove);
     EXPECT_EQ(shown.box.caption, "Runwarden");
-    EXPECT_EQ(shown.box.text, NewEntryText(ENTRY));
+    EXPECT_EQ(shown.box.text, NewEntryMessage(ENTRY));
     EXPECT_EQ(shown.box.icon, IDI_QUESTION);
     EXPECT_TRUE(shown.box.topmost);
     EXPECT_EQ(shown.box.buttons, (std::vector<int>{IDOK, IDCANCEL}));
@@ -132,7 +117,7 @@ TEST(ChoiceDialog, ChangedEntryBothWays)
     const TShown second = Ask(true, "Tool=D:\\new.exe", {2, TPress::Ok, nullptr});
     EXPECT_TRUE(second.result);
     EXPECT_EQ(second.choice, ChoiceCorrectList);
-    EXPECT_EQ(second.box.text, ChangedEntryText("Tool=D:\\new.exe"));
+    EXPECT_EQ(second.box.text, ChangedEntryMessage("Tool=D:\\new.exe"));
     const std::vector<TControlInfo> options = second.box.Options();
     ASSERT_EQ(options.size(), 2u);
     // "Удалить из исписка", "Внести исправления в список"
@@ -155,13 +140,13 @@ TEST(ChoiceDialog, CancelEscapeAndCloseBoxDecline)
 TEST(ChoiceDialog, OptionsSitBetweenTextAndButtons)
 {
     const TShown shown = Ask(false, ENTRY, {0, TPress::Cancel, nullptr});
-    ExpectLayout(PlainBox(NewEntryText(ENTRY)), shown.box);
+    ExpectLayout(PlainBox(NewEntryMessage(ENTRY)), shown.box);
 }
 
 TEST(ChoiceDialog, ChangedCaptionsGetTheSameLayout)
 {
     const TShown shown = Ask(true, "Tool=D:\\new.exe", {0, TPress::Cancel, nullptr});
-    ExpectLayout(PlainBox(ChangedEntryText("Tool=D:\\new.exe")), shown.box);
+    ExpectLayout(PlainBox(ChangedEntryMessage("Tool=D:\\new.exe")), shown.box);
 }
 
 TEST(ChoiceDialog, LongEntryMakesATallerBoxWithTheSameRule)
@@ -171,16 +156,16 @@ TEST(ChoiceDialog, LongEntryMakesATallerBoxWithTheSameRule)
         entry += "folder" + std::to_string(i) + " ";
     }
     const TShown shown = Ask(false, entry, {0, TPress::Cancel, nullptr});
-    const TBoxInfo plain = PlainBox(NewEntryText(entry));
+    const TBoxInfo plain = PlainBox(NewEntryMessage(entry));
     ExpectLayout(plain, shown.box);
-    EXPECT_GT(Height(shown.box.MessageText()->rect), Height(PlainBox(NewEntryText("x")).MessageText()->rect));
+    EXPECT_GT(Height(shown.box.MessageText()->rect), Height(PlainBox(NewEntryMessage("x")).MessageText()->rect));
 }
 
 TEST(ChoiceDialog, MessageIsCutAt1024Bytes)
 {
     const std::string entry(2000, 'x');
     const TShown shown = Ask(false, entry, {0, TPress::Cancel, nullptr});
-    const std::string full = NewEntryText(entry);
+    const std::string full = NewEntryMessage(entry);
     EXPECT_EQ(shown.box.text.size(), 1023u);
     EXPECT_TRUE(shown.box.text == full.substr(0, 1023));
 }

@@ -363,3 +363,47 @@ void QuietAutostart(const std::string& folder)
     WritePrivateProfileStringA("windows", "run", nullptr, "win.ini");
     WritePrivateProfileStringA("windows", "load", nullptr, "win.ini");
 }
+
+std::string NewEntryMessage(const std::string& entry)
+{
+    // "Обнаружена новая запись:" LF CR LF CR '"' entry '".' LF CR LF CR "Что будем с ней делать?"
+    return Bytes("CE E1 ED E0 F0 F3 E6 E5 ED E0 20 ED EE E2 E0 FF 20 E7 E0 EF E8 F1 FC 3A 0A 0D 0A 0D 22") + entry
+        + Bytes("22 2E 0A 0D 0A 0D D7 F2 EE 20 E1 F3 E4 E5 EC 20 F1 20 ED E5 E9 20 E4 E5 EB E0 F2 FC 3F");
+}
+
+std::string ChangedEntryMessage(const std::string& entry)
+{
+    // "Параметр:" ... " - есть в списке, но имеет другое значение." ... "Что будем с ним делать?"
+    return Bytes("CF E0 F0 E0 EC E5 F2 F0 3A 0A 0D 0A 0D 22") + entry
+        + Bytes("22 0A 0D 0A 0D 20 2D 20 E5 F1 F2 FC 20 E2 20 F1 EF E8 F1 EA E5 2C 20 ED EE 20 E8 EC E5 E5 F2 20 "
+                "E4 F0 F3 E3 EE E5 20 E7 ED E0 F7 E5 ED E8 E5 2E 0A 0D 0A 0D D7 F2 EE 20 E1 F3 E4 E5 EC 20 F1 20 "
+                "ED E8 EC 20 E4 E5 EB E0 F2 FC 3F");
+}
+
+std::string EmptyValueMessage(const std::string& path)
+{
+    // "В реестре обнаружен "пустой" параметр:" LF CR LF CR '"' path '".' LF CR LF CR "Удалить его?"
+    return Bytes("C2 20 F0 E5 E5 F1 F2 F0 E5 20 EE E1 ED E0 F0 F3 E6 E5 ED 20 22 EF F3 F1 F2 EE E9 22 20 EF E0 F0 E0 "
+                 "EC E5 F2 F0 3A 0A 0D 0A 0D 22")
+        + path + Bytes("22 2E 0A 0D 0A 0D D3 E4 E0 EB E8 F2 FC 20 E5 E3 EE 3F");
+}
+
+std::string CannotDeleteKeyMessage(const std::string& path)
+{
+    // "Не удалось удалить ключ: "path"."
+    return Bytes("CD E5 20 F3 E4 E0 EB EE F1 FC 20 F3 E4 E0 EB E8 F2 FC 20 EA EB FE F7 3A 20 22") + path + "\".";
+}
+
+std::string CannotOpenFileMessage(const std::string& path)
+{
+    // "Не удалось открыть файл "path" - убедитесь, что у вас есть необходимые права доступа."
+    return Bytes("CD E5 20 F3 E4 E0 EB EE F1 FC 20 EE F2 EA F0 FB F2 FC 20 F4 E0 E9 EB 20 22") + path
+        + Bytes("22 20 2D 20 F3 E1 E5 E4 E8 F2 E5 F1 FC 2C 20 F7 F2 EE 20 F3 20 E2 E0 F1 20 E5 F1 F2 FC 20 ED E5 EE "
+                "E1 F5 EE E4 E8 EC FB E5 20 EF F0 E0 E2 E0 20 E4 EE F1 F2 F3 EF E0 2E");
+}
+
+std::string CheckCompleteMessage()
+{
+    // "Проверка завершена"
+    return Bytes("CF F0 EE E2 E5 F0 EA E0 20 E7 E0 E2 E5 F0 F8 E5 ED E0");
+}

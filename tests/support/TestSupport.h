@@ -97,3 +97,11 @@ struct TRunKey {
 };
 // The seven keys in the order the program checks them.
 extern const TRunKey RUN_KEYS[7];
+
+// The program's messages as the user sees them, spelled out as CP1251 bytes.
+std::string NewEntryMessage(const std::string& entry);
+std::string ChangedEntryMessage(const std::string& entry);
+std::string EmptyValueMessage(const std::string& path);
+std::string CannotDeleteKeyMessage(const std::string& path);
+std::string CannotOpenFileMessage(const std::string& path);
+std::string CheckCompleteMessage();
