@@ -141,3 +141,46 @@ TEST_F(Program, ReleasesAndOtherButtonsDoNothing)
     robot.Finish();
     EXPECT_TRUE(robot.Problems().empty()) << robot.Problems().front();
 }
+
+TEST_F(Program, OnceAsksAboutNewRunValuesAndCarriesOutTheAnswers)
+{
+    const TRunKey& user = RUN_KEYS[0];
+    const TRunKey& machine = RUN_KEYS[2];
+    SetKeyValues(user.root, user.path, {Sz("UserTool", "C:\\user.exe /q")});
+    SetKeyValues(machine.root, machine.path, {Sz("MachineTool", "C:\\machine.exe")});
+    TProcess program(ProgramPath(), "-once");
+    TUserRobot robot({{2, TPress::Ok, nullptr}, {0, TPress::Ok, nullptr}}, program.Id());
+    EXPECT_EQ(program.Wait(END_MS * 2), 0u);
+    robot.Finish();
+    EXPECT_TRUE(robot.Problems().empty()) << robot.Problems().front();
+    const std::vector<TBoxInfo> boxes = robot.Boxes();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0].text, NewEntryMessage(std::string(user.section) + "\\UserTool=C:\\user.exe /q"));
+    EXPECT_EQ(boxes[1].text, NewEntryMessage(std::string(machine.section) + "\\MachineTool=C:\\machine.exe"));
+    EXPECT_EQ(boxes[0].ownerClass, MAIN_CLASS_NAME);
+    EXPECT_TRUE(boxes[0].topmost);
+    EXPECT_EQ(KeyValues(user.root, user.path), (std::vector<TRegValue>{Sz("UserTool", "C:\\user.exe /q")}));
+    EXPECT_TRUE(KeyValues(machine.root, machine.path).empty());
+    EXPECT_EQ(ReadFileBytes(folder + "\\Runwarden\\options.ini"),
+              std::string("[") + user.section + "]\r\nUserTool=C:\\user.exe /q\r\n");
+}
+
+TEST_F(Program, UnwritableSettingsFileIsReportedAtStartAndByTheCheck)
+{
+    // A directory where the settings file should be.
+    ASSERT_TRUE(CreateDirectoryA((folder + "\\Runwarden").c_str(), nullptr));
+    const std::string path = folder + "\\Runwarden\\options.ini";
+    ASSERT_TRUE(CreateDirectoryA(path.c_str(), nullptr));
+    TProcess program(ProgramPath(), "-once");
+    TUserRobot robot({{0, TPress::Ok, nullptr}, {0, TPress::Ok, nullptr}}, program.Id());
+    EXPECT_EQ(program.Wait(END_MS * 2), 0u);
+    robot.Finish();
+    EXPECT_TRUE(robot.Problems().empty()) << robot.Problems().front();
+    const std::vector<TBoxInfo> boxes = robot.Boxes();
+    ASSERT_EQ(boxes.size(), 2u);
+    // While the window is made the box has no owner; the check's box is owned.
+    EXPECT_EQ(boxes[0].text, CannotOpenFileMessage(path));
+    EXPECT_EQ(boxes[0].owner, nullptr);
+    EXPECT_EQ(boxes[1].text, CannotOpenFileMessage(path));
+    EXPECT_EQ(boxes[1].ownerClass, MAIN_CLASS_NAME);
+}

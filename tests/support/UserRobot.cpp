@@ -196,6 +196,7 @@ TBoxInfo TUserRobot::Describe(HWND box)
     info.wnd = box;
     info.caption = WindowText(box);
     info.owner = GetWindow(box, GW_OWNER);
+    info.ownerClass = info.owner != nullptr ? WindowClass(info.owner) : std::string();
     info.topmost = (GetWindowLongPtrA(box, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
     GetWindowRect(box, &info.windowRect);
     EnumChildWindows(box, CollectChild, reinterpret_cast<LPARAM>(&info));

@@ -29,6 +29,7 @@ struct TBoxInfo {
     std::vector<int> buttons; // command ids of the push buttons, in window order
     LPCSTR icon = nullptr;    // IDI_QUESTION, IDI_EXCLAMATION, ... when known
     HWND owner = nullptr;
+    std::string ownerClass;
     bool topmost = false;
     RECT windowRect = {};
     std::vector<TControlInfo> controls;
