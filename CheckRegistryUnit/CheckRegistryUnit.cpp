@@ -109,47 +109,46 @@ void CheckEmptyValue(HKEY key, const std::string& name, const std::string& secti
 
 } // namespace
 
-void CheckRegistryValue(std::string& records, HKEY key, const std::string& name,
+bool CheckRegistryValue(std::string& records, HKEY key, const std::string& name,
                         const std::string& value, const std::string& section)
 {
     if (!name.empty() && value.empty()) {
         CheckEmptyValue(key, name, section);
-        return;
+        return true;
     }
     const std::string listed = LookupAllowed(section, name);
     const bool ownValue = IsEitherOwnCommand(value);
     if (listed.empty() && name == OWN_VALUE_NAME && ownValue) {
         AppendRecord(records, name, value);
-        return;
+        return false;
     }
     // A switch of the startup mode turns one own command into the other. A
     // foreign command under a listed own one is a change like any other.
     if (IsEitherOwnCommand(listed) && ownValue) {
         AppendRecord(records, name, value);
-        return;
+        return false;
     }
     if (!listed.empty() && listed == value) {
         AppendRecord(records, name, value);
-        return;
+        return false;
     }
     const bool changed = !listed.empty();
     const std::string entryText = changed ? name + "=" + value : section + "\\" + name + "=" + value;
     TChoice choice = ChoiceRemove;
     const bool ok = ShowChoiceDialog(MainWnd(), changed, entryText, choice);
     if (RunAborted()) {
-        return;
+        return true;
     }
     if (!ok) {
         if (changed) {
             AppendRecord(records, name, listed);
         }
-        return;
-    }
-    if (choice == ChoiceRemove) {
+    } else if (choice == ChoiceRemove) {
         DeleteValue(key, name, section);
     } else {
         AppendRecord(records, name, value);
     }
+    return true;
 }
 
 void CheckRegistryKey(HKEY key, const std::string& section)
@@ -174,9 +173,16 @@ void CheckRegistryKey(HKEY key, const std::string& section)
             ++index;
             continue;
         }
-        CheckRegistryValue(records, key, name, value, section);
+        const bool asked = CheckRegistryValue(records, key, name, value, section);
         if (RunAborted()) {
             return;
+        }
+        // The key can only have changed while a box was open (our deletions
+        // happen then too). Measuring it costs a pass over all its values, so
+        // it is not measured again after a value that passed silently.
+        if (!asked) {
+            ++index;
+            continue;
         }
         TKeyInfo fresh;
         if (!QueryKeyInfo(key, fresh)) {

@@ -16,5 +16,6 @@ void CheckRegistry();
 // Decides every value of one open key, then rewrites the key's section.
 void CheckRegistryKey(HKEY key, const std::string& section);
 // Decides one entry; appends its record when it stays in the allowed list.
-void CheckRegistryValue(std::string& records, HKEY key, const std::string& name,
+// True when it showed a box, during which the key may have changed.
+bool CheckRegistryValue(std::string& records, HKEY key, const std::string& name,
                         const std::string& value, const std::string& section);

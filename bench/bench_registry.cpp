@@ -1,0 +1,120 @@
+// A registry check over the current user's Run key when every value is in
+// the allowed list (no question is asked), against a floor measured in the
+// same program: a bare RegEnumValueA walk over the same values plus one read
+// of the key's section.
+
+#include "AllowedList.h"
+#include "BenchSupport.h"
+#include "CheckRegistryUnit.h"
+#include "MainState.h"
+#include "ScopedHandle.h"
+#include "registry_profile.h"
+
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+constexpr char RUN_PATH[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+constexpr char SECTION[] = "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+constexpr char USER_RUN_ONCE[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+constexpr char MACHINE_KEYS[][64] = {
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Run",
+    "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce",
+    "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnceEx",
+    "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices",
+    "Software\\Microsoft\\Windows\\CurrentVersion\\RunServicesOnce",
+};
+
+std::string Name(int i)
+{
+    char name[32];
+    std::snprintf(name, sizeof(name), "Entry%05d", i);
+    return name;
+}
+
+std::string Command(int i)
+{
+    char command[96];
+    std::snprintf(command, sizeof(command), "C:\\Program Files\\Vendor %05d\\app.exe /background", i);
+    return command;
+}
+
+void EmptyKey(HKEY root, const char* path)
+{
+    RegDeleteTreeA(root, path);
+    TRegKey key;
+    RegCreateKeyA(root, path, key.Receive());
+}
+
+void FillRunKey(int count)
+{
+    EmptyKey(HKEY_CURRENT_USER, RUN_PATH);
+    TRegKey key;
+    RegOpenKeyExA(HKEY_CURRENT_USER, RUN_PATH, 0, KEY_WRITE, key.Receive());
+    for (int i = 0; i < count; ++i) {
+        const std::string command = Command(i);
+        RegSetValueExA(key.Get(), Name(i).c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
+                       static_cast<DWORD>(command.size() + 1));
+    }
+}
+
+double Floor(const std::string& path)
+{
+    const double start = Seconds();
+    TRegKey key;
+    RegOpenKeyExA(HKEY_CURRENT_USER, RUN_PATH, 0, KEY_READ, key.Receive());
+    DWORD count = 0;
+    DWORD maxName = 0;
+    DWORD maxData = 0;
+    RegQueryInfoKeyA(key.Get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, &maxName, &maxData,
+                     nullptr, nullptr);
+    std::vector<char> name(maxName + 1);
+    std::vector<BYTE> data(maxData + 1);
+    for (DWORD index = 0;; ++index) {
+        DWORD nameLength = static_cast<DWORD>(name.size());
+        DWORD dataLength = static_cast<DWORD>(data.size());
+        if (RegEnumValueA(key.Get(), index, name.data(), &nameLength, nullptr, nullptr, data.data(), &dataLength)
+            != ERROR_SUCCESS) {
+            break;
+        }
+    }
+    ReadINISection(path, SECTION);
+    return Seconds() - start;
+}
+
+} // namespace
+
+int main()
+{
+    const std::string path = BenchFolder("registry") + "\\options.ini";
+    SetSettingsFilePath(path);
+    SetOwnCommands("C:\\Runwarden\\Runwarden.exe");
+    EmptyKey(HKEY_CURRENT_USER, USER_RUN_ONCE);
+    for (const char* machine : MACHINE_KEYS) {
+        EmptyKey(HKEY_LOCAL_MACHINE, machine);
+    }
+    std::printf("%8s | %14s | %14s | %6s | %15s\n", "values", "check, ms", "floor, ms", "ratio", "check, us/value");
+    std::printf("---------+----------------+----------------+--------+----------------\n");
+    for (const int count : {100, 1000, 10000}) {
+        FillRunKey(count);
+        std::string records;
+        for (int i = 0; i < count; ++i) {
+            AppendRecord(records, Name(i), Command(i));
+        }
+        SaveAllowedSection(records, SECTION);
+        const std::string before = ReadINISection(path, SECTION);
+        const double floor = Floor(path);
+        const double start = Seconds();
+        CheckRegistry();
+        const double check = Seconds() - start;
+        if (ReadINISection(path, SECTION) != before) {
+            std::printf("the check changed the allowed list\n");
+            return 1;
+        }
+        std::printf("%8d | %14.1f | %14.1f | %6.1f | %15.1f\n", count, check * 1e3, floor * 1e3, check / floor,
+                    check * 1e6 / count);
+    }
+    EmptyKey(HKEY_CURRENT_USER, RUN_PATH);
+    return 0;
+}
