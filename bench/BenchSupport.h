@@ -15,6 +15,23 @@ inline double Seconds()
     return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
+// The best of Runs timings of Step: the least disturbed by the rest of the
+// machine.
+template <typename Step>
+double BestOf(int runs, Step step)
+{
+    double best = 0;
+    for (int run = 0; run < runs; ++run) {
+        const double start = Seconds();
+        step();
+        const double elapsed = Seconds() - start;
+        if (run == 0 || elapsed < best) {
+            best = elapsed;
+        }
+    }
+    return best;
+}
+
 // C:\rwbench\<name>, emptied of the files the benchmark makes.
 inline std::string BenchFolder(const std::string& name)
 {
