@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <string>
 
 inline double Seconds()
@@ -39,4 +40,19 @@ inline std::string BenchFolder(const std::string& name)
     const std::string folder = "C:\\rwbench\\" + name;
     CreateDirectoryA(folder.c_str(), nullptr);
     return folder;
+}
+
+// The I-th entry of a benchmark's allowed list: ordinary, plainly stored.
+inline std::string Name(int i)
+{
+    char name[32];
+    std::snprintf(name, sizeof(name), "Entry%05d", i);
+    return name;
+}
+
+inline std::string Command(int i)
+{
+    char command[96];
+    std::snprintf(command, sizeof(command), "C:\\Program Files\\Vendor %05d\\app.exe /background", i);
+    return command;
 }

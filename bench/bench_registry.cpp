@@ -27,20 +27,6 @@ constexpr char MACHINE_KEYS[][64] = {
     "Software\\Microsoft\\Windows\\CurrentVersion\\RunServicesOnce",
 };
 
-std::string Name(int i)
-{
-    char name[32];
-    std::snprintf(name, sizeof(name), "Entry%05d", i);
-    return name;
-}
-
-std::string Command(int i)
-{
-    char command[96];
-    std::snprintf(command, sizeof(command), "C:\\Program Files\\Vendor %05d\\app.exe /background", i);
-    return command;
-}
-
 void EmptyKey(HKEY root, const char* path)
 {
     RegDeleteTreeA(root, path);

@@ -17,20 +17,6 @@ namespace {
 constexpr char SECTION[] = "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 constexpr int RUNS = 5;
 
-std::string Name(int i)
-{
-    char name[32];
-    std::snprintf(name, sizeof(name), "Entry%05d", i);
-    return name;
-}
-
-std::string Command(int i)
-{
-    char command[96];
-    std::snprintf(command, sizeof(command), "C:\\Program Files\\Vendor %05d\\app.exe /background", i);
-    return command;
-}
-
 void WriteOtherSections(const std::string& path)
 {
     std::string text;
