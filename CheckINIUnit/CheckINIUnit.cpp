@@ -11,7 +11,8 @@
 
 namespace {
 
-// A bare name: the profile functions look for it in the Windows folder.
+// A bare name: the profile functions find the file themselves, and on NT
+// they keep its section "windows" in the user's registry (IniFileMapping).
 constexpr char WIN_INI[] = "win.ini";
 constexpr char WINDOWS_SECTION[] = "windows";
 constexpr char ITEM_SEPARATOR = ',';

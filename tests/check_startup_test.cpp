@@ -37,6 +37,13 @@ struct TBox {
     bool question = true;
 };
 
+// A scripted answer without a callback, for tables keyed by file name.
+struct TReply {
+    int option;
+    TPress press;
+    TAnswer Answer() const { return {option, press, nullptr}; }
+};
+
 TBox Question(const std::string& path) { return {NewEntryText(path), true}; }
 TBox Warning(const std::string& path) { return {CannotDeleteText(path), false}; }
 
@@ -100,8 +107,9 @@ class TSavedShellFolder {
 public:
     TSavedShellFolder(HKEY root, const char* name) : root_(root), name_(name)
     {
+        // Value names ignore letter case: Wine's own is "Common StartUp".
         for (const TRegValue& value : KeyValues(root, SHELL_FOLDERS)) {
-            if (value.name == name) {
+            if (lstrcmpiA(value.name.c_str(), name) == 0) {
                 saved_ = value;
                 present_ = true;
             }
@@ -112,7 +120,7 @@ public:
         DeleteShellFolder(root_, name_);
         TRegKey key;
         if (present_ && RegOpenKeyExA(root_, SHELL_FOLDERS, 0, KEY_SET_VALUE, key.Receive()) == ERROR_SUCCESS) {
-            RegSetValueExA(key.Get(), name_, 0, saved_.type, reinterpret_cast<const BYTE*>(saved_.data.data()),
+            RegSetValueExA(key.Get(), saved_.name.c_str(), 0, saved_.type, reinterpret_cast<const BYTE*>(saved_.data.data()),
                            static_cast<DWORD>(saved_.data.size()));
         }
     }
@@ -158,6 +166,17 @@ protected:
         CreateDirectoryA(common.c_str(), nullptr);
         SetShellFolder(HKEY_CURRENT_USER, USER_VALUE, user);
         SetShellFolder(HKEY_LOCAL_MACHINE, COMMON_VALUE, common);
+    }
+
+    // The test folder's own clean-up lists names in ANSI and cannot remove
+    // files whose names the code page lacks.
+    ~StartupChecker() override
+    {
+        for (const std::string& folder : {user, common}) {
+            for (const std::wstring& name : ListingOrder(folder)) {
+                DeleteFileW((Wide(folder) + L"\\" + name).c_str());
+            }
+        }
     }
 
     void Check(const std::vector<TAnswer>& script, const std::vector<TBox>& expected)
@@ -249,11 +268,11 @@ TEST_F(StartupChecker, AnswersDecideEachFileUserFolderSavedBeforeTheCommonOne)
     }
     ASSERT_TRUE(WriteFileBytes(common + "\\f.lnk", "f"));
     // OK on the untouched box removes; Cancel, Esc and the second option keep.
-    const std::map<std::wstring, TAnswer> plan = {
-        {L"a.lnk", {0, TPress::Ok, nullptr}},
-        {L"b.lnk", {0, TPress::Cancel, nullptr}},
-        {L"c.lnk", {2, TPress::Ok, nullptr}},
-        {L"d.lnk", {1, TPress::Escape, nullptr}},
+    const std::map<std::wstring, TReply> plan = {
+        {L"a.lnk", {0, TPress::Ok}},
+        {L"b.lnk", {0, TPress::Cancel}},
+        {L"c.lnk", {2, TPress::Ok}},
+        {L"d.lnk", {1, TPress::Escape}},
     };
     std::string settingsAtCommonQuestion;
     std::vector<TAnswer> script;
@@ -261,7 +280,7 @@ TEST_F(StartupChecker, AnswersDecideEachFileUserFolderSavedBeforeTheCommonOne)
     std::string userLines;
     for (const std::wstring& name : ListingOrder(user)) {
         const std::string path = user + "\\" + std::string(name.begin(), name.end());
-        script.push_back(plan.at(name));
+        script.push_back(plan.at(name).Answer());
         expected.push_back(Question(path));
         if (name != L"a.lnk") {
             userLines += Line(path);
@@ -350,22 +369,22 @@ TEST_F(StartupChecker, NameTheCodePageCannotCarryIsNeverTakenForAnotherFile)
     }
     struct TPlan {
         std::string shown;
-        TAnswer answer;
+        TReply reply;
         std::string key; // empty: removed
     };
     const std::map<std::wstring, TPlan> plan = {
-        {zhong, {user + "\\?.lnk", {0, TPress::Ok, nullptr}, ""}},
-        {wen, {user + "\\?.lnk", {2, TPress::Ok, nullptr}, user + "\\?6587.lnk"}},
-        {cafeAcute, {user + "\\caf?.lnk", {0, TPress::Ok, nullptr}, ""}},
-        {L"cafe.lnk", {user + "\\cafe.lnk", {2, TPress::Ok, nullptr}, user + "\\cafe.lnk"}},
-        {L"a.lnk", {user + "\\a.lnk", {2, TPress::Ok, nullptr}, user + "\\a.lnk"}},
+        {zhong, {user + "\\?.lnk", {0, TPress::Ok}, ""}},
+        {wen, {user + "\\?.lnk", {2, TPress::Ok}, user + "\\?6587.lnk"}},
+        {cafeAcute, {user + "\\caf?.lnk", {0, TPress::Ok}, ""}},
+        {L"cafe.lnk", {user + "\\cafe.lnk", {2, TPress::Ok}, user + "\\cafe.lnk"}},
+        {L"a.lnk", {user + "\\a.lnk", {2, TPress::Ok}, user + "\\a.lnk"}},
     };
     std::vector<TAnswer> script;
     std::vector<TBox> expected;
     std::string records;
     for (const std::wstring& name : ListingOrder(user)) {
         const TPlan& file = plan.at(name);
-        script.push_back(file.answer);
+        script.push_back(file.reply.Answer());
         expected.push_back(Question(file.shown));
         if (!file.key.empty()) {
             records += Line(file.key);
