@@ -184,3 +184,40 @@ TEST_F(Program, UnwritableSettingsFileIsReportedAtStartAndByTheCheck)
     EXPECT_EQ(boxes[1].text, CannotOpenFileMessage(path));
     EXPECT_EQ(boxes[1].ownerClass, MAIN_CLASS_NAME);
 }
+
+TEST_F(Program, OneRunAsksAboutEveryKindOfLocationInOrder)
+{
+    const TRunKey& user = RUN_KEYS[0];
+    SetKeyValues(user.root, user.path, {Sz("Tool", "C:\\tool.exe")});
+    ASSERT_TRUE(WriteFileBytes(folder + "\\Startup\\Mine.LNK", "m"));
+    ASSERT_TRUE(WriteFileBytes(folder + "\\Common Startup\\shared.lnk", "s"));
+    ASSERT_TRUE(WritePrivateProfileStringA("windows", "run", "C:\\old.exe,C:\\keep.exe", "win.ini"));
+    TProcess program(ProgramPath(), "-once");
+    TUserRobot robot({{2, TPress::Ok, nullptr},
+                      {0, TPress::Ok, nullptr},
+                      {0, TPress::Cancel, nullptr},
+                      {0, TPress::Ok, nullptr},
+                      {2, TPress::Ok, nullptr}},
+                     program.Id());
+    EXPECT_EQ(program.Wait(END_MS * 2), 0u);
+    robot.Finish();
+    EXPECT_TRUE(robot.Problems().empty()) << robot.Problems().front();
+    const std::vector<TBoxInfo> boxes = robot.Boxes();
+    ASSERT_EQ(boxes.size(), 5u);
+    EXPECT_EQ(boxes[0].text, NewEntryMessage(std::string(user.section) + "\\Tool=C:\\tool.exe"));
+    EXPECT_EQ(boxes[1].text, NewEntryMessage(folder + "\\Startup\\mine.lnk"));
+    EXPECT_EQ(boxes[2].text, NewEntryMessage(folder + "\\Common Startup\\shared.lnk"));
+    EXPECT_EQ(boxes[3].text, NewEntryMessage("win.ini\\[windows]\\run=C:\\old.exe"));
+    EXPECT_EQ(boxes[4].text, NewEntryMessage("win.ini\\[windows]\\run=C:\\keep.exe"));
+
+    EXPECT_EQ(KeyValues(user.root, user.path), (std::vector<TRegValue>{Sz("Tool", "C:\\tool.exe")}));
+    EXPECT_TRUE(FolderNames(folder + "\\Startup").empty());
+    EXPECT_EQ(FolderNames(folder + "\\Common Startup"), std::vector<std::string>{"shared.lnk"});
+    char run[64] = {};
+    GetPrivateProfileStringA("windows", "run", "", run, sizeof(run), "win.ini");
+    EXPECT_EQ(std::string(run), "C:\\keep.exe");
+    EXPECT_EQ(ReadFileBytes(folder + "\\Runwarden\\options.ini"),
+              std::string("[") + user.section + "]\r\nTool=C:\\tool.exe\r\n[HKEY_LOCAL_MACHINE\\Common Startup]\r\n"
+                  + folder + "\\Common Startup\\shared.lnk=1\r\n[win.ini]\r\nrun=C:\\keep.exe\r\n");
+    WritePrivateProfileStringA("windows", "run", nullptr, "win.ini");
+}
