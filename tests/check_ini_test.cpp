@@ -21,53 +21,11 @@ constexpr char LOAD[] = "load";
 
 using TValue = std::optional<std::string>; // nullopt: no such value
 
-// "Обнаружена новая запись:" LF CR LF CR '"' ... '".' LF CR LF CR "Что будем с ней делать?"
-std::string NewEntryText(const std::string& entry)
+TExpectedBox Question(const std::string& key, const std::string& entry)
 {
-    return Bytes("CE E1 ED E0 F0 F3 E6 E5 ED E0 20 ED EE E2 E0 FF 20 E7 E0 EF E8 F1 FC 3A 0A 0D 0A 0D 22") + entry
-        + Bytes("22 2E 0A 0D 0A 0D D7 F2 EE 20 E1 F3 E4 E5 EC 20 F1 20 ED E5 E9 20 E4 E5 EB E0 F2 FC 3F");
+    return ::Question("win.ini\\[windows]\\" + key + "=" + entry);
 }
-
-// "Не удалось открыть файл "win.ini" - убедитесь, что у вас есть необходимые права доступа."
-std::string CannotWriteWinIniText()
-{
-    return Bytes("CD E5 20 F3 E4 E0 EB EE F1 FC 20 EE F2 EA F0 FB F2 FC 20 F4 E0 E9 EB 20 22") + "win.ini"
-        + Bytes("22 20 2D 20 F3 E1 E5 E4 E8 F2 E5 F1 FC 2C 20 F7 F2 EE 20 F3 20 E2 E0 F1 20 E5 F1 F2 FC 20 ED E5 EE "
-                "E1 F5 EE E4 E8 EC FB E5 20 EF F0 E0 E2 E0 20 E4 EE F1 F2 F3 EF E0 2E");
-}
-
-struct TBox {
-    std::string text;
-    bool question = true;
-};
-
-TBox Question(const std::string& key, const std::string& entry)
-{
-    return {NewEntryText("win.ini\\[windows]\\" + key + "=" + entry), true};
-}
-TBox Warning() { return {CannotWriteWinIniText(), false}; }
-
-void ExpectBoxes(TUserRobot& robot, HWND owner, const std::vector<TBox>& expected)
-{
-    robot.Finish();
-    const std::vector<std::string> problems = robot.Problems();
-    EXPECT_TRUE(problems.empty()) << problems.size() << " problem(s), first: " << (problems.empty() ? "" : problems[0]);
-    const std::vector<TBoxInfo> boxes = robot.Boxes();
-    ASSERT_EQ(boxes.size(), expected.size());
-    for (std::size_t i = 0; i < boxes.size(); ++i) {
-        EXPECT_EQ(boxes[i].caption, "Runwarden") << i;
-        EXPECT_EQ(boxes[i].text, expected[i].text) << i;
-        EXPECT_EQ(boxes[i].owner, owner) << i;
-        if (expected[i].question) {
-            EXPECT_EQ(boxes[i].Options().size(), 2u) << i;
-            EXPECT_EQ(boxes[i].buttons, (std::vector<int>{IDOK, IDCANCEL})) << i;
-        } else {
-            EXPECT_TRUE(boxes[i].Options().empty()) << i;
-            EXPECT_EQ(boxes[i].buttons, std::vector<int>{IDOK}) << i;
-            EXPECT_EQ(boxes[i].icon, IDI_EXCLAMATION) << i;
-        }
-    }
-}
+TExpectedBox WinIniWarning() { return Warning(CannotOpenFileMessage("win.ini")); }
 
 // Value names ignore letter case.
 bool IsWatched(const TRegValue& value)
@@ -183,7 +141,7 @@ protected:
         EXPECT_TRUE(ReadFileBytes(winIni) == winIniBytes);
     }
 
-    void Check(const std::vector<TAnswer>& script, const std::vector<TBox>& expected)
+    void Check(const std::vector<TAnswer>& script, const std::vector<TExpectedBox>& expected)
     {
         TUserRobot robot(script);
         CheckINI();
@@ -225,7 +183,7 @@ TEST_F(WinIniChecker, ItemIsTheTrimmedTextBeforeItsFirstComma)
     // is looked up under the file name, in any letter case.
     CheckINIItem(kept, "new.exe", RUN, "WIN.INI", "Windows");
     EXPECT_EQ(kept, "first, a.exe, new.exe");
-    ExpectBoxes(robot, state.owner, {{NewEntryText("WIN.INI\\[Windows]\\run=new.exe"), true}});
+    ExpectBoxes(robot, state.owner, {{NewEntryMessage("WIN.INI\\[Windows]\\run=new.exe"), true}});
     EXPECT_EQ(Settings(), "[win.ini]\r\nrun=a.exe\r\n");
 }
 
@@ -312,7 +270,7 @@ TEST_F(WinIniChecker, UnwritableWinIniWarnsAndTheAllowedValueIsStillReplaced)
     SetSettings("[win.ini]\r\nrun=a.exe and more\r\n");
     {
         TReadOnlyKey readOnly(WINDOWS_KEY);
-        Check({{0, TPress::Ok, nullptr}, {0, TPress::Ok, nullptr}}, {Question(RUN, "x.exe"), Warning()});
+        Check({{0, TPress::Ok, nullptr}, {0, TPress::Ok, nullptr}}, {Question(RUN, "x.exe"), WinIniWarning()});
     }
     ExpectLists("a.exe,x.exe", std::nullopt);
     EXPECT_EQ(Settings(), "[win.ini]\r\nrun=a.exe\r\n");

@@ -12,30 +12,10 @@
 
 namespace {
 
-constexpr char SHELL_FOLDERS[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 constexpr char USER_VALUE[] = "Startup";
 constexpr char COMMON_VALUE[] = "Common Startup";
 constexpr char USER_SECTION[] = "[HKEY_CURRENT_USER\\Startup]\r\n";
 constexpr char COMMON_SECTION[] = "[HKEY_LOCAL_MACHINE\\Common Startup]\r\n";
-
-// "Обнаружена новая запись:" LF CR LF CR '"' ... '".' LF CR LF CR "Что будем с ней делать?"
-std::string NewEntryText(const std::string& entry)
-{
-    return Bytes("CE E1 ED E0 F0 F3 E6 E5 ED E0 20 ED EE E2 E0 FF 20 E7 E0 EF E8 F1 FC 3A 0A 0D 0A 0D 22") + entry
-        + Bytes("22 2E 0A 0D 0A 0D D7 F2 EE 20 E1 F3 E4 E5 EC 20 F1 20 ED E5 E9 20 E4 E5 EB E0 F2 FC 3F");
-}
-
-// "Не удалось удалить файл: "%s"."
-std::string CannotDeleteText(const std::string& path)
-{
-    return Bytes("CD E5 20 F3 E4 E0 EB EE F1 FC 20 F3 E4 E0 EB E8 F2 FC 20 F4 E0 E9 EB 3A 20 22") + path
-        + Bytes("22 2E");
-}
-
-struct TBox {
-    std::string text;
-    bool question = true;
-};
 
 // A scripted answer without a callback, for tables keyed by file name.
 struct TReply {
@@ -44,8 +24,7 @@ struct TReply {
     TAnswer Answer() const { return {option, press, nullptr}; }
 };
 
-TBox Question(const std::string& path) { return {NewEntryText(path), true}; }
-TBox Warning(const std::string& path) { return {CannotDeleteText(path), false}; }
+TExpectedBox DeleteWarning(const std::string& path) { return Warning(CannotDeleteFileMessage(path)); }
 
 std::string Line(const std::string& path) { return path + "=1\r\n"; }
 
@@ -82,16 +61,6 @@ std::vector<std::wstring> SortedNames(const std::string& folder)
     std::vector<std::wstring> names = ListingOrder(folder);
     std::sort(names.begin(), names.end());
     return names;
-}
-
-void SetShellFolder(HKEY root, const char* name, const std::string& text)
-{
-    TRegKey key;
-    ASSERT_EQ(RegCreateKeyExA(root, SHELL_FOLDERS, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.Receive(), nullptr),
-              ERROR_SUCCESS);
-    ASSERT_EQ(RegSetValueExA(key.Get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                             static_cast<DWORD>(text.size() + 1)),
-              ERROR_SUCCESS);
 }
 
 void DeleteShellFolder(HKEY root, const char* name)
@@ -134,28 +103,6 @@ private:
     bool present_ = false;
 };
 
-void ExpectBoxes(TUserRobot& robot, HWND owner, const std::vector<TBox>& expected)
-{
-    robot.Finish();
-    const std::vector<std::string> problems = robot.Problems();
-    EXPECT_TRUE(problems.empty()) << problems.size() << " problem(s), first: " << (problems.empty() ? "" : problems[0]);
-    const std::vector<TBoxInfo> boxes = robot.Boxes();
-    ASSERT_EQ(boxes.size(), expected.size());
-    for (std::size_t i = 0; i < boxes.size(); ++i) {
-        EXPECT_EQ(boxes[i].caption, "Runwarden") << i;
-        EXPECT_EQ(boxes[i].text, expected[i].text) << i;
-        EXPECT_EQ(boxes[i].owner, owner) << i;
-        if (expected[i].question) {
-            EXPECT_EQ(boxes[i].Options().size(), 2u) << i;
-            EXPECT_EQ(boxes[i].buttons, (std::vector<int>{IDOK, IDCANCEL})) << i;
-        } else {
-            EXPECT_TRUE(boxes[i].Options().empty()) << i;
-            EXPECT_EQ(boxes[i].buttons, std::vector<int>{IDOK}) << i;
-            EXPECT_EQ(boxes[i].icon, IDI_EXCLAMATION) << i;
-        }
-    }
-}
-
 // Both Startup folders live in the test folder and the registry names them.
 class StartupChecker : public testing::Test {
 protected:
@@ -179,7 +126,7 @@ protected:
         }
     }
 
-    void Check(const std::vector<TAnswer>& script, const std::vector<TBox>& expected)
+    void Check(const std::vector<TAnswer>& script, const std::vector<TExpectedBox>& expected)
     {
         TUserRobot robot(script);
         CheckStartup();
@@ -239,7 +186,7 @@ TEST_F(StartupChecker, SubfolderIsAskedAboutAndCannotBeDeleted)
     ASSERT_TRUE(WriteFileBytes(user + "\\Sub\\inner.lnk", "x"));
     const std::string path = user + "\\sub";
 
-    Check({{0, TPress::Ok, nullptr}, {0, TPress::Ok, nullptr}}, {Question(path), Warning(path)});
+    Check({{0, TPress::Ok, nullptr}, {0, TPress::Ok, nullptr}}, {Question(path), DeleteWarning(path)});
     EXPECT_EQ(Settings(), "");
     EXPECT_TRUE(DirectoryExists(user + "\\Sub"));
     EXPECT_TRUE(FileExists(user + "\\Sub\\inner.lnk"));
@@ -256,7 +203,7 @@ TEST_F(StartupChecker, ReadOnlyFileThatCannotBeDeletedBringsTheWarning)
     ASSERT_TRUE(SetFileAttributesA((user + "\\Locked.lnk").c_str(), FILE_ATTRIBUTE_READONLY));
     const std::string path = user + "\\locked.lnk";
 
-    Check({{0, TPress::Ok, nullptr}, {0, TPress::Ok, nullptr}}, {Question(path), Warning(path)});
+    Check({{0, TPress::Ok, nullptr}, {0, TPress::Ok, nullptr}}, {Question(path), DeleteWarning(path)});
     EXPECT_EQ(Settings(), "");
     EXPECT_EQ(ReadFileBytes(user + "\\Locked.lnk"), "x");
 }
@@ -276,7 +223,7 @@ TEST_F(StartupChecker, AnswersDecideEachFileUserFolderSavedBeforeTheCommonOne)
     };
     std::string settingsAtCommonQuestion;
     std::vector<TAnswer> script;
-    std::vector<TBox> expected;
+    std::vector<TExpectedBox> expected;
     std::string userLines;
     for (const std::wstring& name : ListingOrder(user)) {
         const std::string path = user + "\\" + std::string(name.begin(), name.end());
@@ -338,7 +285,7 @@ TEST_F(StartupChecker, PathsWithBangAndEqualsAreKeptAcrossRuns)
         {L"a!b.lnk", "%" + user + "\\a%21b.lnk=1\r\n"},
         {L"x=y.lnk", "%" + user + "\\x%3Dy.lnk=1\r\n"},
     };
-    std::vector<TBox> expected;
+    std::vector<TExpectedBox> expected;
     std::string records;
     for (const std::wstring& name : ListingOrder(user)) {
         expected.push_back(Question(user + "\\" + std::string(name.begin(), name.end())));
@@ -380,7 +327,7 @@ TEST_F(StartupChecker, NameTheCodePageCannotCarryIsNeverTakenForAnotherFile)
         {L"a.lnk", {user + "\\a.lnk", {2, TPress::Ok}, user + "\\a.lnk"}},
     };
     std::vector<TAnswer> script;
-    std::vector<TBox> expected;
+    std::vector<TExpectedBox> expected;
     std::string records;
     for (const std::wstring& name : ListingOrder(user)) {
         const TPlan& file = plan.at(name);
@@ -416,7 +363,7 @@ TEST_F(StartupChecker, DeletionGoesToThePathItselfNeverToAWildcardMatch)
         std::string records = "before!";
         TUserRobot robot({{0, TPress::Ok, nullptr}, {0, TPress::Ok, nullptr}});
         CheckStartupFile(records, path, "HKEY_CURRENT_USER\\Startup");
-        ExpectBoxes(robot, state.owner, {Question(path), Warning(path)});
+        ExpectBoxes(robot, state.owner, {Question(path), DeleteWarning(path)});
         EXPECT_EQ(records, "before!");
     }
     EXPECT_EQ(SortedNames(user), std::vector<std::wstring>{L"a.lnk"});

@@ -336,8 +336,6 @@ const TRunKey RUN_KEYS[7] = {
      "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\RunServicesOnce"},
 };
 
-namespace {
-
 void SetShellFolder(HKEY root, const char* name, const std::string& folder)
 {
     TRegKey key;
@@ -347,8 +345,6 @@ void SetShellFolder(HKEY root, const char* name, const std::string& folder)
     RegSetValueExA(key.Get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
                    static_cast<DWORD>(folder.size() + 1));
 }
-
-} // namespace
 
 void QuietAutostart(const std::string& folder)
 {
@@ -394,6 +390,12 @@ std::string CannotDeleteKeyMessage(const std::string& path)
     return Bytes("CD E5 20 F3 E4 E0 EB EE F1 FC 20 F3 E4 E0 EB E8 F2 FC 20 EA EB FE F7 3A 20 22") + path + "\".";
 }
 
+std::string CannotDeleteFileMessage(const std::string& path)
+{
+    // "Не удалось удалить файл: "path"."
+    return Bytes("CD E5 20 F3 E4 E0 EB EE F1 FC 20 F3 E4 E0 EB E8 F2 FC 20 F4 E0 E9 EB 3A 20 22") + path + "\".";
+}
+
 std::string CannotOpenFileMessage(const std::string& path)
 {
     // "Не удалось открыть файл "path" - убедитесь, что у вас есть необходимые права доступа."
@@ -406,4 +408,29 @@ std::string CheckCompleteMessage()
 {
     // "Проверка завершена"
     return Bytes("CF F0 EE E2 E5 F0 EA E0 20 E7 E0 E2 E5 F0 F8 E5 ED E0");
+}
+
+TExpectedBox Question(const std::string& entry) { return {NewEntryMessage(entry), true}; }
+TExpectedBox Warning(const std::string& text) { return {text, false}; }
+
+void ExpectBoxes(TUserRobot& robot, HWND owner, const std::vector<TExpectedBox>& expected)
+{
+    robot.Finish();
+    const std::vector<std::string> problems = robot.Problems();
+    EXPECT_TRUE(problems.empty()) << problems.size() << " problem(s), first: " << (problems.empty() ? "" : problems[0]);
+    const std::vector<TBoxInfo> boxes = robot.Boxes();
+    ASSERT_EQ(boxes.size(), expected.size());
+    for (std::size_t i = 0; i < boxes.size(); ++i) {
+        EXPECT_EQ(boxes[i].caption, "Runwarden") << i;
+        EXPECT_EQ(boxes[i].text, expected[i].text) << i;
+        EXPECT_EQ(boxes[i].owner, owner) << i;
+        if (expected[i].question) {
+            EXPECT_EQ(boxes[i].Options().size(), 2u) << i;
+            EXPECT_EQ(boxes[i].buttons, (std::vector<int>{IDOK, IDCANCEL})) << i;
+        } else {
+            EXPECT_TRUE(boxes[i].Options().empty()) << i;
+            EXPECT_EQ(boxes[i].buttons, std::vector<int>{IDOK}) << i;
+            EXPECT_EQ(boxes[i].icon, IDI_EXCLAMATION) << i;
+        }
+    }
 }

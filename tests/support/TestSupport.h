@@ -3,6 +3,8 @@
 // Set-up helpers shared by the tests: folders and files in the test prefix,
 // registry values, the owner window, and programs started as processes.
 
+#include "UserRobot.h"
+
 #include <windows.h>
 
 #include <string>
@@ -88,6 +90,8 @@ std::string SaveWindowShot(HWND wnd, const std::string& name);
 // folders under Folder, and empties the seven Run keys and win.ini's "run"
 // and "load": a check run then finds nothing to ask about.
 void QuietAutostart(const std::string& folder);
+// Sets a "Shell Folders" value (AppData, Startup, Common Startup).
+void SetShellFolder(HKEY root, const char* name, const std::string& folder);
 
 constexpr char SHELL_FOLDERS[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 struct TRunKey {
@@ -103,5 +107,17 @@ std::string NewEntryMessage(const std::string& entry);
 std::string ChangedEntryMessage(const std::string& entry);
 std::string EmptyValueMessage(const std::string& path);
 std::string CannotDeleteKeyMessage(const std::string& path);
+std::string CannotDeleteFileMessage(const std::string& path);
 std::string CannotOpenFileMessage(const std::string& path);
 std::string CheckCompleteMessage();
+
+// A box the robot is expected to have seen: a question with the two options
+// and OK/Cancel, or a warning with OK only and the exclamation icon.
+struct TExpectedBox {
+    std::string text;
+    bool question = true;
+};
+TExpectedBox Question(const std::string& entry);
+TExpectedBox Warning(const std::string& text);
+// Stops the robot and compares what it saw, box by box, all owned by Owner.
+void ExpectBoxes(TUserRobot& robot, HWND owner, const std::vector<TExpectedBox>& expected);
