@@ -170,19 +170,6 @@ TEST(ChoiceDialog, MessageIsCutAt1024Bytes)
     EXPECT_TRUE(shown.box.text == full.substr(0, 1023));
 }
 
-TEST(ChoiceDialog, WindowsDestroyedAfterTheBoxDoNotChangeTheChoice)
-{
-    // The robot selects the second option; a window that the thread destroys
-    // later must not be taken for the box.
-    TTestState state;
-    TUserRobot robot({{2, TPress::Ok, nullptr}});
-    TChoice choice = ChoiceRemove;
-    EXPECT_TRUE(ShowChoiceDialog(state.owner, false, ENTRY, choice));
-    robot.Finish();
-    EXPECT_EQ(choice, ChoiceAddToList);
-    EXPECT_TRUE(robot.Problems().empty());
-}
-
 TEST(ChoiceDialog, ScreenshotsOfBothForms)
 {
     std::string newShot;

@@ -74,6 +74,25 @@ TEST_F(Program, OtherSpellingsOfTheSwitchStayResident)
     }
 }
 
+TEST_F(Program, IconComesBackWhenTheTaskbarIsMadeAgain)
+{
+    TProcess program(ProgramPath(), "");
+    const HWND wnd = ResidentWindow(program);
+    // As after a crash of the shell: the icon is gone, then the new taskbar
+    // asks every program for its icon.
+    NOTIFYICONDATAA data = {};
+    data.cbSize = NOTIFYICONDATAA_V1_SIZE;
+    data.hWnd = wnd;
+    data.uID = TRAY_ICON_ID;
+    ASSERT_TRUE(Shell_NotifyIconA(NIM_DELETE, &data));
+    EXPECT_FALSE(HasTrayIcon(wnd));
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutA(wnd, RegisterWindowMessageA("TaskbarCreated"), 0, 0, SMTO_ABORTIFHUNG, START_MS, &ignored);
+    EXPECT_TRUE(HasTrayIcon(wnd));
+    PostMessageA(wnd, WM_CLOSE, 0, 0);
+    EXPECT_EQ(program.Wait(END_MS), 0u);
+}
+
 TEST_F(Program, SecondStartEndsAtOnceAndLeavesTheFirstAlone)
 {
     TProcess first(ProgramPath(), "");
