@@ -52,7 +52,11 @@ bool CalcOptionRect(RECT& r, int& h)
     h = m.bottom;
     r.bottom = r.top + h + h / 2;
     r.top = r.top + h / 2;
-    return MapWindowPoints(HWND_DESKTOP, box, reinterpret_cast<POINT*>(&r), 2) != 0;
+    // A zero result is also the answer for a zero offset; only the error
+    // code tells a failure.
+    SetLastError(ERROR_SUCCESS);
+    return MapWindowPoints(HWND_DESKTOP, box, reinterpret_cast<POINT*>(&r), 2) != 0
+        || GetLastError() == ERROR_SUCCESS;
 }
 
 void ShiftBoxButtons(int d)
