@@ -63,7 +63,10 @@ void SetUpTrayMenu(HINSTANCE instance)
     for (UINT command = IDM_NOSTART; command <= IDM_STARTONCE; ++command) {
         MENUITEMINFOA info = {};
         info.cbSize = sizeof(info);
-        info.fMask = MIIM_TYPE;
+        // MIIM_FTYPE, not MIIM_TYPE: the older mask also carries the item's
+        // text, and writing it back without a text buffer turns the item
+        // into a blank separator.
+        info.fMask = MIIM_FTYPE;
         if (GetMenuItemInfoA(trayMenu, command, FALSE, &info)) {
             info.fType |= MFT_RADIOCHECK;
             SetMenuItemInfoA(trayMenu, command, FALSE, &info);

@@ -34,7 +34,8 @@ up)
   "$WINESERVER" -p >/dev/null 2>&1 </dev/null || true
   # Start the prefix's own services now, away from CTest's output pipes:
   # started by the first test they would keep its output open to the end.
-  "$WINE64" wineboot >/dev/null 2>&1 </dev/null || true
+  # (Not through wineboot, which would also start what the Run keys name.)
+  "$WINE64" cmd /c exit >/dev/null 2>&1 </dev/null || true
   ;;
 down)
   "$WINESERVER" -k 2>/dev/null || true
