@@ -44,18 +44,6 @@ DWORD ProgramId()
     return pid;
 }
 
-bool WaitUntil(DWORD timeoutMs, const std::function<bool()>& condition)
-{
-    const DWORD start = GetTickCount();
-    while (!condition()) {
-        if (GetTickCount() - start > timeoutMs) {
-            return false;
-        }
-        Sleep(50);
-    }
-    return true;
-}
-
 std::string Hex(const std::string& bytes)
 {
     std::string hex;
@@ -136,7 +124,7 @@ int Taskbar(DWORD timeoutMs)
 
 int WaitMain(DWORD timeoutMs)
 {
-    if (!WaitUntil(timeoutMs, [] { return ProgramId() != 0; })) {
+    if (!WaitFor(timeoutMs, [] { return ProgramId() != 0; })) {
         std::printf("the program's window did not appear\n");
         return 1;
     }
@@ -167,7 +155,7 @@ int Box(DWORD timeoutMs)
 
 int NoBox(DWORD timeoutMs)
 {
-    if (!WaitUntil(timeoutMs, [] { return VisibleWindows(ProgramId(), IsMessageBox).empty(); })) {
+    if (!WaitFor(timeoutMs, [] { return VisibleWindows(ProgramId(), IsMessageBox).empty(); })) {
         std::printf("the box is still open\n");
         return 1;
     }
@@ -253,7 +241,7 @@ int Menu(DWORD timeoutMs)
 int RunValue(DWORD timeoutMs, const std::string& expected)
 {
     const std::vector<TRegValue> wanted = {Sz(RUN_VALUE_NAME, expected)};
-    const bool found = WaitUntil(timeoutMs, [&wanted] { return KeyValues(HKEY_CURRENT_USER, RUN_KEY) == wanted; });
+    const bool found = WaitFor(timeoutMs, [&wanted] { return KeyValues(HKEY_CURRENT_USER, RUN_KEY) == wanted; });
     if (!found) {
         for (const TRegValue& value : KeyValues(HKEY_CURRENT_USER, RUN_KEY)) {
             std::printf("value %s: %s\n", value.name.c_str(), Hex(value.data).c_str());
@@ -266,7 +254,7 @@ int RunValue(DWORD timeoutMs, const std::string& expected)
 
 int Gone(DWORD timeoutMs)
 {
-    if (!WaitUntil(timeoutMs, [] { return ProgramId() == 0; })) {
+    if (!WaitFor(timeoutMs, [] { return ProgramId() == 0; })) {
         std::printf("the program is still running\n");
         return 1;
     }
@@ -277,7 +265,7 @@ int Gone(DWORD timeoutMs)
 bool JoinDesktop(const char* name)
 {
     HDESK desktop = nullptr;
-    const bool opened = WaitUntil(JOIN_MS, [&desktop, name] {
+    const bool opened = WaitFor(JOIN_MS, [&desktop, name] {
         desktop = OpenDesktopA(name, 0, FALSE, GENERIC_ALL);
         return desktop != nullptr;
     });

@@ -51,19 +51,9 @@ std::string ItemText(HMENU menu, int position)
     return text;
 }
 
-// Polls (bounded) until the condition holds; the menu's command arrives as a
-// posted message some time after the menu has closed.
-bool Eventually(const std::function<bool()>& condition)
-{
-    const DWORD start = GetTickCount();
-    while (!condition()) {
-        if (GetTickCount() - start > WINDOW_MS) {
-            return false;
-        }
-        Sleep(20);
-    }
-    return true;
-}
+// The menu's command arrives as a posted message some time after the menu
+// has closed.
+bool Eventually(const std::function<bool()>& condition) { return WaitFor(WINDOW_MS, condition); }
 
 void PressOk(HWND box)
 {

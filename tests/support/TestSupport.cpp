@@ -255,6 +255,18 @@ bool TProcess::Running() const
     return info_.hProcess != nullptr && WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT;
 }
 
+bool WaitFor(DWORD timeoutMs, const std::function<bool()>& condition)
+{
+    const DWORD start = GetTickCount();
+    while (!condition()) {
+        if (GetTickCount() - start > timeoutMs) {
+            return false;
+        }
+        Sleep(20);
+    }
+    return true;
+}
+
 HWND WaitForMainWindow(DWORD processId, DWORD timeoutMs)
 {
     const DWORD start = GetTickCount();

@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -78,6 +79,9 @@ public:
 private:
     PROCESS_INFORMATION info_ = {};
 };
+
+// Polls (bounded) until Condition holds; false when it did not in time.
+bool WaitFor(DWORD timeoutMs, const std::function<bool()>& condition);
 
 // The program's hidden main window in another process, waited for (bounded).
 HWND WaitForMainWindow(DWORD processId, DWORD timeoutMs);
