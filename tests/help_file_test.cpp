@@ -88,16 +88,6 @@ TEST(HelpFile, LiesBesideTheProgramAndHoldsEveryTopic)
     }
 }
 
-TEST(HelpFile, ProjectOpensAboutUnderARussianTitle)
-{
-    const std::string project = HelpSource("Runwarden.hhp");
-    EXPECT_NE(project.find("Compiled file=Runwarden.chm\n"), std::string::npos);
-    EXPECT_NE(project.find("Default topic=About.html\n"), std::string::npos);
-    EXPECT_NE(project.find("Language=0x419"), std::string::npos);
-    // "Справка Runwarden"
-    EXPECT_NE(project.find("Title=" + Bytes("D1 EF F0 E0 E2 EA E0 20") + "Runwarden\n"), std::string::npos);
-}
-
 TEST(HelpFile, TopicsAreWrittenInCodePage1251AndSayIt)
 {
     for (const char* topic : TOPICS) {
