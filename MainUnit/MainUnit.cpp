@@ -161,8 +161,7 @@ void ShowHelp()
     if (htmlHelp == nullptr) {
         return;
     }
-    const std::string& own = OwnCommand();
-    const std::string file = own.substr(0, own.rfind('\\') + 1) + HELP_FILE;
+    const std::string file = GetProgramFolder() + HELP_FILE;
     htmlHelp(nullptr, file.c_str(), HH_DISPLAY_TOPIC, reinterpret_cast<DWORD_PTR>(HELP_TOPIC));
 }
 
