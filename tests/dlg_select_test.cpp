@@ -170,6 +170,43 @@ TEST(ChoiceDialog, MessageIsCutAt1024Bytes)
     EXPECT_TRUE(shown.box.text == full.substr(0, 1023));
 }
 
+namespace {
+
+HHOOK vetoHook = nullptr;
+
+// A hook of the test's own, called after the dialog's: it refuses to let the
+// second option be created, a real way for an option to be missing.
+LRESULT CALLBACK VetoSecondOption(int code, WPARAM wParam, LPARAM lParam)
+{
+    if (code == HCBT_CREATEWND) {
+        const CREATESTRUCTA* create = reinterpret_cast<CBT_CREATEWNDA*>(lParam)->lpcs;
+        if (create->lpszName != nullptr && !IS_INTRESOURCE(create->lpszName)
+            && std::string(create->lpszName) == OPTION_ADD) {
+            return 1;
+        }
+    }
+    return CallNextHookEx(vetoHook, code, wParam, lParam);
+}
+
+} // namespace
+
+TEST(ChoiceDialog, OkOnABoxWithoutBothOptionsIsNoAnswer)
+{
+    TTestState state;
+    vetoHook = SetWindowsHookExA(WH_CBT, VetoSecondOption, nullptr, GetCurrentThreadId());
+    ASSERT_NE(vetoHook, nullptr);
+    TUserRobot robot({{0, TPress::Ok, nullptr}});
+    TChoice choice = ChoiceAddToList;
+    const bool ok = ShowChoiceDialog(state.owner, false, ENTRY, choice);
+    robot.Finish();
+    UnhookWindowsHookEx(vetoHook);
+    const std::vector<TBoxInfo> boxes = robot.Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    ASSERT_EQ(boxes[0].Options().size(), 1u);
+    // The user saw no choice between the two: nothing may be removed.
+    EXPECT_FALSE(ok);
+}
+
 TEST(ChoiceDialog, ScreenshotsOfBothForms)
 {
     std::string newShot;
