@@ -47,15 +47,24 @@ HWND ResidentWindow(TProcess& program)
     return wnd;
 }
 
+// Runwarden.exe -once, its questions answered by the robot: the boxes seen,
+// after checking that the program ended with code 0 and nothing else came.
+std::vector<TBoxInfo> RunOnce(std::vector<TAnswer> answers)
+{
+    TProcess program(ProgramPath(), "-once");
+    TUserRobot robot(std::move(answers), program.Id());
+    EXPECT_EQ(program.Wait(END_MS * 2), 0u);
+    robot.Finish();
+    const std::vector<std::string> problems = robot.Problems();
+    EXPECT_TRUE(problems.empty()) << problems.front();
+    return robot.Boxes();
+}
+
 } // namespace
 
 TEST_F(Program, OnceRunsTheCheckAndEndsWithoutAMessage)
 {
-    TProcess program(ProgramPath(), "-once");
-    TUserRobot robot({}, program.Id());
-    EXPECT_EQ(program.Wait(END_MS), 0u);
-    robot.Finish();
-    EXPECT_TRUE(robot.Problems().empty()) << robot.Problems().front();
+    EXPECT_TRUE(RunOnce({}).empty());
     EXPECT_EQ(FindWindowA(MAIN_CLASS_NAME, MAIN_WINDOW_TITLE), nullptr);
     // The start-up run found the settings folder missing and created it.
     EXPECT_TRUE(FileExists(folder + "\\Runwarden\\options.ini"));
@@ -167,12 +176,7 @@ TEST_F(Program, OnceAsksAboutNewRunValuesAndCarriesOutTheAnswers)
     const TRunKey& machine = RUN_KEYS[2];
     SetKeyValues(user.root, user.path, {Sz("UserTool", "C:\\user.exe /q")});
     SetKeyValues(machine.root, machine.path, {Sz("MachineTool", "C:\\machine.exe")});
-    TProcess program(ProgramPath(), "-once");
-    TUserRobot robot({{2, TPress::Ok, nullptr}, {0, TPress::Ok, nullptr}}, program.Id());
-    EXPECT_EQ(program.Wait(END_MS * 2), 0u);
-    robot.Finish();
-    EXPECT_TRUE(robot.Problems().empty()) << robot.Problems().front();
-    const std::vector<TBoxInfo> boxes = robot.Boxes();
+    const std::vector<TBoxInfo> boxes = RunOnce({{2, TPress::Ok, nullptr}, {0, TPress::Ok, nullptr}});
     ASSERT_EQ(boxes.size(), 2u);
     EXPECT_EQ(boxes[0].text, NewEntryMessage(std::string(user.section) + "\\UserTool=C:\\user.exe /q"));
     EXPECT_EQ(boxes[1].text, NewEntryMessage(std::string(machine.section) + "\\MachineTool=C:\\machine.exe"));
@@ -190,12 +194,7 @@ TEST_F(Program, UnwritableSettingsFileIsReportedAtStartAndByTheCheck)
     ASSERT_TRUE(CreateDirectoryA((folder + "\\Runwarden").c_str(), nullptr));
     const std::string path = folder + "\\Runwarden\\options.ini";
     ASSERT_TRUE(CreateDirectoryA(path.c_str(), nullptr));
-    TProcess program(ProgramPath(), "-once");
-    TUserRobot robot({{0, TPress::Ok, nullptr}, {0, TPress::Ok, nullptr}}, program.Id());
-    EXPECT_EQ(program.Wait(END_MS * 2), 0u);
-    robot.Finish();
-    EXPECT_TRUE(robot.Problems().empty()) << robot.Problems().front();
-    const std::vector<TBoxInfo> boxes = robot.Boxes();
+    const std::vector<TBoxInfo> boxes = RunOnce({{0, TPress::Ok, nullptr}, {0, TPress::Ok, nullptr}});
     ASSERT_EQ(boxes.size(), 2u);
     // While the window is made the box has no owner; the check's box is owned.
     EXPECT_EQ(boxes[0].text, CannotOpenFileMessage(path));
@@ -211,17 +210,11 @@ TEST_F(Program, OneRunAsksAboutEveryKindOfLocationInOrder)
     ASSERT_TRUE(WriteFileBytes(folder + "\\Startup\\Mine.LNK", "m"));
     ASSERT_TRUE(WriteFileBytes(folder + "\\Common Startup\\shared.lnk", "s"));
     ASSERT_TRUE(WritePrivateProfileStringA("windows", "run", "C:\\old.exe,C:\\keep.exe", "win.ini"));
-    TProcess program(ProgramPath(), "-once");
-    TUserRobot robot({{2, TPress::Ok, nullptr},
-                      {0, TPress::Ok, nullptr},
-                      {0, TPress::Cancel, nullptr},
-                      {0, TPress::Ok, nullptr},
-                      {2, TPress::Ok, nullptr}},
-                     program.Id());
-    EXPECT_EQ(program.Wait(END_MS * 2), 0u);
-    robot.Finish();
-    EXPECT_TRUE(robot.Problems().empty()) << robot.Problems().front();
-    const std::vector<TBoxInfo> boxes = robot.Boxes();
+    const std::vector<TBoxInfo> boxes = RunOnce({{2, TPress::Ok, nullptr},
+                                                 {0, TPress::Ok, nullptr},
+                                                 {0, TPress::Cancel, nullptr},
+                                                 {0, TPress::Ok, nullptr},
+                                                 {2, TPress::Ok, nullptr}});
     ASSERT_EQ(boxes.size(), 5u);
     EXPECT_EQ(boxes[0].text, NewEntryMessage(std::string(user.section) + "\\Tool=C:\\tool.exe"));
     EXPECT_EQ(boxes[1].text, NewEntryMessage(folder + "\\Startup\\mine.lnk"));
