@@ -5,19 +5,18 @@
 // cover, writes the list back without the removed ones and stores it as the
 // key's allowed value.
 
+#include "User.h"
+
 #include <string>
 
-void CheckINI();
+void CheckINI(TUser& user);
 
 // One key and its whole list. Raises TINIExcept when the settings file
 // cannot be written.
-void CheckINIKey(const std::string& fileName, const std::string& section, const std::string& key,
+void CheckINIKey(TUser& user, const std::string& fileName, const std::string& section, const std::string& key,
                  const std::string& value);
 
 // One element: the text of Item before its first comma. Appends it to Kept,
 // joined by ", ", when it stays.
-void CheckINIItem(std::string& kept, const std::string& item, const std::string& key,
+void CheckINIItem(TUser& user, std::string& kept, const std::string& item, const std::string& key,
                   const std::string& fileName, const std::string& section);
-
-// S without the characters 0 to 32 at either end.
-std::string TrimBlanks(const std::string& s);

@@ -3,7 +3,6 @@
 #include "AllowedList.h"
 #include "MainState.h"
 #include "ScopedHandle.h"
-#include "dlgSelectUnit.h"
 #include "registry_profile.h"
 
 #include <algorithm>
@@ -36,7 +35,6 @@ const TRunLocation RUN_LOCATIONS[] = {
      "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\RunServicesOnce"},
 };
 
-constexpr char OWN_VALUE_NAME[] = "Runwarden";
 // A value that keeps growing between the size query and the read is given
 // up on after this many attempts, so the walk cannot loop forever.
 constexpr int MAX_READ_ATTEMPTS = 16;
@@ -84,11 +82,10 @@ bool ReadValueAt(HKEY key, DWORD index, TKeyInfo& info, std::string& name, std::
     return false;
 }
 
-void DeleteValue(HKEY key, const std::string& name, const std::string& section)
+void DeleteValue(TUser& user, HKEY key, const std::string& name, const std::string& section)
 {
     if (!DeleteRegValue(key, "", name)) {
-        MessageBoxA(MainWnd(), FormatMsg(MSG_CANNOT_DELETE_KEY, {section + "\\" + name}).c_str(),
-                    APP_CAPTION, MB_OK | MB_ICONEXCLAMATION);
+        user.Warn(FormatMsg(MSG_CANNOT_DELETE_KEY, {section + "\\" + name}));
     }
 }
 
@@ -97,28 +94,25 @@ bool IsEitherOwnCommand(const std::string& command)
     return IsOwnCommand(command) || IsOwnOnceCommand(command);
 }
 
-void CheckEmptyValue(HKEY key, const std::string& name, const std::string& section)
+void CheckEmptyValue(TUser& user, HKEY key, const std::string& name, const std::string& section)
 {
-    const int answer =
-        MessageBoxA(MainWnd(), FormatMsg(MSG_EMPTY_VALUE, {section + "\\" + name}).c_str(),
-                    APP_CAPTION, MB_YESNO | MB_ICONQUESTION | MB_SYSTEMMODAL);
-    if (answer == IDYES && !RunAborted()) {
-        DeleteValue(key, name, section);
+    if (user.AskDeleteEmpty(section + "\\" + name) && !RunAborted()) {
+        DeleteValue(user, key, name, section);
     }
 }
 
 } // namespace
 
-bool CheckRegistryValue(std::string& records, HKEY key, const std::string& name,
+bool CheckRegistryValue(TUser& user, std::string& records, HKEY key, const std::string& name,
                         const std::string& value, const std::string& section)
 {
     if (!name.empty() && value.empty()) {
-        CheckEmptyValue(key, name, section);
+        CheckEmptyValue(user, key, name, section);
         return true;
     }
     const std::string listed = LookupAllowed(section, name);
     const bool ownValue = IsEitherOwnCommand(value);
-    if (listed.empty() && name == OWN_VALUE_NAME && ownValue) {
+    if (listed.empty() && name == RUN_VALUE_NAME && ownValue) {
         AppendRecord(records, name, value);
         return false;
     }
@@ -135,7 +129,7 @@ bool CheckRegistryValue(std::string& records, HKEY key, const std::string& name,
     const bool changed = !listed.empty();
     const std::string entryText = changed ? name + "=" + value : section + "\\" + name + "=" + value;
     TChoice choice = ChoiceRemove;
-    const bool ok = ShowChoiceDialog(MainWnd(), changed, entryText, choice);
+    const bool ok = user.AskChoice(changed, entryText, choice);
     if (RunAborted()) {
         return true;
     }
@@ -144,14 +138,14 @@ bool CheckRegistryValue(std::string& records, HKEY key, const std::string& name,
             AppendRecord(records, name, listed);
         }
     } else if (choice == ChoiceRemove) {
-        DeleteValue(key, name, section);
+        DeleteValue(user, key, name, section);
     } else {
         AppendRecord(records, name, value);
     }
     return true;
 }
 
-void CheckRegistryKey(HKEY key, const std::string& section)
+void CheckRegistryKey(TUser& user, HKEY key, const std::string& section)
 {
     TKeyInfo info;
     if (!QueryKeyInfo(key, info)) {
@@ -173,7 +167,7 @@ void CheckRegistryKey(HKEY key, const std::string& section)
             ++index;
             continue;
         }
-        const bool asked = CheckRegistryValue(records, key, name, value, section);
+        const bool asked = CheckRegistryValue(user, records, key, name, value, section);
         if (RunAborted()) {
             return;
         }
@@ -197,14 +191,14 @@ void CheckRegistryKey(HKEY key, const std::string& section)
     SaveAllowedSection(records, section);
 }
 
-void CheckRegistry()
+void CheckRegistry(TUser& user)
 {
     for (const TRunLocation& location : RUN_LOCATIONS) {
         TRegKey key;
         if (RegOpenKeyExA(location.root, location.path, 0, KEY_READ, key.Receive()) != ERROR_SUCCESS) {
             continue;
         }
-        CheckRegistryKey(key.Get(), location.section);
+        CheckRegistryKey(user, key.Get(), location.section);
         if (RunAborted()) {
             return;
         }

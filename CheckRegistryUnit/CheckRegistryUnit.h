@@ -2,6 +2,8 @@
 
 // The seven registry keys from which Windows starts programs.
 
+#include "User.h"
+
 #include <windows.h>
 
 #include <string>
@@ -12,10 +14,10 @@ constexpr char MSG_CANNOT_DELETE_KEY[] = "Не удалось удалить к�
 
 // Checks every key in order; raises TINIExcept when the settings file cannot
 // be written.
-void CheckRegistry();
+void CheckRegistry(TUser& user);
 // Decides every value of one open key, then rewrites the key's section.
-void CheckRegistryKey(HKEY key, const std::string& section);
+void CheckRegistryKey(TUser& user, HKEY key, const std::string& section);
 // Decides one entry; appends its record when it stays in the allowed list.
 // True when it showed a box, during which the key may have changed.
-bool CheckRegistryValue(std::string& records, HKEY key, const std::string& name,
+bool CheckRegistryValue(TUser& user, std::string& records, HKEY key, const std::string& name,
                         const std::string& value, const std::string& section);

@@ -3,15 +3,12 @@
 #include "AllowedList.h"
 #include "MainState.h"
 #include "ScopedHandle.h"
-#include "dlgSelectUnit.h"
 #include "registry_profile.h"
 
 #include <windows.h>
 
 namespace {
 
-constexpr char SHELL_FOLDERS_KEY[] =
-    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 constexpr char ALL_FILES_MASK[] = "*.*";
 constexpr char MSG_CANNOT_DELETE_FILE[] = "Не удалось удалить файл: \"%s\".";
 constexpr char LOST_CHAR_MARK = '?';
@@ -134,7 +131,7 @@ bool DeleteEntry(const TStartupEntry& entry)
     return DeleteFileW(entry.realPath.c_str()) != FALSE;
 }
 
-void CheckStartupEntry(std::string& records, const TStartupEntry& entry,
+void CheckStartupEntry(TUser& user, std::string& records, const TStartupEntry& entry,
                        const std::string& section)
 {
     if (!LookupAllowed(section, entry.key).empty()) {
@@ -142,7 +139,7 @@ void CheckStartupEntry(std::string& records, const TStartupEntry& entry,
         return;
     }
     TChoice choice = ChoiceAddToList;
-    const bool answered = ShowChoiceDialog(MainWnd(), false, entry.path, choice);
+    const bool answered = user.AskChoice(false, entry.path, choice);
     if (RunAborted()) {
         return;
     }
@@ -151,8 +148,7 @@ void CheckStartupEntry(std::string& records, const TStartupEntry& entry,
         return;
     }
     if (!DeleteEntry(entry)) {
-        MessageBoxA(MainWnd(), FormatMsg(MSG_CANNOT_DELETE_FILE, {entry.path}).c_str(),
-                    APP_CAPTION, MB_OK | MB_ICONEXCLAMATION);
+        user.Warn(FormatMsg(MSG_CANNOT_DELETE_FILE, {entry.path}));
     }
 }
 
@@ -160,7 +156,7 @@ void CheckStartupEntry(std::string& records, const TStartupEntry& entry,
 // look-alike letter for a character the code page lacks, and a name made
 // that way may belong to a different file. False when the user ended the
 // program during a question.
-bool CheckListedEntries(std::string& records, const std::string& folder, const std::string& mask,
+bool CheckListedEntries(TUser& user, std::string& records, const std::string& folder, const std::string& mask,
                         const std::string& section)
 {
     const std::wstring wideFolder = Widen(folder);
@@ -174,7 +170,7 @@ bool CheckListedEntries(std::string& records, const std::string& folder, const s
         if (IsSkippedName(entry.path.substr(folder.size()))) {
             continue;
         }
-        CheckStartupEntry(records, entry, section);
+        CheckStartupEntry(user, records, entry, section);
         if (RunAborted()) {
             return false;
         }
@@ -184,30 +180,31 @@ bool CheckListedEntries(std::string& records, const std::string& folder, const s
 
 } // namespace
 
-void CheckStartup()
+void CheckStartup(TUser& user)
 {
     for (const TStartupFolder& startup : STARTUP_FOLDERS) {
         const std::string folder = ReadRegString(startup.root, SHELL_FOLDERS_KEY, startup.valueName);
         if (folder.empty()) {
             continue;
         }
-        CheckStartupFolder(folder + "\\", ALL_FILES_MASK, startup.section);
+        CheckStartupFolder(user, folder + "\\", ALL_FILES_MASK, startup.section);
         if (RunAborted()) {
             return;
         }
     }
 }
 
-void CheckStartupFolder(const std::string& folder, const std::string& mask,
+void CheckStartupFolder(TUser& user, const std::string& folder, const std::string& mask,
                         const std::string& section)
 {
     std::string records;
-    if (CheckListedEntries(records, folder, mask, section)) {
+    if (CheckListedEntries(user, records, folder, mask, section)) {
         SaveAllowedSection(records, section);
     }
 }
 
-void CheckStartupFile(std::string& records, const std::string& path, const std::string& section)
+void CheckStartupFile(TUser& user, std::string& records, const std::string& path,
+                      const std::string& section)
 {
-    CheckStartupEntry(records, {path, path, std::wstring()}, section);
+    CheckStartupEntry(user, records, {path, path, std::wstring()}, section);
 }

@@ -4,16 +4,18 @@
 // common Startup folder that the allowed list does not know, deletes or
 // records it, and rewrites the folder's section of the allowed list.
 
+#include "User.h"
+
 #include <string>
 
 // Both folders, as the shell's "Shell Folders" key names them now.
-void CheckStartup();
+void CheckStartup(TUser& user);
 
 // One folder. Folder ends with "\"; Section is the folder's allowed-list
 // section, rewritten when the folder is done (erased when it cannot be listed).
-void CheckStartupFolder(const std::string& folder, const std::string& mask,
+void CheckStartupFolder(TUser& user, const std::string& folder, const std::string& mask,
                         const std::string& section);
 
 // One entry, Path being the folder text and the lower-cased name. Appends the
 // entry's record to Records when it stays in the folder.
-void CheckStartupFile(std::string& records, const std::string& path, const std::string& section);
+void CheckStartupFile(TUser& user, std::string& records, const std::string& path, const std::string& section);

@@ -110,15 +110,6 @@ bool FileStamp(const std::string& path, FILETIME& written, ULONGLONG& size)
     return true;
 }
 
-std::string TrimBlanksAndTabs(const std::string& text)
-{
-    const std::string::size_type first = text.find_first_not_of(" \t");
-    if (first == std::string::npos) {
-        return std::string();
-    }
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
 // A line of the section as a single-key read gives it: name and value
 // trimmed, one pair of enclosing quotes dropped; the first of two lines with
 // the same name wins.
@@ -128,8 +119,8 @@ void AddSectionLine(std::unordered_map<std::string, std::string>& values, const 
         return;
     }
     const std::string::size_type equals = line.find(NAME_END);
-    const std::string key = TrimBlanksAndTabs(line.substr(0, equals));
-    std::string value = equals == std::string::npos ? std::string() : TrimBlanksAndTabs(line.substr(equals + 1));
+    const std::string key = TrimBlanks(line.substr(0, equals));
+    std::string value = equals == std::string::npos ? std::string() : TrimBlanks(line.substr(equals + 1));
     if (value.size() >= 2 && IsQuote(value.front()) && value.back() == value.front()) {
         value = value.substr(1, value.size() - 2);
     }
@@ -170,6 +161,19 @@ std::string ListedValue(const std::string& section, const std::string& key)
 }
 
 } // namespace
+
+std::string TrimBlanks(const std::string& text)
+{
+    std::string::size_type first = 0;
+    std::string::size_type last = text.size();
+    while (first < last && IsBlank(static_cast<unsigned char>(text[first]))) {
+        ++first;
+    }
+    while (last > first && IsBlank(static_cast<unsigned char>(text[last - 1]))) {
+        --last;
+    }
+    return text.substr(first, last - first);
+}
 
 std::string UpperCase(const std::string& text)
 {

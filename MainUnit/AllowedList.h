@@ -8,7 +8,6 @@
 #include <initializer_list>
 #include <string>
 
-constexpr char APP_CAPTION[] = "Runwarden";
 constexpr char MSG_CANNOT_OPEN_FILE[] =
     "Не удалось открыть файл \"%s\" - убедитесь, что у вас есть необходимые права доступа.";
 
@@ -36,6 +35,9 @@ void AppendBareRecord(std::string& records, const std::string& name);
 // What the section of the settings file holds for Name: the command (or "1"
 // for a bare record), or the empty string when Name is not listed.
 std::string LookupAllowed(const std::string& section, const std::string& name);
+
+// Text without the characters 0 to 32 at either end.
+std::string TrimBlanks(const std::string& text);
 
 // Names in profile files are found regardless of letter case.
 std::string UpperCase(const std::string& text);

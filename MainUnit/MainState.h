@@ -8,6 +8,14 @@
 
 #include <string>
 
+// The caption of every box, the hidden window's title, the tray tip and the
+// name of the program's own Run value.
+constexpr char APP_CAPTION[] = "Runwarden";
+constexpr char RUN_KEY[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+constexpr const char* RUN_VALUE_NAME = APP_CAPTION;
+constexpr char SHELL_FOLDERS_KEY[] =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+
 HWND MainWnd();
 const std::string& OwnCommand();
 const std::string& OwnOnceCommand();

@@ -6,6 +6,7 @@
 #include "CheckStartupUnit.h"
 #include "MainState.h"
 #include "Settings.h"
+#include "dlgSelectUnit.h"
 #include "registry_profile.h"
 #include "resource.h"
 
@@ -25,6 +26,26 @@ HMENU trayMenu = nullptr;
 NOTIFYICONDATAA trayIconData = {};
 UINT taskbarCreatedMessage = 0;
 HMODULE helpControl = nullptr; // loaded at the first help request, kept until the end
+
+// The program's user: today's message boxes, owned by the hidden window.
+class TBoxUser : public TUser {
+public:
+    bool AskChoice(bool isChanged, const std::string& entryText, TChoice& choice) override
+    {
+        return ShowChoiceDialog(MainWnd(), isChanged, entryText, choice);
+    }
+    bool AskDeleteEmpty(const std::string& path) override
+    {
+        return MessageBoxA(MainWnd(), FormatMsg(MSG_EMPTY_VALUE, {path}).c_str(), APP_CAPTION,
+                           MB_YESNO | MB_ICONQUESTION | MB_SYSTEMMODAL)
+            == IDYES;
+    }
+    void Warn(const std::string& text) override { ShowWarning(text); }
+    void Inform(const std::string& text) override
+    {
+        MessageBoxA(MainWnd(), text.c_str(), APP_CAPTION, MB_OK | MB_ICONINFORMATION);
+    }
+};
 
 void AddTrayIcon() { Shell_NotifyIconA(NIM_ADD, &trayIconData); }
 
@@ -278,26 +299,31 @@ LRESULT CALLBACK MainWndProc(HWND wnd, UINT message, WPARAM wParam, LPARAM lPara
 
 void RunCheck(bool silent)
 {
+    TBoxUser user;
+    RunCheck(user, silent);
+}
+
+void RunCheck(TUser& user, bool silent)
+{
     if (checkRunning) {
         return;
     }
     checkRunning = true;
     bool errorShown = false;
     try {
-        CheckRegistry();
+        CheckRegistry(user);
         if (!RunAborted()) {
-            CheckStartup();
+            CheckStartup(user);
         }
         if (!RunAborted()) {
-            CheckINI();
+            CheckINI(user);
         }
     } catch (const TINIExcept& e) {
         errorShown = true;
-        MessageBoxA(MainWnd(), FormatMsg(MSG_CANNOT_OPEN_FILE, {e.FileName}).c_str(), APP_CAPTION,
-                    MB_OK | MB_ICONEXCLAMATION);
+        user.Warn(FormatMsg(MSG_CANNOT_OPEN_FILE, {e.FileName}));
     }
     if (!silent && !errorShown && !RunAborted()) {
-        MessageBoxA(MainWnd(), MSG_CHECK_COMPLETE, APP_CAPTION, MB_OK | MB_ICONINFORMATION);
+        user.Inform(MSG_CHECK_COMPLETE);
     }
     checkRunning = false;
     if (RunAborted()) {

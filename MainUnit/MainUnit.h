@@ -3,6 +3,9 @@
 // The program's entry, its hidden window, the tray icon and menu, the startup
 // mode and the check run.
 
+#include "MainState.h"
+#include "User.h"
+
 #include <windows.h>
 
 #include <string>
@@ -10,9 +13,7 @@
 constexpr UINT WM_TRAYICON = WM_USER + 1;
 constexpr UINT TRAY_ICON_ID = 1;
 constexpr char MAIN_CLASS_NAME[] = "RunwardenClass";
-constexpr char MAIN_WINDOW_TITLE[] = "Runwarden";
-constexpr char RUN_KEY[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-constexpr char RUN_VALUE_NAME[] = "Runwarden";
+constexpr const char* MAIN_WINDOW_TITLE = APP_CAPTION;
 constexpr char MSG_CHECK_COMPLETE[] = "Проверка завершена";
 
 // The whole life of the process; returns its exit code.
@@ -25,8 +26,10 @@ std::string FirstArgument(const char* commandLine);
 void RegisterMainClass(HINSTANCE instance);
 LRESULT CALLBACK MainWndProc(HWND wnd, UINT message, WPARAM wParam, LPARAM lParam);
 
-// One pass of all checkers; Silent drops only the completion message. Does
-// nothing while a run is open.
+// One pass of all checkers, asking User; Silent drops only the completion
+// message. Does nothing while a run is open. Without a user, the program's
+// own message boxes ask.
+void RunCheck(TUser& user, bool silent);
 void RunCheck(bool silent);
 bool CheckRunning();
 

@@ -3,13 +3,13 @@
 #include "AllowedList.h"
 #include "MainState.h"
 #include "ScopedHandle.h"
+#include "User.h"
 #include "registry_profile.h"
 
 #include <windows.h>
 
 namespace {
 
-constexpr char SHELL_FOLDERS_KEY[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 constexpr char SETTINGS_FOLDER[] = "Runwarden";
 constexpr char SETTINGS_FILE[] = "options.ini";
 
@@ -34,8 +34,7 @@ std::string GetSettingsPath()
         path = folder + "\\" + SETTINGS_FILE;
     }
     if (!SettingsFileExists(path) && !CreateSettingsFile(folder, SETTINGS_FILE)) {
-        MessageBoxA(MainWnd(), FormatMsg(MSG_CANNOT_OPEN_FILE, {path}).c_str(), APP_CAPTION,
-                    MB_OK | MB_ICONEXCLAMATION);
+        ShowWarning(FormatMsg(MSG_CANNOT_OPEN_FILE, {path}));
     }
     return path;
 }

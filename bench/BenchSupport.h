@@ -2,6 +2,8 @@
 
 // Small helpers shared by the benchmark programs: a clock and a scratch folder.
 
+#include "User.h"
+
 #include <windows.h>
 
 #include <cstdio>
@@ -56,3 +58,14 @@ inline std::string Command(int i)
     std::snprintf(command, sizeof(command), "C:\\Program Files\\Vendor %05d\\app.exe /background", i);
     return command;
 }
+
+// A user for checks that must ask nothing: it counts what it is asked and
+// answers nothing.
+class TCountingUser : public TUser {
+public:
+    bool AskChoice(bool, const std::string&, TChoice&) override { return ++asked, false; }
+    bool AskDeleteEmpty(const std::string&) override { return ++asked, false; }
+    void Warn(const std::string&) override { ++asked; }
+    void Inform(const std::string&) override { ++asked; }
+    int asked = 0;
+};

@@ -1,6 +1,7 @@
 #include "dlgSelectUnit.h"
 
 #include "AllowedList.h"
+#include "MainState.h"
 #include "ScopedHandle.h"
 
 namespace {

@@ -3,15 +3,11 @@
 // The question about one autostart entry: a standard OK/Cancel message box
 // to which a CBT hook adds two radio options.
 
+#include "User.h"
+
 #include <windows.h>
 
 #include <string>
-
-enum TChoice : unsigned char {
-    ChoiceAddToList = 0,   // new entry, second option
-    ChoiceRemove = 1,      // first option, new or changed entry
-    ChoiceCorrectList = 2, // changed entry, second option
-};
 
 constexpr char MSG_NEW_ENTRY[] =
     "Обнаружена новая запись:\n\r\n\r\"%s\".\n\r\n\rЧто будем с ней делать?";
