@@ -297,11 +297,13 @@ LRESULT CALLBACK MainWndProc(HWND wnd, UINT message, WPARAM wParam, LPARAM lPara
     return DefWindowProcA(wnd, message, wParam, lParam);
 }
 
-void RunCheck(bool silent)
+TUser& ProgramUser()
 {
-    TBoxUser user;
-    RunCheck(user, silent);
+    static TBoxUser user;
+    return user;
 }
+
+void RunCheck(bool silent) { RunCheck(ProgramUser(), silent); }
 
 void RunCheck(TUser& user, bool silent)
 {

@@ -31,6 +31,8 @@ LRESULT CALLBACK MainWndProc(HWND wnd, UINT message, WPARAM wParam, LPARAM lPara
 // own message boxes ask.
 void RunCheck(TUser& user, bool silent);
 void RunCheck(bool silent);
+// The program's user: its message boxes, owned by the hidden window.
+TUser& ProgramUser();
 bool CheckRunning();
 
 // The tray menu's popup, for tests that look at the radio marks.

@@ -1,3 +1,5 @@
+// The whole program as a process, its boxes answered by the robot.
+
 #include "MainUnit.h"
 #include "TestSupport.h"
 #include "UserRobot.h"
@@ -9,22 +11,21 @@
 
 namespace {
 
-constexpr DWORD START_MS = 15000;
-constexpr DWORD END_MS = 15000;
+constexpr DWORD START_MS = 20000;
+constexpr DWORD NOTHING_MS = 1500;
+
+std::string Machine(const char* key) { return "HKEY_LOCAL_MACHINE\\" + std::string(MACHINE) + key; }
 
 class Program : public testing::Test {
 protected:
-    void SetUp() override
-    {
-        folder = FreshTestFolder();
-        QuietAutostart(folder);
-    }
-    std::string folder;
+    void SetUp() override { QuietAutostart(folder); }
+    std::string Options() { return ReadFileBytes(folder + "\\Runwarden\\options.ini"); }
+    std::string folder = FreshTestFolder();
 };
 
 bool HasTrayIcon(HWND wnd)
 {
-    // Modifying an icon that is not there fails; the tip is set to itself.
+    // Changing an icon that is not there fails.
     NOTIFYICONDATAA data = {};
     data.cbSize = NOTIFYICONDATAA_V1_SIZE;
     data.hWnd = wnd;
@@ -34,202 +35,126 @@ bool HasTrayIcon(HWND wnd)
     return Shell_NotifyIconA(NIM_MODIFY, &data) != FALSE;
 }
 
-// The window of a resident program, after its start-up check.
-HWND ResidentWindow(TProcess& program)
-{
-    EXPECT_TRUE(program.Started());
-    const HWND wnd = WaitForMainWindow(program.Id(), START_MS);
-    EXPECT_NE(wnd, nullptr);
-    // The start-up check runs before the message loop; a sent message
-    // returns once the loop is running.
-    DWORD_PTR ignored = 0;
-    EXPECT_NE(SendMessageTimeoutA(wnd, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, START_MS, &ignored), 0);
-    return wnd;
-}
-
-// Runwarden.exe -once, its questions answered by the robot: the boxes seen,
-// after checking that the program ended with code 0 and nothing else came.
-std::vector<TBoxInfo> RunOnce(std::vector<TAnswer> answers)
-{
-    TProcess program(ProgramPath(), "-once");
-    TUserRobot robot(std::move(answers), program.Id());
-    EXPECT_EQ(program.Wait(END_MS * 2), 0u);
-    robot.Finish();
-    const std::vector<std::string> problems = robot.Problems();
-    EXPECT_TRUE(problems.empty()) << problems.front();
-    return robot.Boxes();
-}
+void Command(HWND wnd, UINT command) { PostMessageA(wnd, WM_COMMAND, command, 0); }
 
 } // namespace
 
-TEST_F(Program, OnceRunsTheCheckAndEndsWithoutAMessage)
+TEST_F(Program, OnceAsksAboutEveryKindOfLocationInOrderAndEnds)
 {
-    EXPECT_TRUE(RunOnce({}).empty());
-    EXPECT_EQ(FindWindowA(MAIN_CLASS_NAME, MAIN_WINDOW_TITLE), nullptr);
-    // The start-up run found the settings folder missing and created it.
-    EXPECT_TRUE(FileExists(folder + "\\Runwarden\\options.ini"));
+    SetKeyValues(HKEY_CURRENT_USER, USER_RUN, {Sz("a", "A.exe")});
+    SetKeyValues(HKEY_LOCAL_MACHINE, std::string(MACHINE) + "RunOnce", {Sz("e", "")});
+    WriteFileBytes(folder + "\\Startup\\s.lnk", "");
+    WritePrivateProfileStringA("windows", "load", "w.exe", "win.ini");
+    TProcess program(ProgramPath(), "-once");
+    TUserRobot robot({{2, TPress::Ok}, {0, TPress::No}, {1, TPress::Ok}, {2, TPress::Ok}}, program.Id());
+    EXPECT_EQ(program.Wait(START_MS), 0u);
+    robot.Finish();
+    EXPECT_EQ(robot.Problems(), std::vector<std::string>{});
+    const std::vector<TBoxInfo> boxes = robot.Boxes();
+    ASSERT_EQ(boxes.size(), 4u);
+    const std::string ask = "Обнаружена новая запись:\n\r\n\r\"", what = "\".\n\r\n\rЧто будем с ней делать?";
+    EXPECT_EQ(boxes[0].text, ask + "HKEY_CURRENT_USER\\" + USER_RUN + "\\a=A.exe" + what);
+    EXPECT_EQ(boxes[1].text, "В реестре обнаружен \"пустой\" параметр:\n\r\n\r\"" + Machine("RunOnce")
+                                 + "\\e\".\n\r\n\rУдалить его?");
+    EXPECT_EQ(boxes[2].text, ask + folder + "\\Startup\\s.lnk" + what);
+    EXPECT_EQ(boxes[3].text, ask + "win.ini\\[windows]\\load=w.exe" + what);
+    for (const TBoxInfo& box : boxes) {
+        EXPECT_EQ(box.ownerClass, "RunwardenClass");
+        EXPECT_EQ(box.caption, "Runwarden");
+    }
+    EXPECT_EQ(Options(), "[HKEY_CURRENT_USER\\" + std::string(USER_RUN) + "]\r\na=A.exe\r\n[win.ini]\r\nload=w.exe\r\n");
+    EXPECT_EQ(FolderNames(folder + "\\Startup"), std::vector<std::string>{});
+    EXPECT_EQ(FindWindowA("RunwardenClass", nullptr), nullptr);
 }
 
-TEST_F(Program, OtherSpellingsOfTheSwitchStayResident)
+TEST_F(Program, OnlyExactlyOnceEndsAndASecondStartEndsAtOnce)
 {
-    for (const char* arguments : {"-ONCE", "/once", "--once", "x -once", ""}) {
+    for (const char* arguments : {"-ONCE", "/once"}) {
         TProcess program(ProgramPath(), arguments);
-        const HWND wnd = ResidentWindow(program);
-        EXPECT_TRUE(program.Running()) << arguments;
-        EXPECT_TRUE(HasTrayIcon(wnd)) << arguments;
-        PostMessageA(wnd, WM_CLOSE, 0, 0);
-        EXPECT_EQ(program.Wait(END_MS), 0u) << arguments;
-        EXPECT_FALSE(HasTrayIcon(wnd)) << arguments;
+        const HWND wnd = program.MainWindow(START_MS);
+        ASSERT_NE(wnd, nullptr) << arguments;
+        EXPECT_TRUE(HasTrayIcon(wnd));
+        TProcess second(ProgramPath(), "");
+        EXPECT_EQ(second.Wait(START_MS), 0u);
+        EXPECT_TRUE(program.Running());
+        Command(wnd, IDM_EXIT);
+        EXPECT_EQ(program.Wait(START_MS), 0u);
     }
 }
 
-TEST_F(Program, IconComesBackWhenTheTaskbarIsMadeAgain)
+TEST_F(Program, TrayAndMenuCommands)
 {
     TProcess program(ProgramPath(), "");
-    const HWND wnd = ResidentWindow(program);
-    // As after a crash of the shell: the icon is gone, then the new taskbar
-    // asks every program for its icon.
-    NOTIFYICONDATAA data = {};
-    data.cbSize = NOTIFYICONDATAA_V1_SIZE;
-    data.hWnd = wnd;
-    data.uID = TRAY_ICON_ID;
-    ASSERT_TRUE(Shell_NotifyIconA(NIM_DELETE, &data));
-    EXPECT_FALSE(HasTrayIcon(wnd));
-    DWORD_PTR ignored = 0;
-    SendMessageTimeoutA(wnd, RegisterWindowMessageA("TaskbarCreated"), 0, 0, SMTO_ABORTIFHUNG, START_MS, &ignored);
+    const HWND wnd = program.MainWindow(START_MS);
+    ASSERT_NE(wnd, nullptr);
+
+    // A restarted taskbar gets the icon again.
+    NOTIFYICONDATAA icon = {};
+    icon.cbSize = NOTIFYICONDATAA_V1_SIZE;
+    icon.hWnd = wnd;
+    icon.uID = TRAY_ICON_ID;
+    ASSERT_TRUE(Shell_NotifyIconA(NIM_DELETE, &icon));
+    SendMessageA(wnd, RegisterWindowMessageA("TaskbarCreated"), 0, 0);
     EXPECT_TRUE(HasTrayIcon(wnd));
-    PostMessageA(wnd, WM_CLOSE, 0, 0);
-    EXPECT_EQ(program.Wait(END_MS), 0u);
-}
 
-TEST_F(Program, SecondStartEndsAtOnceAndLeavesTheFirstAlone)
-{
-    TProcess first(ProgramPath(), "");
-    const HWND wnd = ResidentWindow(first);
-    for (const char* arguments : {"", "-once"}) {
-        TProcess second(ProgramPath(), arguments);
-        TUserRobot robot({}, second.Id());
-        EXPECT_EQ(second.Wait(END_MS), 0u) << arguments;
-        robot.Finish();
-        EXPECT_TRUE(robot.Problems().empty()) << arguments;
+    const std::pair<UINT, std::vector<TRegValue>> modes[] = {
+        {IDM_START, {Sz("Runwarden", ProgramPath())}},
+        {IDM_STARTONCE, {Sz("Runwarden", ProgramPath() + " -once")}},
+        {IDM_NOSTART, {}},
+    };
+    for (const auto& mode : modes) {
+        SendMessageA(wnd, WM_COMMAND, mode.first, 0);
+        EXPECT_EQ(KeyValues(HKEY_CURRENT_USER, USER_RUN), mode.second);
     }
-    EXPECT_TRUE(first.Running());
-    EXPECT_EQ(WaitForMainWindow(first.Id(), 0), wnd);
-    PostMessageA(wnd, WM_CLOSE, 0, 0);
-    EXPECT_EQ(first.Wait(END_MS), 0u);
-}
 
-TEST_F(Program, ClickDuringARunStartsNoSecondRun)
-{
-    TProcess program(ProgramPath(), "");
-    const HWND wnd = ResidentWindow(program);
-    // While the completion box is open, a second click must not start a run
-    // (it would show a second box, which the robot reports).
-    TUserRobot robot({{0, TPress::Ok,
-                       [wnd](const TBoxInfo&) {
+    // The list opens in the editor, the help beside the program.
+    WriteFileBytes(folder + "\\Runwarden\\options.ini", "[Notes]\r\nline=Заметка\r\n");
+    Command(wnd, IDM_LIST);
+    const HWND editor = WaitForWindow(0, "Notepad", START_MS);
+    ASSERT_NE(editor, nullptr);
+    char text[64] = {};
+    EXPECT_TRUE(WaitFor(START_MS, [&] {
+        // Only a sent WM_GETTEXT reads another process's edit control.
+        SendMessageA(FindWindowExA(editor, nullptr, "Edit", nullptr), WM_GETTEXT, sizeof(text),
+                     reinterpret_cast<LPARAM>(text));
+        return std::string(text) == "[Notes]\r\nline=Заметка\r\n";
+    })) << text;
+    PostMessageA(editor, WM_CLOSE, 0, 0);
+    Command(wnd, IDM_HELP);
+    const HWND help = WaitForWindow(program.Id(), "HH Parent", START_MS);
+    ASSERT_NE(help, nullptr);
+    char title[64] = {};
+    GetWindowTextA(help, title, sizeof(title));
+    EXPECT_STREQ(title, "Справка Runwarden");
+    PostMessageA(help, WM_CLOSE, 0, 0);
+
+    // A press during a run's question starts no second run; afterwards the
+    // run ends with the completion box.
+    SetKeyValues(HKEY_CURRENT_USER, USER_RUN, {Sz("a", "A.exe")});
+    TUserRobot robot({{2,
+                       TPress::Cancel,
+                       [&](const TBoxInfo&) {
                            PostMessageA(wnd, WM_TRAYICON, 0, WM_LBUTTONDOWN);
-                           PostMessageA(wnd, WM_COMMAND, IDM_CHECK, 0);
-                           Sleep(1000);
+                           Command(wnd, IDM_CHECK);
+                           // Both are handled by the box's own message loop.
+                           DWORD_PTR ignored = 0;
+                           SendMessageTimeoutA(wnd, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, START_MS, &ignored);
                        }},
-                      {0, TPress::Ok, nullptr}},
+                      {0, TPress::Ok}},
                      program.Id());
     PostMessageA(wnd, WM_TRAYICON, 0, WM_LBUTTONDOWN);
-    // The box of the first run is answered; the next click runs again.
-    Sleep(3000);
-    PostMessageA(wnd, WM_TRAYICON, 0, WM_LBUTTONDOWN);
-    Sleep(3000);
-    PostMessageA(wnd, WM_CLOSE, 0, 0);
-    EXPECT_EQ(program.Wait(END_MS), 0u);
+    EXPECT_TRUE(WaitFor(START_MS, [&] { return robot.Boxes().size() == 2; }));
+    EXPECT_FALSE(WaitFor(NOTHING_MS, [&] { return robot.Boxes().size() > 2; }));
     robot.Finish();
-    EXPECT_TRUE(robot.Problems().empty()) << robot.Problems().front();
-    const std::vector<TBoxInfo> boxes = robot.Boxes();
-    ASSERT_EQ(boxes.size(), 2u);
-    for (const TBoxInfo& box : boxes) {
-        // "Проверка завершена"
-        EXPECT_EQ(box.text, Bytes("CF F0 EE E2 E5 F0 EA E0 20 E7 E0 E2 E5 F0 F8 E5 ED E0"));
-        EXPECT_EQ(box.caption, "Runwarden");
-        EXPECT_EQ(box.owner, wnd);
-        EXPECT_EQ(box.buttons, std::vector<int>{IDOK});
-    }
-}
+    EXPECT_EQ(robot.Problems(), std::vector<std::string>{});
+    EXPECT_EQ(robot.Boxes().back().text, "Проверка завершена");
 
-TEST_F(Program, ReleasesAndOtherButtonsDoNothing)
-{
-    TProcess program(ProgramPath(), "");
-    const HWND wnd = ResidentWindow(program);
-    TUserRobot robot({}, program.Id());
-    for (const LPARAM mouse : {WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_MBUTTONDOWN, WM_MOUSEMOVE}) {
-        PostMessageA(wnd, WM_TRAYICON, 0, mouse);
-    }
-    PostMessageA(wnd, WM_COMMAND, 999, 0);
-    Sleep(1500);
-    EXPECT_TRUE(program.Running());
-    PostMessageA(wnd, WM_CLOSE, 0, 0);
-    EXPECT_EQ(program.Wait(END_MS), 0u);
-    robot.Finish();
-    EXPECT_TRUE(robot.Problems().empty()) << robot.Problems().front();
-}
-
-TEST_F(Program, OnceAsksAboutNewRunValuesAndCarriesOutTheAnswers)
-{
-    const TRunKey& user = RUN_KEYS[0];
-    const TRunKey& machine = RUN_KEYS[2];
-    SetKeyValues(user.root, user.path, {Sz("UserTool", "C:\\user.exe /q")});
-    SetKeyValues(machine.root, machine.path, {Sz("MachineTool", "C:\\machine.exe")});
-    const std::vector<TBoxInfo> boxes = RunOnce({{2, TPress::Ok, nullptr}, {0, TPress::Ok, nullptr}});
-    ASSERT_EQ(boxes.size(), 2u);
-    EXPECT_EQ(boxes[0].text, NewEntryMessage(std::string(user.section) + "\\UserTool=C:\\user.exe /q"));
-    EXPECT_EQ(boxes[1].text, NewEntryMessage(std::string(machine.section) + "\\MachineTool=C:\\machine.exe"));
-    EXPECT_EQ(boxes[0].ownerClass, MAIN_CLASS_NAME);
-    EXPECT_TRUE(boxes[0].topmost);
-    EXPECT_EQ(KeyValues(user.root, user.path), (std::vector<TRegValue>{Sz("UserTool", "C:\\user.exe /q")}));
-    EXPECT_TRUE(KeyValues(machine.root, machine.path).empty());
-    EXPECT_EQ(ReadFileBytes(folder + "\\Runwarden\\options.ini"),
-              std::string("[") + user.section + "]\r\nUserTool=C:\\user.exe /q\r\n");
-}
-
-TEST_F(Program, UnwritableSettingsFileIsReportedAtStartAndByTheCheck)
-{
-    // A directory where the settings file should be.
-    ASSERT_TRUE(CreateDirectoryA((folder + "\\Runwarden").c_str(), nullptr));
-    const std::string path = folder + "\\Runwarden\\options.ini";
-    ASSERT_TRUE(CreateDirectoryA(path.c_str(), nullptr));
-    const std::vector<TBoxInfo> boxes = RunOnce({{0, TPress::Ok, nullptr}, {0, TPress::Ok, nullptr}});
-    ASSERT_EQ(boxes.size(), 2u);
-    // While the window is made the box has no owner; the check's box is owned.
-    EXPECT_EQ(boxes[0].text, CannotOpenFileMessage(path));
-    EXPECT_EQ(boxes[0].owner, nullptr);
-    EXPECT_EQ(boxes[1].text, CannotOpenFileMessage(path));
-    EXPECT_EQ(boxes[1].ownerClass, MAIN_CLASS_NAME);
-}
-
-TEST_F(Program, OneRunAsksAboutEveryKindOfLocationInOrder)
-{
-    const TRunKey& user = RUN_KEYS[0];
-    SetKeyValues(user.root, user.path, {Sz("Tool", "C:\\tool.exe")});
-    ASSERT_TRUE(WriteFileBytes(folder + "\\Startup\\Mine.LNK", "m"));
-    ASSERT_TRUE(WriteFileBytes(folder + "\\Common Startup\\shared.lnk", "s"));
-    ASSERT_TRUE(WritePrivateProfileStringA("windows", "run", "C:\\old.exe,C:\\keep.exe", "win.ini"));
-    const std::vector<TBoxInfo> boxes = RunOnce({{2, TPress::Ok, nullptr},
-                                                 {0, TPress::Ok, nullptr},
-                                                 {0, TPress::Cancel, nullptr},
-                                                 {0, TPress::Ok, nullptr},
-                                                 {2, TPress::Ok, nullptr}});
-    ASSERT_EQ(boxes.size(), 5u);
-    EXPECT_EQ(boxes[0].text, NewEntryMessage(std::string(user.section) + "\\Tool=C:\\tool.exe"));
-    EXPECT_EQ(boxes[1].text, NewEntryMessage(folder + "\\Startup\\mine.lnk"));
-    EXPECT_EQ(boxes[2].text, NewEntryMessage(folder + "\\Common Startup\\shared.lnk"));
-    EXPECT_EQ(boxes[3].text, NewEntryMessage("win.ini\\[windows]\\run=C:\\old.exe"));
-    EXPECT_EQ(boxes[4].text, NewEntryMessage("win.ini\\[windows]\\run=C:\\keep.exe"));
-
-    EXPECT_EQ(KeyValues(user.root, user.path), (std::vector<TRegValue>{Sz("Tool", "C:\\tool.exe")}));
-    EXPECT_TRUE(FolderNames(folder + "\\Startup").empty());
-    EXPECT_EQ(FolderNames(folder + "\\Common Startup"), std::vector<std::string>{"shared.lnk"});
-    char run[64] = {};
-    GetPrivateProfileStringA("windows", "run", "", run, sizeof(run), "win.ini");
-    EXPECT_EQ(std::string(run), "C:\\keep.exe");
-    EXPECT_EQ(ReadFileBytes(folder + "\\Runwarden\\options.ini"),
-              std::string("[") + user.section + "]\r\nTool=C:\\tool.exe\r\n[HKEY_LOCAL_MACHINE\\Common Startup]\r\n"
-                  + folder + "\\Common Startup\\shared.lnk=1\r\n[win.ini]\r\nrun=C:\\keep.exe\r\n");
-    WritePrivateProfileStringA("windows", "run", nullptr, "win.ini");
+    // Exit while a question is open ends the program and touches nothing.
+    TUserRobot exiting({{1, TPress::Ok, [&](const TBoxInfo&) { Command(wnd, IDM_EXIT); }}}, program.Id());
+    Command(wnd, IDM_CHECK);
+    EXPECT_EQ(program.Wait(START_MS), 0u);
+    exiting.Finish();
+    EXPECT_EQ(KeyValues(HKEY_CURRENT_USER, USER_RUN), std::vector<TRegValue>{Sz("a", "A.exe")});
+    EXPECT_EQ(Options(), "[Notes]\r\nline=Заметка\r\n");
+    SetKeyValues(HKEY_CURRENT_USER, USER_RUN, {});
 }

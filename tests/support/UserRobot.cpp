@@ -1,340 +1,161 @@
 #include "UserRobot.h"
 
-#include <chrono>
+#include "TestSupport.h"
+
+#include <algorithm>
 
 namespace {
 
-constexpr DWORD POLL_MS = 20;
-constexpr DWORD SEND_TIMEOUT_MS = 5000;
-constexpr char DIALOG_CLASS[] = "#32770";
+constexpr DWORD BOX_MS = 20000;
 
-void Pause(DWORD ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-
-struct TFindBox {
-    DWORD processId;
-    const std::vector<HWND>* skip;
-    const std::function<bool(HWND)>* match;
-    HWND found;
-};
-
-BOOL CALLBACK FindTopLevel(HWND wnd, LPARAM param)
+DWORD_PTR Send(HWND wnd, UINT message, WPARAM wParam = 0, LPARAM lParam = 0)
 {
-    auto* find = reinterpret_cast<TFindBox*>(param);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(wnd, &pid);
-    if (pid != find->processId || !IsWindowVisible(wnd)) {
-        return TRUE;
-    }
-    if (find->skip != nullptr) {
-        for (HWND seen : *find->skip) {
-            if (seen == wnd) {
-                return TRUE;
-            }
-        }
-    }
-    if ((*find->match)(wnd)) {
-        find->found = wnd;
-        return FALSE;
-    }
-    return TRUE;
+    DWORD_PTR result = 0;
+    SendMessageTimeoutA(wnd, message, wParam, lParam, SMTO_ABORTIFHUNG, BOX_MS, &result);
+    return result;
 }
 
-HWND FindVisible(DWORD processId, const std::vector<HWND>* skip, const std::function<bool(HWND)>& match)
+// A sent WM_GETTEXT reads controls of other processes too.
+std::string Text(HWND wnd)
 {
-    TFindBox find = {processId, skip, &match, nullptr};
-    EnumWindows(FindTopLevel, reinterpret_cast<LPARAM>(&find));
-    return find.found;
+    std::string text(Send(wnd, WM_GETTEXTLENGTH) + 1, '\0');
+    text.resize(Send(wnd, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0])));
+    return text;
 }
 
-bool IsDialog(HWND wnd) { return WindowClass(wnd) == DIALOG_CLASS; }
-
-LPCSTR IdentifyIcon(HICON icon)
+std::string ClassOf(HWND wnd)
 {
-    static const LPCSTR known[] = {IDI_QUESTION, IDI_EXCLAMATION, IDI_ASTERISK, IDI_HAND};
-    for (LPCSTR id : known) {
-        if (icon != nullptr && icon == LoadIconA(nullptr, id)) {
-            return id;
-        }
-    }
-    return nullptr;
-}
-
-BOOL CALLBACK CollectChild(HWND child, LPARAM param)
-{
-    auto* info = reinterpret_cast<TBoxInfo*>(param);
-    if (GetParent(child) != info->wnd) {
-        return TRUE;
-    }
-    TControlInfo control;
-    control.className = WindowClass(child);
-    control.text = WindowText(child);
-    control.id = GetDlgCtrlID(child);
-    control.style = static_cast<LONG>(GetWindowLongPtrA(child, GWL_STYLE));
-    GetWindowRect(child, &control.rect);
-    MapWindowPoints(HWND_DESKTOP, info->wnd, reinterpret_cast<POINT*>(&control.rect), 2);
-    const LONG type = control.style & BS_TYPEMASK;
-    if (control.className == "Button" || control.className == "BUTTON") {
-        control.className = "Button";
-        if (type == BS_AUTORADIOBUTTON || type == BS_RADIOBUTTON) {
-            DWORD_PTR state = 0;
-            SendMessageTimeoutA(child, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, SEND_TIMEOUT_MS, &state);
-            control.checked = state == BST_CHECKED;
-        } else {
-            info->buttons.push_back(control.id);
-        }
-    }
-    if ((control.className == "Static" || control.className == "STATIC")
-        && (control.style & SS_TYPEMASK) == SS_ICON) {
-        DWORD_PTR icon = 0;
-        SendMessageTimeoutA(child, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, SEND_TIMEOUT_MS, &icon);
-        info->icon = IdentifyIcon(reinterpret_cast<HICON>(icon));
-    }
-    info->controls.push_back(control);
-    return TRUE;
-}
-
-int PressedId(TPress press)
-{
-    switch (press) {
-    case TPress::Ok:
-        return IDOK;
-    case TPress::Cancel:
-        return IDCANCEL;
-    case TPress::Yes:
-        return IDYES;
-    case TPress::No:
-        return IDNO;
-    default:
-        return 0;
-    }
-}
-
-} // namespace
-
-std::string WindowClass(HWND wnd)
-{
-    char name[256] = {};
+    char name[32] = {};
     GetClassNameA(wnd, name, static_cast<int>(sizeof(name)));
     return name;
 }
 
-std::string WindowText(HWND wnd)
+bool IsOption(HWND wnd)
 {
-    DWORD_PTR length = 0;
-    if (!SendMessageTimeoutA(wnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, SEND_TIMEOUT_MS, &length)) {
-        return std::string();
-    }
-    std::string text(length + 1, '\0');
-    DWORD_PTR copied = 0;
-    SendMessageTimeoutA(wnd, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0]),
-                        SMTO_ABORTIFHUNG, SEND_TIMEOUT_MS, &copied);
-    text.resize(copied);
-    return text;
+    return lstrcmpiA(ClassOf(wnd).c_str(), "Button") == 0
+        && (GetWindowLongPtrA(wnd, GWL_STYLE) & BS_TYPEMASK) == BS_AUTORADIOBUTTON;
 }
 
-HWND WaitForWindow(DWORD processId, const std::function<bool(HWND)>& match, DWORD timeoutMs)
+RECT ClientRect(HWND box, HWND child)
 {
-    const DWORD start = GetTickCount();
-    for (;;) {
-        if (HWND found = FindVisible(processId, nullptr, match)) {
-            return found;
-        }
-        if (GetTickCount() - start > timeoutMs) {
-            return nullptr;
-        }
-        Pause(POLL_MS);
-    }
+    RECT r = {};
+    GetWindowRect(child, &r);
+    MapWindowPoints(HWND_DESKTOP, box, reinterpret_cast<POINT*>(&r), 2);
+    return r;
 }
 
-bool WaitWindowGone(HWND wnd, DWORD timeoutMs)
-{
-    const DWORD start = GetTickCount();
-    while (IsWindow(wnd)) {
-        if (GetTickCount() - start > timeoutMs) {
-            return false;
-        }
-        Pause(POLL_MS);
-    }
-    return true;
-}
-
-std::vector<TControlInfo> TBoxInfo::Options() const
-{
-    std::vector<TControlInfo> options;
-    for (const TControlInfo& control : controls) {
-        const LONG type = control.style & BS_TYPEMASK;
-        if (control.className == "Button" && (type == BS_AUTORADIOBUTTON || type == BS_RADIOBUTTON)) {
-            options.push_back(control);
-        }
-    }
-    return options;
-}
-
-const TControlInfo* TBoxInfo::Button(int id) const
-{
-    for (const TControlInfo& control : controls) {
-        if (control.className == "Button" && control.id == id) {
-            return &control;
-        }
-    }
-    return nullptr;
-}
-
-const TControlInfo* TBoxInfo::MessageText() const
-{
-    for (const TControlInfo& control : controls) {
-        if (control.className == "Static" && (control.style & SS_TYPEMASK) != SS_ICON) {
-            return &control;
-        }
-    }
-    return nullptr;
-}
-
-TBoxInfo TUserRobot::Describe(HWND box)
+TBoxInfo Describe(HWND box)
 {
     TBoxInfo info;
-    info.wnd = box;
-    info.caption = WindowText(box);
+    info.caption = Text(box);
     info.owner = GetWindow(box, GW_OWNER);
-    info.ownerClass = info.owner != nullptr ? WindowClass(info.owner) : std::string();
+    info.ownerClass = ClassOf(info.owner);
     info.topmost = (GetWindowLongPtrA(box, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
-    GetWindowRect(box, &info.windowRect);
-    EnumChildWindows(box, CollectChild, reinterpret_cast<LPARAM>(&info));
-    for (TControlInfo& control : info.controls) {
-        if (control.className == "STATIC") {
-            control.className = "Static";
+    GetClientRect(box, &info.client);
+    for (HWND child = GetWindow(box, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+        const bool icon = (GetWindowLongPtrA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON;
+        if (IsOption(child)) {
+            info.firstChecked = info.firstChecked || (info.options.empty() && Send(child, BM_GETCHECK) == BST_CHECKED);
+            info.options.push_back(Text(child));
+            info.optionRects.push_back(ClientRect(box, child));
+        } else if (lstrcmpiA(ClassOf(child).c_str(), "Button") == 0) {
+            info.buttonRect = info.buttons.empty() ? ClientRect(box, child) : info.buttonRect;
+            info.buttons.push_back(GetDlgCtrlID(child));
+        } else if (icon) {
+            info.icon = reinterpret_cast<HICON>(Send(child, STM_GETICON));
+            info.iconRect = ClientRect(box, child);
+        } else {
+            info.text = Text(child);
+            info.textRect = ClientRect(box, child);
         }
-    }
-    if (const TControlInfo* text = info.MessageText()) {
-        info.text = text->text;
     }
     return info;
 }
 
-TUserRobot::TUserRobot(std::vector<TAnswer> answers, DWORD processId, DWORD timeoutMs)
-    : answers_(std::move(answers)),
-      processId_(processId != 0 ? processId : GetCurrentProcessId()),
-      timeoutMs_(timeoutMs),
+} // namespace
+
+TUserRobot::TUserRobot(std::vector<TAnswer> answers, DWORD processId)
+    : answers_(std::move(answers)), processId_(processId != 0 ? processId : GetCurrentProcessId()),
       thread_(&TUserRobot::Run, this)
 {
 }
 
-TUserRobot::~TUserRobot()
+void TUserRobot::Problem(const std::string& text)
 {
-    stop_ = true;
-    if (thread_.joinable()) {
-        thread_.join();
-    }
-}
-
-HWND TUserRobot::WaitForBox(DWORD timeoutMs)
-{
-    const DWORD start = GetTickCount();
-    for (;;) {
-        HWND box = FindVisible(processId_, &handled_, IsDialog);
-        if (box != nullptr) {
-            // The box shows itself after its controls exist; give the
-            // code under test a moment to finish its own additions.
-            Pause(100);
-            return box;
-        }
-        // Once the test has finished, no further box will come.
-        if (stop_ || GetTickCount() - start > timeoutMs) {
-            return nullptr;
-        }
-        Pause(POLL_MS);
-    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    problems_.push_back(text);
 }
 
 void TUserRobot::Act(HWND box, const TAnswer& answer)
 {
-    TBoxInfo info = Describe(box);
+    const TBoxInfo info = Describe(box);
     if (answer.before) {
         answer.before(info);
     }
-    if (answer.option > 0) {
-        // The options share the control id 0: take them by position.
-        HWND option = nullptr;
-        int index = 0;
-        for (HWND child = FindWindowExA(box, nullptr, "BUTTON", nullptr); child != nullptr;
-             child = FindWindowExA(box, child, "BUTTON", nullptr)) {
-            const LONG type = static_cast<LONG>(GetWindowLongPtrA(child, GWL_STYLE)) & BS_TYPEMASK;
-            if (type == BS_AUTORADIOBUTTON && ++index == answer.option) {
-                option = child;
-            }
+    int index = 0;
+    for (HWND child = GetWindow(box, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+        if (IsOption(child) && ++index == answer.option) {
+            Send(child, BM_CLICK);
         }
-        if (option != nullptr) {
-            DWORD_PTR ignored = 0;
-            SendMessageTimeoutA(option, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, SEND_TIMEOUT_MS, &ignored);
-        } else {
-            std::lock_guard<std::mutex> lock(mutex_);
-            problems_.push_back("box without option " + std::to_string(answer.option) + ": " + info.text);
-        }
+    }
+    if (answer.option > index) {
+        Problem("box without option " + std::to_string(answer.option) + ": " + info.text);
     }
     {
         std::lock_guard<std::mutex> lock(mutex_);
         boxes_.push_back(info);
     }
-    switch (answer.press) {
-    case TPress::Escape:
+    const int ids[] = {IDOK, IDCANCEL, IDYES, IDNO};
+    const int id = ids[std::min(static_cast<int>(answer.press), 3)];
+    if (answer.press == TPress::Escape) {
         PostMessageA(box, WM_KEYDOWN, VK_ESCAPE, 0);
-        break;
-    case TPress::CloseBox:
+    } else if (answer.press == TPress::CloseBox) {
         PostMessageA(box, WM_SYSCOMMAND, SC_CLOSE, 0);
-        break;
-    default: {
-        const HWND button = GetDlgItem(box, PressedId(answer.press));
-        if (button == nullptr) {
-            std::lock_guard<std::mutex> lock(mutex_);
-            problems_.push_back("box without the button to press: " + info.text);
-            PostMessageA(box, WM_COMMAND, MAKEWPARAM(PressedId(answer.press), BN_CLICKED), 0);
-        } else {
-            PostMessageA(button, BM_CLICK, 0, 0);
-        }
-        break;
+    } else if (GetDlgItem(box, id) != nullptr) {
+        PostMessageA(GetDlgItem(box, id), BM_CLICK, 0, 0);
+    } else {
+        Problem("box without the button to press: " + info.text);
+        PostMessageA(box, WM_COMMAND, IDCANCEL, 0);
     }
-    }
-    if (!WaitWindowGone(box, timeoutMs_)) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        problems_.push_back("box stayed open after the answer: " + info.text);
+    if (!WaitFor(BOX_MS, [box] { return !IsWindow(box); })) {
+        Problem("box stayed open after the answer: " + info.text);
     }
 }
 
 void TUserRobot::Run()
 {
-    for (const TAnswer& answer : answers_) {
-        HWND box = WaitForBox(timeoutMs_);
-        if (box == nullptr) {
-            std::lock_guard<std::mutex> lock(mutex_);
-            problems_.push_back("no box came for answer " + std::to_string(boxes_.size() + 1));
-            break;
-        }
-        handled_.push_back(box);
-        Act(box, answer);
-    }
-    // Whatever comes beyond the script is a fault of the code under test; it
-    // is closed so that the test ends instead of hanging.
-    while (!stop_) {
-        HWND box = FindVisible(processId_, &handled_, IsDialog);
-        if (box == nullptr) {
-            Pause(POLL_MS);
-            continue;
-        }
-        Pause(100);
-        handled_.push_back(box);
-        const TBoxInfo info = Describe(box);
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            boxes_.push_back(info);
-            problems_.push_back("unexpected box: " + info.text);
-        }
-        for (int id : {IDCANCEL, IDNO, IDOK}) {
-            if (const HWND button = GetDlgItem(box, id)) {
-                PostMessageA(button, BM_CLICK, 0, 0);
-                break;
+    std::vector<HWND> handled;
+    for (std::size_t next = 0;; ++next) {
+        HWND box = nullptr;
+        // A scripted box is waited for (bounded); beyond the script the robot
+        // watches until the test finishes.
+        const bool came = WaitFor(next < answers_.size() ? BOX_MS : INFINITE, [&] {
+            for (box = FindWindowExA(nullptr, nullptr, "#32770", nullptr); box != nullptr;
+                 box = FindWindowExA(nullptr, box, "#32770", nullptr)) {
+                DWORD pid = 0;
+                GetWindowThreadProcessId(box, &pid);
+                if (pid == processId_ && IsWindowVisible(box)
+                    && std::find(handled.begin(), handled.end(), box) == handled.end()) {
+                    return true;
+                }
             }
+            return stop_ && next >= answers_.size();
+        });
+        if (box == nullptr) {
+            if (!came || next < answers_.size()) {
+                Problem("no box came for answer " + std::to_string(next + 1));
+            }
+            return;
         }
-        WaitWindowGone(box, timeoutMs_);
+        handled.push_back(box);
+        if (next >= answers_.size()) {
+            // A box beyond the script is a fault of the code under test;
+            // cancelling it lets the test end instead of hanging.
+            Problem("unexpected box: " + Describe(box).text);
+            Act(box, {0, GetDlgItem(box, IDCANCEL) ? TPress::Cancel : GetDlgItem(box, IDNO) ? TPress::No : TPress::Ok});
+        } else {
+            Act(box, answers_[next]);
+        }
     }
 }
 

@@ -1,0 +1,149 @@
+// The program's message boxes as the user meets them: the choice dialog
+// with its two options, and the other questions and warnings.
+
+#include "MainUnit.h"
+#include "Settings.h"
+#include "ScopedHandle.h"
+#include "TestSupport.h"
+#include "UserRobot.h"
+#include "dlgSelectUnit.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const std::string ENTRY = "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\\x=C:\\x.exe";
+const std::string NEW_ENTRY = "Обнаружена новая запись:\n\r\n\r\"" + ENTRY + "\".\n\r\n\rЧто будем с ней делать?";
+const std::string CHANGED_ENTRY = "Параметр:\n\r\n\r\"" + ENTRY + "\"\n\r\n\r - есть в списке, но имеет другое значение."
+                                  "\n\r\n\rЧто будем с ним делать?";
+
+// The box the robot saw, after checking that it saw exactly one.
+TBoxInfo OneBox(TUserRobot& robot)
+{
+    robot.Finish();
+    EXPECT_EQ(robot.Problems(), std::vector<std::string>{});
+    const std::vector<TBoxInfo> boxes = robot.Boxes();
+    EXPECT_EQ(boxes.size(), 1u);
+    return boxes.empty() ? TBoxInfo() : boxes[0];
+}
+
+bool Inside(const RECT& inner, const RECT& outer)
+{
+    return inner.left >= outer.left && inner.right <= outer.right && inner.top >= outer.top
+        && inner.bottom <= outer.bottom;
+}
+
+} // namespace
+
+TEST(Dialog, AnswersOptionsAndLayout)
+{
+    TTestState state;
+    struct TRow {
+        bool changed;
+        TAnswer answer;
+        bool answered;
+        TChoice choice;
+    } rows[] = {
+        {false, {0, TPress::Ok}, true, ChoiceRemove},      {false, {2, TPress::Ok}, true, ChoiceAddToList},
+        {true, {0, TPress::Ok}, true, ChoiceRemove},       {true, {2, TPress::Ok}, true, ChoiceCorrectList},
+        {true, {1, TPress::Ok}, true, ChoiceRemove},       {false, {2, TPress::Cancel}, false, ChoiceAddToList},
+        {false, {0, TPress::Escape}, false, ChoiceRemove}, {false, {0, TPress::CloseBox}, false, ChoiceRemove},
+    };
+    for (const TRow& row : rows) {
+        TUserRobot robot({row.answer});
+        TChoice choice = ChoiceCorrectList;
+        EXPECT_EQ(ProgramUser().AskChoice(row.changed, ENTRY, choice), row.answered);
+        const TBoxInfo box = OneBox(robot);
+        if (row.answered) {
+            EXPECT_EQ(choice, row.choice);
+        }
+        EXPECT_EQ(box.caption, "Runwarden");
+        EXPECT_EQ(box.text, row.changed ? CHANGED_ENTRY : NEW_ENTRY);
+        const std::vector<std::string> changedOptions = {"Удалить из исписка", "Внести исправления в список"};
+        const std::vector<std::string> newOptions = {"Удалить из автозагрузки", "Добавить в список разрешенных"};
+        EXPECT_EQ(box.options, row.changed ? changedOptions : newOptions);
+        EXPECT_TRUE(box.firstChecked);
+        EXPECT_EQ(box.buttons, (std::vector<int>{IDOK, IDCANCEL}));
+        EXPECT_EQ(box.icon, LoadIconA(nullptr, IDI_QUESTION));
+        EXPECT_EQ(box.owner, state.owner);
+        EXPECT_TRUE(box.topmost);
+        ASSERT_EQ(box.optionRects.size(), 2u);
+        // Under the text and the icon, one above the other, above the buttons,
+        // inside the box.
+        const RECT first = box.optionRects[0], second = box.optionRects[1];
+        EXPECT_GE(first.top, std::max(box.textRect.bottom, box.iconRect.bottom));
+        EXPECT_GE(second.top, first.bottom);
+        EXPECT_LE(second.bottom, box.buttonRect.top);
+        EXPECT_TRUE(Inside(first, box.client) && Inside(second, box.client));
+        EXPECT_TRUE(Inside(box.buttonRect, box.client));
+    }
+}
+
+// A hook of the test's own vetoes the creation of the second option: OK on
+// that box is no answer, since the user never saw the choice.
+HHOOK vetoHook = nullptr;
+LRESULT CALLBACK VetoSecondOption(int code, WPARAM wParam, LPARAM lParam)
+{
+    if (code == HCBT_CREATEWND) {
+        const char* name = reinterpret_cast<CBT_CREATEWNDA*>(lParam)->lpcs->lpszName;
+        if (name != nullptr && !IS_INTRESOURCE(name) && std::string(name) == "Добавить в список разрешенных") {
+            return 1;
+        }
+    }
+    return CallNextHookEx(vetoHook, code, wParam, lParam);
+}
+
+TEST(Dialog, OkOnABoxWithoutBothOptionsIsNoAnswer)
+{
+    TTestState state;
+    THookHandle hook(SetWindowsHookExA(WH_CBT, VetoSecondOption, nullptr, GetCurrentThreadId()));
+    vetoHook = hook.Get();
+    TUserRobot robot({{0, TPress::Ok}});
+    TChoice choice = ChoiceAddToList;
+    EXPECT_FALSE(ShowChoiceDialog(state.owner, false, "C:\\x.exe", choice));
+    EXPECT_EQ(OneBox(robot).options.size(), 1u);
+}
+
+TEST(Dialog, ProgramBoxesAndTheSettingsFileWarning)
+{
+    TTestState state;
+    const std::string cannotOpen = " - убедитесь, что у вас есть необходимые права доступа.";
+    struct TRow {
+        std::function<bool()> show;
+        TPress press;
+        bool result;
+        std::string text;
+        std::vector<int> buttons;
+        LPCSTR icon;
+        bool owned, topmost;
+    } rows[] = {
+        {[] { return ProgramUser().AskDeleteEmpty("HKEY\\e"); }, TPress::Yes, true,
+         "В реестре обнаружен \"пустой\" параметр:\n\r\n\r\"HKEY\\e\".\n\r\n\rУдалить его?", {IDYES, IDNO}, IDI_QUESTION,
+         true, true},
+        {[] { return ProgramUser().AskDeleteEmpty("HKEY\\e"); }, TPress::No, false,
+         "В реестре обнаружен \"пустой\" параметр:\n\r\n\r\"HKEY\\e\".\n\r\n\rУдалить его?", {IDYES, IDNO}, IDI_QUESTION,
+         true, true},
+        {[] { return ProgramUser().Warn("w"), false; }, TPress::Ok, false, "w", {IDOK}, IDI_EXCLAMATION, true, false},
+        {[] { return ProgramUser().Inform("i"), false; }, TPress::Ok, false, "i", {IDOK}, IDI_ASTERISK, true, false},
+        // Before the hidden window exists: a file where the folder should be.
+        {[&] {
+             SetMainWnd(nullptr);
+             WriteFileBytes(state.folder + "\\Runwarden", "");
+             SetShellFolder(HKEY_CURRENT_USER, "AppData", state.folder);
+             return GetSettingsPath() == state.folder + "\\Runwarden\\options.ini";
+         },
+         TPress::Ok, true, "Не удалось открыть файл \"" + state.folder + "\\Runwarden\\options.ini\"" + cannotOpen,
+         {IDOK}, IDI_EXCLAMATION, false, false},
+    };
+    for (const TRow& row : rows) {
+        TUserRobot robot({{0, row.press}});
+        EXPECT_EQ(row.show(), row.result);
+        const TBoxInfo box = OneBox(robot);
+        EXPECT_EQ(box.caption, "Runwarden");
+        EXPECT_EQ(box.text, row.text);
+        EXPECT_EQ(box.buttons, row.buttons);
+        EXPECT_EQ(box.icon, LoadIconA(nullptr, row.icon));
+        EXPECT_EQ(box.owner, row.owned ? state.owner : nullptr);
+        EXPECT_EQ(box.topmost, row.topmost);
+    }
+}

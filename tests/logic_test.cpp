@@ -1,0 +1,152 @@
+// Pure functions as tables, then the allowed-list store, the settings file
+// and the registry and profile layer against the test prefix.
+
+#include "AllowedList.h"
+#include "MainUnit.h"
+#include "ScopedHandle.h"
+#include "Settings.h"
+#include "TestSupport.h"
+#include "registry_profile.h"
+
+#include <gtest/gtest.h>
+
+TEST(Pure, FirstArgumentOwnCommandsRecordsTrimmingAndMessages)
+{
+    const std::pair<const char*, const char*> arguments[] = {
+        {"prog.exe -once", "-once"}, {"\"C:\\P F\\prog.exe\" -once x", "-once"}, {"prog.exe", ""},
+        {"prog.exe \t\"-on\"ce", "-once"}, {"prog.exe \"a b\"", "a b"}, {"prog.exe\x01-ONCE", "-ONCE"},
+    };
+    for (const auto& row : arguments) {
+        EXPECT_EQ(FirstArgument(row.first), row.second) << row.first;
+    }
+
+    struct TOwn {
+        const char* path;
+        const char* command;
+        bool own, once;
+    } own[] = {
+        {"C:\\R\\rw.exe", "C:\\R\\rw.exe", true, false},     {"C:\\R\\rw.exe", "C:\\R\\rw.exe -once", false, true},
+        {"C:\\R\\rw.exe", "\"C:\\R\\rw.exe\"", false, false}, {"C:\\R\\rw.exe", "c:\\r\\rw.exe", false, false},
+        {"C:\\P F\\rw.exe", "\"C:\\P F\\rw.exe\"", true, false}, {"C:\\P F\\rw.exe", "\"C:\\P F\\rw.exe\" -once", false, true},
+        {"C:\\P F\\rw.exe", "C:\\P F\\rw.exe", true, false},
+    };
+    for (const TOwn& row : own) {
+        SetOwnCommands(row.path);
+        EXPECT_EQ(IsOwnCommand(row.command), row.own) << row.command;
+        EXPECT_EQ(IsOwnOnceCommand(row.command), row.once) << row.command;
+    }
+    EXPECT_EQ(StartupCommand(true), "\"C:\\P F\\rw.exe\" -once");
+    SetOwnCommands("C:\\R\\rw.exe");
+    EXPECT_EQ(StartupCommand(false), "C:\\R\\rw.exe");
+
+    const std::pair<std::pair<std::string, std::string>, std::string> records[] = {
+        {{"Tool", "D:\\t.exe /min"}, "Tool=D:\\t.exe /min!"},
+        {{"Agent", "\"C:\\P F\\a.exe\" -q"}, "Agent=\"C:\\P F\\a.exe\" -q!"},
+        {{"Env", "%windir%\\x.exe a=b"}, "Env=%windir%\\x.exe a=b!"},
+        {{"", "C:\\x.exe"}, "%=%C:\\x.exe!"},
+        {{"Q", "\"C:\\P F\\t.exe\""}, "%Q=%%22C:\\P F\\t.exe%22!"},
+        {{" a=b!", "x!\r\n "}, "%%20a%3Db%21=%x%21%0D%0A%20!"},
+        {{";c", "'q'"}, "%%3Bc=%%27q%27!"},
+        {{"[s", "\xCF\xF0"}, "%%5Bs=%\xCF\xF0!"},
+    };
+    for (const auto& row : records) {
+        std::string text;
+        AppendRecord(text, row.first.first, row.first.second);
+        EXPECT_EQ(text, row.second);
+    }
+
+    EXPECT_EQ(TrimBlanks(std::string("\0\x01\t a  b\r\n \x1F", 11)), "a  b");
+    EXPECT_EQ(TrimBlanks(std::string(" \t\0", 3)), "");
+    EXPECT_EQ(TrimBlanks("\xA0x\xFF"), "\xA0x\xFF");
+
+    EXPECT_EQ(FormatMsg("", {"x"}), "");
+    EXPECT_EQ(FormatMsg("a \"%s\".", {"100%s d"}), "a \"100%s d\".");
+    EXPECT_EQ(FormatMsg("%s", {std::string(3000, 'x')}), std::string(1023, 'x'));
+}
+
+class Store : public testing::Test {
+protected:
+    TTestState state;
+};
+
+TEST_F(Store, EveryEntryRoundTripsAndPlainLinesByHandCount)
+{
+    const std::pair<std::string, std::string> entries[] = {
+        {"", "C:\\d.exe"}, {"a=b", "x"}, {"a!b", "x"}, {"bang", "x -go!"}, {"q", "\"C:\\P F\\t.exe\""},
+        {"s", "'t'"}, {" lead", "x"}, {"trail ", " padded "}, {";c", "x"}, {"[s", "x"}, {"%p", "%SystemRoot%\\x"},
+        {"tab\tname", "line\r\nbreak"}, {"\xCF\xF0\xEE", "C:\\\xCF.exe"}, {"long", std::string(5000, 'L')}, {"lone", "\""},
+    };
+    std::string records;
+    for (const auto& entry : entries) {
+        AppendRecord(records, entry.first, entry.second);
+    }
+    AppendBareRecord(records, "C:\\S\\a!b=c.lnk");
+    SaveAllowedSection(records, "S");
+    for (const auto& entry : entries) {
+        EXPECT_TRUE(LookupAllowed("S", entry.first) == entry.second) << "[" << entry.first << "]";
+    }
+    EXPECT_EQ(LookupAllowed("S", "C:\\S\\a!b=c.lnk"), "1");
+    EXPECT_EQ(LookupAllowed("S", "C:\\S\\a"), "");
+
+    ASSERT_TRUE(WriteFileBytes(state.settingsPath, "[S]\r\n; note\r\n  Tool =  D:\\t.exe /m  \r\nQ=\"C:\\q.exe\"\r\n"
+                                                   "tool=second loses\r\n"));
+    EXPECT_EQ(LookupAllowed("S", "TOOL"), "D:\\t.exe /m");
+    EXPECT_EQ(LookupAllowed("S", "Q"), "C:\\q.exe");
+    EXPECT_EQ(LookupAllowed("S", "; note"), "");
+    // An edit made while a question is open counts at once.
+    ASSERT_TRUE(WriteINIString(state.settingsPath, "S", "Tool", "E:\\other.exe"));
+    EXPECT_EQ(LookupAllowed("S", "Tool"), "E:\\other.exe");
+}
+
+TEST_F(Store, SavingLeavesWhatOneWritePerRecordLeavesAndOnlyInItsSection)
+{
+    const std::string initial = "[Other]\r\nk=1\r\n[S]\r\nx=9\r\n[Tail]\r\nt=\r\n";
+    const std::string reference = state.folder + "\\reference.ini";
+    for (const std::string records :
+         {"a=1!b=x=y!", "a=1!A=2!b=3!a=4!", "D:\\x.lnk!=x!y=!", "only!", "k=v!tail", "\xC0\xE1=\xE2!\xC2\xE3=2!", ""}) {
+        ASSERT_TRUE(WriteFileBytes(state.settingsPath, initial));
+        ASSERT_TRUE(WriteFileBytes(reference, initial));
+        SaveAllowedSection(records, "S");
+        ASSERT_TRUE(EraseINISection(reference, "S"));
+        std::string rest = records;
+        for (std::string::size_type end; (end = rest.find('!')) != std::string::npos; rest.erase(0, end + 1)) {
+            const std::string record = rest.substr(0, end);
+            const std::string::size_type equals = record.find('=');
+            const std::string name = equals == std::string::npos ? "" : record.substr(0, equals);
+            const std::string value = equals == std::string::npos ? record : record.substr(equals + 1);
+            WriteINIString(reference, "S", name.empty() ? value : name, name.empty() ? "1" : value);
+        }
+        EXPECT_EQ(ReadFileBytes(state.settingsPath), ReadFileBytes(reference)) << records;
+    }
+    for (const std::string& path : {state.folder, state.folder + "\\missing\\options.ini"}) {
+        SetSettingsFilePath(path);
+        EXPECT_THROW(SaveAllowedSection("a=1!", "S"), TINIExcept) << path;
+    }
+}
+
+TEST_F(Store, SettingsFileAndRegistryAccess)
+{
+    CreateDirectoryA((state.folder + "\\new").c_str(), nullptr);
+    SetShellFolder(HKEY_CURRENT_USER, "AppData", state.folder + "\\new");
+    EXPECT_EQ(GetSettingsPath(), state.folder + "\\new\\Runwarden\\options.ini");
+    EXPECT_EQ(FolderNames(state.folder + "\\new\\Runwarden"), std::vector<std::string>{"options.ini"});
+    ASSERT_TRUE(WriteFileBytes(state.folder + "\\new\\Runwarden\\options.ini", "[k]\r\n"));
+    EXPECT_EQ(GetSettingsPath(), state.folder + "\\new\\Runwarden\\options.ini");
+    EXPECT_EQ(ReadFileBytes(state.folder + "\\new\\Runwarden\\options.ini"), "[k]\r\n");
+    SetOwnCommands(state.folder + "\\prog\\rw.exe");
+    CreateDirectoryA((state.folder + "\\prog").c_str(), nullptr);
+    SetShellFolder(HKEY_CURRENT_USER, "AppData", "");
+    EXPECT_EQ(GetSettingsPath(), state.folder + "\\prog\\options.ini");
+    EXPECT_EQ(FolderNames(state.folder + "\\prog"), std::vector<std::string>{"options.ini"});
+
+    // An empty path reads the open key itself and leaves it open.
+    SetKeyValues(HKEY_CURRENT_USER, USER_RUN, {Sz("a", "x"), {"z", REG_BINARY, std::string("a\0b\0", 4)}});
+    TRegKey key;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, USER_RUN, 0, KEY_READ, key.Receive()), ERROR_SUCCESS);
+    EXPECT_EQ(ReadRegString(key.Get(), "", "a"), "x");
+    EXPECT_EQ(ReadRegString(key.Get(), "", "z"), std::string("a\0b", 3));
+    EXPECT_EQ(ReadRegString(key.Get(), "", "missing"), "");
+    EXPECT_TRUE(DeleteRegValue(key.Get(), "", "a"));
+    EXPECT_EQ(KeyValues(HKEY_CURRENT_USER, USER_RUN).size(), 1u);
+    SetKeyValues(HKEY_CURRENT_USER, USER_RUN, {});
+}
