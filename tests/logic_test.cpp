@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-TEST(Pure, FirstArgumentOwnCommandsRecordsTrimmingAndMessages)
+TEST(Pure, FirstArgumentOwnCommandsTrimmingAndMessages)
 {
     const std::pair<const char*, const char*> arguments[] = {
         {"prog.exe -once", "-once"}, {"\"C:\\P F\\prog.exe\" -once x", "-once"}, {"prog.exe", ""},
@@ -39,22 +39,6 @@ TEST(Pure, FirstArgumentOwnCommandsRecordsTrimmingAndMessages)
     SetOwnCommands("C:\\R\\rw.exe");
     EXPECT_EQ(StartupCommand(false), "C:\\R\\rw.exe");
 
-    const std::pair<std::pair<std::string, std::string>, std::string> records[] = {
-        {{"Tool", "D:\\t.exe /min"}, "Tool=D:\\t.exe /min!"},
-        {{"Agent", "\"C:\\P F\\a.exe\" -q"}, "Agent=\"C:\\P F\\a.exe\" -q!"},
-        {{"Env", "%windir%\\x.exe a=b"}, "Env=%windir%\\x.exe a=b!"},
-        {{"", "C:\\x.exe"}, "%=%C:\\x.exe!"},
-        {{"Q", "\"C:\\P F\\t.exe\""}, "%Q=%%22C:\\P F\\t.exe%22!"},
-        {{" a=b!", "x!\r\n "}, "%%20a%3Db%21=%x%21%0D%0A%20!"},
-        {{";c", "'q'"}, "%%3Bc=%%27q%27!"},
-        {{"[s", "\xCF\xF0"}, "%%5Bs=%\xCF\xF0!"},
-    };
-    for (const auto& row : records) {
-        std::string text;
-        AppendRecord(text, row.first.first, row.first.second);
-        EXPECT_EQ(text, row.second);
-    }
-
     EXPECT_EQ(TrimBlanks(std::string("\0\x01\t a  b\r\n \x1F", 11)), "a  b");
     EXPECT_EQ(TrimBlanks(std::string(" \t\0", 3)), "");
     EXPECT_EQ(TrimBlanks("\xA0x\xFF"), "\xA0x\xFF");
@@ -69,21 +53,29 @@ protected:
     TTestState state;
 };
 
-TEST_F(Store, EveryEntryRoundTripsAndPlainLinesByHandCount)
+TEST_F(Store, RecordsAreWrittenPlainOrEncodedAndReadBack)
 {
-    const std::pair<std::string, std::string> entries[] = {
-        {"", "C:\\d.exe"}, {"a=b", "x"}, {"a!b", "x"}, {"bang", "x -go!"}, {"q", "\"C:\\P F\\t.exe\""},
-        {"s", "'t'"}, {" lead", "x"}, {"trail ", " padded "}, {";c", "x"}, {"[s", "x"}, {"%p", "%SystemRoot%\\x"},
-        {"tab\tname", "line\r\nbreak"}, {"\xCF\xF0\xEE", "C:\\\xCF.exe"}, {"long", std::string(5000, 'L')}, {"lone", "\""},
+    const std::pair<std::pair<std::string, std::string>, std::string> records[] = {
+        {{"Tool", "D:\\t.exe /m"}, "Tool=D:\\t.exe /m"}, {{"Agent", "\"C:\\P F\\a.exe\" -q"}, "Agent=\"C:\\P F\\a.exe\" -q"},
+        {{"Env", "%w%\\x.exe a=b"}, "Env=%w%\\x.exe a=b"}, {{"", "C:\\x.exe"}, "%=%C:\\x.exe"},
+        {{"Q", "\"C:\\P F\\t.exe\""}, "%Q=%%22C:\\P F\\t.exe%22"}, {{" a=b!", "x!\r\n "}, "%%20a%3Db%21=%x%21%0D%0A%20"},
+        {{";c", "'q'"}, "%%3Bc=%%27q%27"}, {{"[s", "\xCF\xF0"}, "%%5Bs=%\xCF\xF0"}, {{"%p", "%w%\\x"}, "%%25p=%%25w%25\\x"},
+        {{"lone", "\""}, "%lone=%%22"}, {{"long", std::string(5000, 'L')}, "long=" + std::string(5000, 'L')},
+        {{"a!b", "tab\tin"}, "%a%21b=%tab%09in"},
     };
-    std::string records;
-    for (const auto& entry : entries) {
-        AppendRecord(records, entry.first, entry.second);
+    std::string all, lines;
+    for (const auto& row : records) {
+        std::string one;
+        AppendRecord(one, row.first.first, row.first.second);
+        EXPECT_EQ(one, row.second + "!");
+        all += one;
+        lines += row.second + "\r\n";
     }
-    AppendBareRecord(records, "C:\\S\\a!b=c.lnk");
-    SaveAllowedSection(records, "S");
-    for (const auto& entry : entries) {
-        EXPECT_TRUE(LookupAllowed("S", entry.first) == entry.second) << "[" << entry.first << "]";
+    AppendBareRecord(all, "C:\\S\\a!b=c.lnk");
+    SaveAllowedSection(all, "S");
+    EXPECT_EQ(ReadFileBytes(state.settingsPath), "[S]\r\n" + lines + "%C:\\S\\a%21b%3Dc.lnk=1\r\n");
+    for (const auto& row : records) {
+        EXPECT_TRUE(LookupAllowed("S", row.first.first) == row.first.second) << "[" << row.first.first << "]";
     }
     EXPECT_EQ(LookupAllowed("S", "C:\\S\\a!b=c.lnk"), "1");
     EXPECT_EQ(LookupAllowed("S", "C:\\S\\a"), "");
