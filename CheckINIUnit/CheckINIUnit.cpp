@@ -81,21 +81,24 @@ void CheckINIKey(TUser& user, const std::string& fileName, const std::string& se
     if (!WriteINIString(fileName, section, key, kept)) {
         user.Warn(FormatMsg(MSG_CANNOT_OPEN_FILE, {fileName}));
     }
-    if (!WriteINIString(SettingsFilePath(), fileName, key, kept)) {
-        throw TINIExcept(SettingsFilePath());
-    }
+    WriteAllowedValue(fileName, key, kept);
 }
 
 void CheckINIItem(TUser& user, std::string& kept, const std::string& item, const std::string& key,
                   const std::string& fileName, const std::string& section)
 {
-    const std::string allowed = ReadINIString(SettingsFilePath(), fileName, key, "");
+    const std::string allowed = ReadAllowedValue(fileName, key);
     const std::string entry = TrimBlanks(item.substr(0, item.find(ITEM_SEPARATOR)));
     if (entry.empty()) {
         return;
     }
     // Any occurrence counts, so a hand-edited value may hold the text anywhere.
-    const bool allowedAlready = allowed.find(entry) != std::string::npos;
+    // A quoted element also counts by its inside: plain values stored by
+    // earlier versions came back from the profile read without their
+    // enclosing quotes.
+    const bool quoted = entry.size() >= 2 && entry.front() == '"' && entry.back() == '"';
+    const bool allowedAlready = allowed.find(entry) != std::string::npos
+        || (quoted && allowed.find(entry.substr(1, entry.size() - 2)) != std::string::npos);
     if (!allowedAlready && !KeepsItem(user, EntryText(fileName, section, key, entry))) {
         return;
     }

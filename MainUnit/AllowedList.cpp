@@ -332,3 +332,24 @@ std::string LookupAllowed(const std::string& section, const std::string& name)
     }
     return DecodeField(encoded);
 }
+
+std::string ReadAllowedValue(const std::string& section, const std::string& key)
+{
+    const std::string& path = SettingsFilePath();
+    const std::string encoded = ReadINIString(path, section, ESCAPE + key, "");
+    const std::string plain = ReadINIString(path, section, key, "");
+    if (encoded.empty() || encoded[0] != ESCAPE) {
+        return plain;
+    }
+    return plain + '\0' + DecodeField(encoded);
+}
+
+void WriteAllowedValue(const std::string& section, const std::string& key, const std::string& value)
+{
+    const std::string& path = SettingsFilePath();
+    const bool plain = IsPlainCommand(value);
+    if (!WriteINIString(path, section, plain ? key : ESCAPE + key, plain ? value : EncodeField(value))) {
+        throw TINIExcept(path);
+    }
+    DeleteINIKey(path, section, plain ? ESCAPE + key : key);
+}

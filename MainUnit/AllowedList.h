@@ -36,6 +36,14 @@ void AppendBareRecord(std::string& records, const std::string& name);
 // for a bare record), or the empty string when Name is not listed.
 std::string LookupAllowed(const std::string& section, const std::string& name);
 
+// The allowed value of a key that holds a whole list (win.ini's "run" and
+// "load"). A value that a plain line cannot carry (line breaks, enclosing
+// quotes, blanks at the ends, "!") is stored encoded under "%key"; both
+// forms are read, joined by a zero byte. Writing raises TINIExcept when the
+// file cannot be written.
+std::string ReadAllowedValue(const std::string& section, const std::string& key);
+void WriteAllowedValue(const std::string& section, const std::string& key, const std::string& value);
+
 // Text without the characters 0 to 32 at either end.
 std::string TrimBlanks(const std::string& text);
 

@@ -101,6 +101,11 @@ bool WriteINIString(const std::string& fileName, const std::string& section,
         != FALSE;
 }
 
+bool DeleteINIKey(const std::string& fileName, const std::string& section, const std::string& key)
+{
+    return WritePrivateProfileStringA(section.c_str(), key.c_str(), nullptr, fileName.c_str()) != FALSE;
+}
+
 bool EraseINISection(const std::string& fileName, const std::string& section)
 {
     return WritePrivateProfileSectionA(section.c_str(), nullptr, fileName.c_str()) != FALSE;

@@ -20,6 +20,7 @@ std::string ReadINIString(const std::string& fileName, const std::string& sectio
                           const std::string& key, const std::string& defaultValue);
 bool WriteINIString(const std::string& fileName, const std::string& section,
                     const std::string& key, const std::string& value);
+bool DeleteINIKey(const std::string& fileName, const std::string& section, const std::string& key);
 bool EraseINISection(const std::string& fileName, const std::string& section);
 
 // The whole section in one call: Lines holds "key=value" strings, each ended by

@@ -253,6 +253,7 @@ TEST_F(Checkers, WinIniLists)
         TValue runAfter, loadAfter;
         std::string optionsAfter;
         std::function<void()> setUp;
+        std::size_t askedNext;
     } rows[] = {
         {"the allowed list comes back normalised", "a.exe,b.exe", {}, ini("run=a.exe b.exe\r\n"), "", {}, "a.exe, b.exe", {},
          ini("run=a.exe, b.exe\r\n")},
@@ -271,9 +272,17 @@ TEST_F(Checkers, WinIniLists)
         {"a long list is read and written whole", longList, {}, ini("run=" + longKept + "\r\n"), "R", {run("D:\\intruder.exe")}, longKept,
          {}, ini("run=" + longKept + "\r\n")},
         {"exit during a question", "x.exe,y.exe", "z.exe", ini("run=old.exe\r\n"), "X", {run("x.exe")}, "x.exe,y.exe", "z.exe",
-         ini("run=old.exe\r\n")},
+         ini("run=old.exe\r\n"), nullptr, 3},
         {"unwritable settings file: win.ini written, load not read", "a.exe,x.exe", "b.exe", "", "AC",
-         {run("a.exe"), run("x.exe"), "raised: " + dir}, "a.exe, x.exe", "b.exe", "", [&] { Unwritable(); }},
+         {run("a.exe"), run("x.exe"), "raised: " + dir}, "a.exe, x.exe", "b.exe", "", [&] { Unwritable(); }, 2},
+        {"an element with line breaks cannot write lines", "x\r\n[S]\r\nC:\\e.lnk=1", {}, "", "A", {run("x\r\n[S]\r\nC:\\e.lnk=1")},
+         "x\r\n[S]\r\nC:\\e.lnk=1", {}, ini("%run=%x%0D%0A[S]%0D%0AC:\\e.lnk%3D1\r\n")},
+        {"quoted elements stay accepted", "\"C:\\P F\\a.exe\",\"C:\\b.exe\"", {}, ini("run=\"C:\\b.exe\"\r\n"), "A",
+         {run("\"C:\\P F\\a.exe\"")}, "\"C:\\P F\\a.exe\", \"C:\\b.exe\"", {}, ini("%run=%%22C:\\P F\\a.exe\", \"C:\\b.exe%22\r\n")},
+        {"a single quoted element stays accepted", "\"C:\\P F\\t.exe\"", {}, "", "A", {run("\"C:\\P F\\t.exe\"")},
+         "\"C:\\P F\\t.exe\"", {}, ini("%run=%%22C:\\P F\\t.exe%22\r\n")},
+        {"a plain value by hand still counts, left as it is", "a.exe", {}, ini("run=a.exe \r\n"), "", {}, "a.exe", {},
+         ini("run=a.exe \r\n")},
     };
     const std::string winIni = ReadFileBytes("C:\\windows\\win.ini");
     for (const TRow& row : rows) {
@@ -286,10 +295,24 @@ TEST_F(Checkers, WinIniLists)
         EXPECT_EQ(List("run"), row.runAfter);
         EXPECT_EQ(List("load"), row.loadAfter);
         EXPECT_EQ(Options(), row.optionsAfter);
+        Run(CheckINI, std::string(row.askedNext, 'C'));
     }
     // Windows NT maps the section to the registry: the file itself is left alone.
     EXPECT_EQ(ReadFileBytes("C:\\windows\\win.ini"), winIni);
     QuietAutostart(state.folder);
+}
+
+TEST_F(Checkers, AcceptedListElementsAllowNothingElse)
+{
+    const std::string file = state.folder + "\\Startup\\evil.lnk";
+    const std::string element = "x.exe\r\n[HKEY_CURRENT_USER\\Startup]\r\n" + file + "=1";
+    SetList("run", element);
+    EXPECT_EQ(Run(CheckINI, "A"), TSaid{"new: win.ini\\[windows]\\run=" + element});
+    WriteFileBytes(file, "");
+    TScriptedUser user("C");
+    RunCheck(user, true);
+    EXPECT_EQ(user.said, TSaid{"new: " + file});
+    SetList("run", {});
 }
 
 TEST_F(Checkers, CheckRunEndsWithTheCompletionUnlessSilentOrFailed)
