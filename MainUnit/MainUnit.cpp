@@ -5,6 +5,7 @@
 #include "CheckRegistryUnit.h"
 #include "CheckStartupUnit.h"
 #include "MainState.h"
+#include "ScopedHandle.h"
 #include "Settings.h"
 #include "dlgSelectUnit.h"
 #include "registry_profile.h"
@@ -20,8 +21,11 @@ constexpr char HELP_FILE[] = "Runwarden.chm";
 constexpr char HELP_TOPIC[] = "About.html";
 constexpr char ONCE_SWITCH[] = "-once";
 constexpr UINT HH_DISPLAY_TOPIC = 0;
+// One per logon session.
+constexpr char INSTANCE_MUTEX[] = "Local\\Runwarden";
 
 bool checkRunning = false;
+HMENU trayMenuBar = nullptr; // the loaded resource; destroying it destroys its popup
 HMENU trayMenu = nullptr;
 NOTIFYICONDATAA trayIconData = {};
 UINT taskbarCreatedMessage = 0;
@@ -80,7 +84,8 @@ void SelectStartupMode()
 
 void SetUpTrayMenu(HINSTANCE instance)
 {
-    trayMenu = GetSubMenu(LoadMenuA(instance, MAKEINTRESOURCEA(IDR_TRAYMENU)), 0);
+    trayMenuBar = LoadMenuA(instance, MAKEINTRESOURCEA(IDR_TRAYMENU));
+    trayMenu = GetSubMenu(trayMenuBar, 0);
     for (UINT command = IDM_NOSTART; command <= IDM_STARTONCE; ++command) {
         MENUITEMINFOA info = {};
         info.cbSize = sizeof(info);
@@ -105,7 +110,8 @@ void HandleCreate(const CREATESTRUCTA* create)
 
 void HandleDestroy()
 {
-    DestroyMenu(trayMenu);
+    DestroyMenu(trayMenuBar);
+    trayMenuBar = nullptr;
     trayMenu = nullptr;
     Shell_NotifyIconA(NIM_DELETE, &trayIconData);
 }
@@ -264,8 +270,8 @@ void RegisterMainClass(HINSTANCE instance)
     wc.style = CS_HREDRAW | CS_VREDRAW;
     wc.lpfnWndProc = MainWndProc;
     wc.hInstance = instance;
-    wc.hIcon = LoadIconA(nullptr, MAKEINTRESOURCEA(32512)); // IDI_APPLICATION
-    wc.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512)); // IDC_ARROW
+    wc.hIcon = LoadIconA(nullptr, IDI_APPLICATION);
+    wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
     wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
     wc.lpszClassName = MAIN_CLASS_NAME;
     RegisterClassExA(&wc);
@@ -339,13 +345,21 @@ HMENU TrayMenu() { return trayMenu; }
 
 int RunwardenMain(HINSTANCE instance, const char* commandLine)
 {
-    if (FindWindowA(MAIN_CLASS_NAME, MAIN_WINDOW_TITLE) != nullptr) {
+    // The mutex comes first: starts made at the same moment all find no
+    // window yet. The window check still respects versions without it.
+    const TKernelHandle instanceMutex(CreateMutexA(nullptr, FALSE, INSTANCE_MUTEX));
+    const DWORD mutexError = GetLastError();
+    if (mutexError == ERROR_ALREADY_EXISTS || mutexError == ERROR_ACCESS_DENIED
+        || FindWindowA(MAIN_CLASS_NAME, MAIN_WINDOW_TITLE) != nullptr) {
         return 0;
     }
     taskbarCreatedMessage = RegisterWindowMessageA("TaskbarCreated");
     RegisterMainClass(instance);
     SetMainWnd(CreateWindowExA(0, MAIN_CLASS_NAME, MAIN_WINDOW_TITLE, WS_OVERLAPPED, 0, 0, 0, 0,
                                nullptr, nullptr, instance, nullptr));
+    if (MainWnd() == nullptr) {
+        return 1;
+    }
     FillTrayIconData(MainWnd(), instance);
     AddTrayIcon();
     ShowWindow(MainWnd(), SW_HIDE);

@@ -59,6 +59,11 @@ struct TFileTraits {
     static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
     static void Close(HANDLE file) { CloseHandle(file); }
 };
+struct TKernelTraits {
+    using Type = HANDLE;
+    static HANDLE Invalid() { return nullptr; }
+    static void Close(HANDLE handle) { CloseHandle(handle); }
+};
 struct THookTraits {
     using Type = HHOOK;
     static HHOOK Invalid() { return nullptr; }
@@ -73,6 +78,7 @@ struct TMenuTraits {
 using TRegKey = TScopedHandle<TRegKeyTraits>;
 using TFindHandle = TScopedHandle<TFindTraits>;
 using TFileHandle = TScopedHandle<TFileTraits>;
+using TKernelHandle = TScopedHandle<TKernelTraits>;
 using THookHandle = TScopedHandle<THookTraits>;
 using TMenuHandle = TScopedHandle<TMenuTraits>;
 

@@ -82,6 +82,41 @@ TEST_F(Program, OnlyExactlyOnceEndsAndASecondStartEndsAtOnce)
     }
 }
 
+TEST_F(Program, ThreeStartsAtOnceMakeOneInstanceThatAsksOnce)
+{
+    SetKeyValues(HKEY_CURRENT_USER, USER_RUN, {Sz("a", "A.exe")});
+    for (const char* arguments : {"-once", ""}) {
+        SCOPED_TRACE(arguments);
+        TProcess starts[] = {{ProgramPath(), arguments}, {ProgramPath(), arguments}, {ProgramPath(), arguments}};
+        TProcess* left = nullptr;
+        ASSERT_TRUE(WaitFor(START_MS, [&] {
+            std::size_t running = 0;
+            for (TProcess& start : starts) {
+                running += start.Running() ? (left = &start, 1) : 0;
+            }
+            return running == 1;
+        }));
+        TUserRobot robot({{0, TPress::Cancel}}, left->Id());
+        for (TProcess& start : starts) {
+            if (&start != left) {
+                EXPECT_EQ(start.Wait(0), 0u);
+            }
+        }
+        if (*arguments == '\0') {
+            EXPECT_TRUE(WaitFor(START_MS, [&] { return robot.Boxes().size() == 1; }));
+            const HWND wnd = left->MainWindow(START_MS);
+            EXPECT_EQ(FindWindowExA(nullptr, wnd, "RunwardenClass", nullptr), nullptr);
+            EXPECT_EQ(FindWindowExA(nullptr, nullptr, "RunwardenClass", nullptr), wnd);
+            Command(wnd, IDM_EXIT);
+        }
+        EXPECT_EQ(left->Wait(START_MS), 0u);
+        robot.Finish();
+        EXPECT_EQ(robot.Boxes().size(), 1u);
+        EXPECT_EQ(robot.Problems(), std::vector<std::string>{});
+    }
+    SetKeyValues(HKEY_CURRENT_USER, USER_RUN, {});
+}
+
 TEST_F(Program, TrayAndMenuCommands)
 {
     TProcess program(ProgramPath(), "");
