@@ -12,28 +12,12 @@
 
 namespace {
 
-struct TRunLocation {
-    HKEY root;
-    const char* path;
-    const char* section;
-};
-
-const TRunLocation RUN_LOCATIONS[] = {
-    {HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Run",
-     "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"},
-    {HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce",
-     "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce"},
-    {HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Run",
-     "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"},
-    {HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce",
-     "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce"},
-    {HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnceEx",
-     "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\RunOnceEx"},
-    {HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices",
-     "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\RunServices"},
-    {HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\RunServicesOnce",
-     "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\RunServicesOnce"},
-};
+constexpr char RUN_PARENT[] = "Software\\Microsoft\\Windows\\CurrentVersion\\";
+// Where the native view shows the 32-bit view's keys; their sections and
+// questions are named by it.
+constexpr char WOW_PARENT[] = "Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\";
+const char* const USER_KEYS[] = {"Run", "RunOnce"};
+const char* const MACHINE_KEYS[] = {"Run", "RunOnce", "RunOnceEx", "RunServices", "RunServicesOnce"};
 
 // A value that keeps growing between the size query and the read is given
 // up on after this many attempts, so the walk cannot loop forever.
@@ -191,11 +175,42 @@ void CheckRegistryKey(TUser& user, HKEY key, const std::string& section)
     SaveAllowedSection(records, section);
 }
 
+bool IsWindows64(bool build64, bool wow64) { return build64 || wow64; }
+
+bool OnWindows64()
+{
+    BOOL wow64 = FALSE;
+    return IsWindows64(sizeof(void*) == 8, IsWow64Process(GetCurrentProcess(), &wow64) && wow64);
+}
+
+std::vector<TRunLocation> RunLocations(bool windows64)
+{
+    std::vector<TRunLocation> locations;
+    for (const char* key : USER_KEYS) {
+        locations.push_back({HKEY_CURRENT_USER, RUN_PARENT + std::string(key),
+                             "HKEY_CURRENT_USER\\" + (RUN_PARENT + std::string(key)), 0});
+    }
+    // On 32-bit Windows the view flags mean nothing; they are left out there.
+    for (const char* key : MACHINE_KEYS) {
+        locations.push_back({HKEY_LOCAL_MACHINE, RUN_PARENT + std::string(key),
+                             "HKEY_LOCAL_MACHINE\\" + (RUN_PARENT + std::string(key)),
+                             static_cast<REGSAM>(windows64 ? KEY_WOW64_64KEY : 0)});
+    }
+    if (windows64) {
+        for (const char* key : MACHINE_KEYS) {
+            locations.push_back({HKEY_LOCAL_MACHINE, RUN_PARENT + std::string(key),
+                                 "HKEY_LOCAL_MACHINE\\" + (WOW_PARENT + std::string(key)), KEY_WOW64_32KEY});
+        }
+    }
+    return locations;
+}
+
 void CheckRegistry(TUser& user)
 {
-    for (const TRunLocation& location : RUN_LOCATIONS) {
+    for (const TRunLocation& location : RunLocations(OnWindows64())) {
         TRegKey key;
-        if (RegOpenKeyExA(location.root, location.path, 0, KEY_READ, key.Receive()) != ERROR_SUCCESS) {
+        if (RegOpenKeyExA(location.root, location.path.c_str(), 0, KEY_READ | location.view, key.Receive())
+            != ERROR_SUCCESS) {
             continue;
         }
         CheckRegistryKey(user, key.Get(), location.section);

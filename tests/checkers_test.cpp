@@ -174,6 +174,31 @@ TEST_F(Checkers, RegistryRunKeys)
     }
 }
 
+TEST_F(Checkers, BothViewsOfTheMachineKeys)
+{
+    const std::string run = std::string(MACHINE) + "Run", native = "HKEY_LOCAL_MACHINE\\" + run;
+    const std::string wow = "HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\";
+    const std::string startup = state.folder + "\\Startup\\s.lnk";
+    SetKeyValues(HKEY_CURRENT_USER, USER_RUN, {Sz("u", "U.exe")});
+    SetKeyValues(HKEY_LOCAL_MACHINE, run, {Sz("T", "C:\\64.exe"), Sz("a", "A.exe")}, KEY_WOW64_64KEY);
+    SetKeyValues(HKEY_LOCAL_MACHINE, run, {Sz("T", "C:\\32.exe"), Sz("b", "B.exe")}, KEY_WOW64_32KEY);
+    DeleteKey(HKEY_LOCAL_MACHINE, std::string(MACHINE) + "RunOnce", KEY_WOW64_32KEY);
+    WriteFileBytes(startup, "");
+    WriteFileBytes(state.settingsPath, Section(wow + "RunOnce", "o=O.exe\r\n"));
+    // The seven keys, then the five of the 32-bit view, then the Startup folders.
+    TScriptedUser user("AAAARA");
+    RunCheck(user, true);
+    EXPECT_EQ(user.said, (TSaid{New("u=U.exe"), "new: " + native + "\\a=A.exe", "new: " + native + "\\T=C:\\64.exe",
+                                "new: " + wow + "Run\\b=B.exe", "new: " + wow + "Run\\T=C:\\32.exe", "new: " + startup}));
+    EXPECT_EQ(KeyValues(HKEY_LOCAL_MACHINE, run, KEY_WOW64_64KEY), (std::vector<TRegValue>{Sz("T", "C:\\64.exe"), Sz("a", "A.exe")}));
+    EXPECT_EQ(KeyValues(HKEY_LOCAL_MACHINE, run, KEY_WOW64_32KEY), std::vector<TRegValue>{Sz("b", "B.exe")});
+    EXPECT_EQ(Options(), Section(wow + "RunOnce", "o=O.exe\r\n") + U("u=U.exe\r\n") + Section(native, "a=A.exe\r\nT=C:\\64.exe\r\n") +
+                             Section(wow + "Run", "b=B.exe\r\n") + Section("HKEY_CURRENT_USER\\Startup", startup + "=1\r\n"));
+    TScriptedUser next;
+    RunCheck(next, true);
+    EXPECT_TRUE(next.said.empty());
+}
+
 TEST_F(Checkers, StartupFolders)
 {
     const std::string user = state.folder + "\\Startup", S = user + "\\", C = state.folder + "\\Common Startup\\";

@@ -2,6 +2,7 @@
 // and the registry and profile layer against the test prefix.
 
 #include "AllowedList.h"
+#include "CheckRegistryUnit.h"
 #include "MainUnit.h"
 #include "ScopedHandle.h"
 #include "Settings.h"
@@ -38,6 +39,24 @@ TEST(Pure, FirstArgumentOwnCommandsTrimmingAndMessages)
     EXPECT_EQ(StartupCommand(true), "\"C:\\P F\\rw.exe\" -once");
     SetOwnCommands("C:\\R\\rw.exe");
     EXPECT_EQ(StartupCommand(false), "C:\\R\\rw.exe");
+
+    EXPECT_FALSE(IsWindows64(false, false));
+    EXPECT_TRUE(IsWindows64(false, true));
+    EXPECT_TRUE(IsWindows64(true, false));
+    std::vector<std::string> sections;
+    for (bool windows64 : {false, true}) {
+        for (const TRunLocation& location : RunLocations(windows64)) {
+            const bool user = location.root == HKEY_CURRENT_USER;
+            const std::string root = user ? "HKEY_CURRENT_USER\\" : "HKEY_LOCAL_MACHINE\\";
+            EXPECT_EQ(location.view, user || !windows64 ? 0u : location.section.find("Wow6432Node") != std::string::npos
+                                                                ? KEY_WOW64_32KEY : KEY_WOW64_64KEY);
+            EXPECT_EQ(location.section.find("Software\\Wow6432Node\\"), location.view == KEY_WOW64_32KEY ? root.size() : std::string::npos);
+            sections.push_back(location.section.substr(location.section.rfind('\\') + 1) + (location.view == KEY_WOW64_32KEY ? "32" : ""));
+        }
+    }
+    EXPECT_EQ(sections, (std::vector<std::string>{"Run", "RunOnce", "Run", "RunOnce", "RunOnceEx", "RunServices", "RunServicesOnce",
+                                                  "Run", "RunOnce", "Run", "RunOnce", "RunOnceEx", "RunServices", "RunServicesOnce",
+                                                  "Run32", "RunOnce32", "RunOnceEx32", "RunServices32", "RunServicesOnce32"}));
 
     EXPECT_EQ(TrimBlanks(std::string("\0\x01\t a  b\r\n \x1F", 11)), "a  b");
     EXPECT_EQ(TrimBlanks(std::string(" \t\0", 3)), "");
