@@ -78,7 +78,9 @@ void CheckINIKey(TUser& user, const std::string& fileName, const std::string& se
             return;
         }
     }
-    if (!WriteINIString(fileName, section, key, kept)) {
+    // An unchanged list is not written back: every write would wake the
+    // watch on win.ini again.
+    if (kept != value && !WriteINIString(fileName, section, key, kept)) {
         user.Warn(FormatMsg(MSG_CANNOT_OPEN_FILE, {fileName}));
     }
     WriteAllowedValue(fileName, key, kept);

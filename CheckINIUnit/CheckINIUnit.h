@@ -9,6 +9,9 @@
 
 #include <string>
 
+// Where Windows NT keeps win.ini's section "windows" (IniFileMapping).
+constexpr char WIN_INI_KEY[] = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows";
+
 void CheckINI(TUser& user);
 
 // One key and its whole list. Raises TINIExcept when the settings file

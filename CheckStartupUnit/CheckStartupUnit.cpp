@@ -180,10 +180,16 @@ bool CheckListedEntries(TUser& user, std::string& records, const std::string& fo
 
 } // namespace
 
+std::string StartupFolderPath(bool common)
+{
+    const TStartupFolder& startup = STARTUP_FOLDERS[common ? 1 : 0];
+    return ReadRegString(startup.root, SHELL_FOLDERS_KEY, startup.valueName);
+}
+
 void CheckStartup(TUser& user)
 {
     for (const TStartupFolder& startup : STARTUP_FOLDERS) {
-        const std::string folder = ReadRegString(startup.root, SHELL_FOLDERS_KEY, startup.valueName);
+        const std::string folder = StartupFolderPath(&startup != STARTUP_FOLDERS);
         if (folder.empty()) {
             continue;
         }

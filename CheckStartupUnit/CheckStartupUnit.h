@@ -8,6 +8,10 @@
 
 #include <string>
 
+// The user's or the common Startup folder as the shell's "Shell Folders" key
+// names it now; empty when it names none.
+std::string StartupFolderPath(bool common);
+
 // Both folders, as the shell's "Shell Folders" key names them now.
 void CheckStartup(TUser& user);
 

@@ -187,10 +187,6 @@ std::string UpperCase(const std::string& text)
 void SaveAllowedSection(const std::string& records, const std::string& section)
 {
     const std::string& path = SettingsFilePath();
-    snapshot.valid = false;
-    if (!EraseINISection(path, section)) {
-        throw TINIExcept(path);
-    }
     TSectionLines lines;
     std::string::size_type start = 0;
     for (;;) {
@@ -212,6 +208,14 @@ void SaveAllowedSection(const std::string& records, const std::string& section)
             value = "1";
         }
         lines.Set(name, value);
+    }
+    // A check that changes nothing writes nothing.
+    if (ReadINISection(path, section) == lines.Joined()) {
+        return;
+    }
+    snapshot.valid = false;
+    if (!EraseINISection(path, section)) {
+        throw TINIExcept(path);
     }
     // One write for the whole section: a write per record would rewrite the
     // file once per record.
@@ -348,7 +352,12 @@ void WriteAllowedValue(const std::string& section, const std::string& key, const
 {
     const std::string& path = SettingsFilePath();
     const bool plain = IsPlainCommand(value);
-    if (!WriteINIString(path, section, plain ? key : ESCAPE + key, plain ? value : EncodeField(value))) {
+    const std::string stored = plain ? value : EncodeField(value);
+    if (ReadINIString(path, section, plain ? key : ESCAPE + key, "") == stored
+        && ReadINIString(path, section, plain ? ESCAPE + key : key, "").empty()) {
+        return;
+    }
+    if (!WriteINIString(path, section, plain ? key : ESCAPE + key, stored)) {
         throw TINIExcept(path);
     }
     DeleteINIKey(path, section, plain ? ESCAPE + key : key);

@@ -7,6 +7,7 @@
 #include "MainState.h"
 #include "ScopedHandle.h"
 #include "Settings.h"
+#include "Watch.h"
 #include "dlgSelectUnit.h"
 #include "registry_profile.h"
 #include "resource.h"
@@ -21,6 +22,9 @@ constexpr char HELP_FILE[] = "Runwarden.chm";
 constexpr char HELP_TOPIC[] = "About.html";
 constexpr char ONCE_SWITCH[] = "-once";
 constexpr UINT HH_DISPLAY_TOPIC = 0;
+// Changes come in bursts (an installer writes several values): the check
+// waits until none has come for this long.
+constexpr DWORD QUIET_MS = 1000;
 // One per logon session.
 constexpr char INSTANCE_MUTEX[] = "Local\\Runwarden";
 
@@ -239,6 +243,40 @@ void HandleCommand(HWND wnd, UINT command)
     }
 }
 
+// Dispatches messages until WM_QUIT. While places are watched, a change
+// starts a silent check once no further change has come for QUIET_MS; with
+// nothing pending the wait has no time limit, so an idle program sleeps.
+int RunMessageLoop()
+{
+    ULONGLONG due = 0; // when the next silent check is due; 0: none
+    for (;;) {
+        const ULONGLONG now = GetTickCount64();
+        const DWORD timeout = due == 0 ? INFINITE : due > now ? static_cast<DWORD>(due - now) : 0;
+        const DWORD count = WatchCount();
+        const DWORD result =
+            MsgWaitForMultipleObjectsEx(count, WatchHandles(), timeout, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        if (result < WAIT_OBJECT_0 + count) {
+            // Notifications fire once: every watch is set up anew, which
+            // also finds a key or folder made again, or a moved one.
+            StartWatching();
+            due = GetTickCount64() + QUIET_MS;
+        } else if (result == WAIT_TIMEOUT) {
+            due = 0;
+            RunCheck(true);
+        } else if (result == WAIT_FAILED) {
+            StopWatching();
+        }
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) {
+                return static_cast<int>(msg.wParam);
+            }
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    }
+}
+
 } // namespace
 
 std::string FirstArgument(const char* commandLine)
@@ -364,14 +402,17 @@ int RunwardenMain(HINSTANCE instance, const char* commandLine)
     AddTrayIcon();
     ShowWindow(MainWnd(), SW_HIDE);
     UpdateWindow(MainWnd());
+    const bool once = FirstArgument(commandLine) == ONCE_SWITCH;
+    // Watching starts before the start-up check, so that nothing done
+    // during its questions goes unnoticed.
+    if (!once) {
+        StartWatching();
+    }
     RunCheck(true);
-    if (FirstArgument(commandLine) == ONCE_SWITCH && IsWindow(MainWnd())) {
+    if (once && IsWindow(MainWnd())) {
         DestroyWindow(MainWnd());
     }
-    MSG msg;
-    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
-        TranslateMessage(&msg);
-        DispatchMessageA(&msg);
-    }
-    return 0;
+    const int exitCode = RunMessageLoop();
+    StopWatching();
+    return exitCode;
 }

@@ -59,6 +59,11 @@ struct TFileTraits {
     static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
     static void Close(HANDLE file) { CloseHandle(file); }
 };
+struct TChangeTraits {
+    using Type = HANDLE;
+    static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
+    static void Close(HANDLE change) { FindCloseChangeNotification(change); }
+};
 struct TKernelTraits {
     using Type = HANDLE;
     static HANDLE Invalid() { return nullptr; }
@@ -79,6 +84,7 @@ using TRegKey = TScopedHandle<TRegKeyTraits>;
 using TFindHandle = TScopedHandle<TFindTraits>;
 using TFileHandle = TScopedHandle<TFileTraits>;
 using TKernelHandle = TScopedHandle<TKernelTraits>;
+using TChangeHandle = TScopedHandle<TChangeTraits>;
 using THookHandle = TScopedHandle<THookTraits>;
 using TMenuHandle = TScopedHandle<TMenuTraits>;
 

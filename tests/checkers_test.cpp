@@ -155,7 +155,7 @@ TEST_F(Checkers, RegistryRunKeys)
          {"new: " + ONCE_EX + "\\1=C:\\s.exe", "new: " + ONCE_EX + "\\2=%w%\\x", "new: " + ONCE_EX + "\\3=f", "new: " + ONCE_EX + "\\4=AB",
           "empty: " + ONCE_EX + "\\5", "new: " + ONCE_EX + "\\6=AB"},
          {}, Section(ONCE_EX, "1=C:\\s.exe\r\n2=%w%\\x\r\n3=f\r\n4=AB\r\n6=AB\r\n"), 1, nullptr, "", anyType},
-        {"unwritable settings file ends the checker at the first key", {a}, "", "A", {New("a=A.exe"), "raised: " + dir}, {a}, "", 1,
+        {"unwritable settings file ends the checker at the first key", {a}, "", "A", {New("a=A.exe"), "raised: " + dir}, {a}, "", 2,
          nullptr, "", [&] {
              Unwritable();
              SetKeyValues(HKEY_LOCAL_MACHINE, std::string(MACHINE) + "Run", {Sz("m", "M.exe")});
@@ -291,7 +291,7 @@ TEST_F(Checkers, WinIniLists)
          ini("run=D:\\AGENT.EXE\r\n"), "CR", {run("d:\\agent.exe"), run("D:\\AGENT.EXE /m")}, "AGENT.EXE, d:\\agent.exe", {},
          ini("run=AGENT.EXE, d:\\agent.exe\r\n")},
         {"run is decided before load", "r.exe", "l.exe", "", "AR", {run("r.exe"), "new: win.ini\\[windows]\\load=l.exe"}, "r.exe", "",
-         ini("run=r.exe\r\nload=\r\n")},
+         ini("run=r.exe\r\n")},
         {"sections named after the keys are left alone", "a.exe", "b.exe", "[run]\r\nh=1\r\n" + ini("run=a.exe\r\nload=b.exe\r\n"), "", {},
          "a.exe", "b.exe", "[run]\r\nh=1\r\n" + ini("run=a.exe\r\nload=b.exe\r\n")},
         {"a long list is read and written whole", longList, {}, ini("run=" + longKept + "\r\n"), "R", {run("D:\\intruder.exe")}, longKept,
@@ -355,7 +355,7 @@ TEST_F(Checkers, CheckRunEndsWithTheCompletionUnlessSilentOrFailed)
     RunCheck(outer, false);
     EXPECT_EQ(outer.said, (TSaid{New("a=A.exe"), done}));
     EXPECT_TRUE(inner.said.empty());
-    TScriptedUser failed("C");
+    TScriptedUser failed("A");
     Unwritable();
     RunCheck(failed, true);
     EXPECT_EQ(failed.said, (TSaid{New("a=A.exe"), "warn: Не удалось открыть файл \"" + dir +

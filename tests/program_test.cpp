@@ -163,33 +163,76 @@ TEST_F(Program, TrayAndMenuCommands)
     EXPECT_STREQ(title, "Справка Runwarden");
     PostMessageA(help, WM_CLOSE, 0, 0);
 
-    // A press during a run's question starts no second run; afterwards the
-    // run ends with the completion box.
+    // A change is asked about at once; a press during that question starts
+    // no second run. A press afterwards runs a check that ends with the
+    // completion box.
+    const auto press = [&](const TBoxInfo&) {
+        PostMessageA(wnd, WM_TRAYICON, 0, WM_LBUTTONDOWN);
+        Command(wnd, IDM_CHECK);
+        // Both are handled by the box's own message loop.
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutA(wnd, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, START_MS, &ignored);
+    };
+    TUserRobot robot({{2, TPress::Cancel, press}, {2, TPress::Ok}, {0, TPress::Ok}}, program.Id());
     SetKeyValues(HKEY_CURRENT_USER, USER_RUN, {Sz("a", "A.exe")});
-    TUserRobot robot({{2,
-                       TPress::Cancel,
-                       [&](const TBoxInfo&) {
-                           PostMessageA(wnd, WM_TRAYICON, 0, WM_LBUTTONDOWN);
-                           Command(wnd, IDM_CHECK);
-                           // Both are handled by the box's own message loop.
-                           DWORD_PTR ignored = 0;
-                           SendMessageTimeoutA(wnd, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, START_MS, &ignored);
-                       }},
-                      {0, TPress::Ok}},
-                     program.Id());
+    EXPECT_TRUE(WaitFor(START_MS, [&] { return robot.Boxes().size() == 1; }));
+    EXPECT_FALSE(WaitFor(NOTHING_MS, [&] { return robot.Boxes().size() > 1; }));
     PostMessageA(wnd, WM_TRAYICON, 0, WM_LBUTTONDOWN);
-    EXPECT_TRUE(WaitFor(START_MS, [&] { return robot.Boxes().size() == 2; }));
-    EXPECT_FALSE(WaitFor(NOTHING_MS, [&] { return robot.Boxes().size() > 2; }));
+    EXPECT_TRUE(WaitFor(START_MS, [&] { return robot.Boxes().size() == 3; }));
     robot.Finish();
     EXPECT_EQ(robot.Problems(), std::vector<std::string>{});
     EXPECT_EQ(robot.Boxes().back().text, "Проверка завершена");
 
     // Exit while a question is open ends the program and touches nothing.
     TUserRobot exiting({{1, TPress::Ok, [&](const TBoxInfo&) { Command(wnd, IDM_EXIT); }}}, program.Id());
-    Command(wnd, IDM_CHECK);
+    SetKeyValues(HKEY_CURRENT_USER, USER_RUN, {Sz("a", "A.exe"), Sz("b", "B.exe")});
     EXPECT_EQ(program.Wait(START_MS), 0u);
     exiting.Finish();
-    EXPECT_EQ(KeyValues(HKEY_CURRENT_USER, USER_RUN), std::vector<TRegValue>{Sz("a", "A.exe")});
-    EXPECT_EQ(Options(), "[Notes]\r\nline=Заметка\r\n");
+    EXPECT_EQ(KeyValues(HKEY_CURRENT_USER, USER_RUN), (std::vector<TRegValue>{Sz("a", "A.exe"), Sz("b", "B.exe")}));
+    EXPECT_EQ(Options(), "[Notes]\r\nline=Заметка\r\n[HKEY_CURRENT_USER\\" + std::string(USER_RUN) + "]\r\na=A.exe\r\n");
     SetKeyValues(HKEY_CURRENT_USER, USER_RUN, {});
+}
+
+TEST_F(Program, ResidentProgramAsksAboutEveryChangeAtOnce)
+{
+    const std::string once = std::string(MACHINE) + "RunServicesOnce";
+    DeleteKey(HKEY_LOCAL_MACHINE, once, KEY_WOW64_64KEY);
+    TProcess program(ProgramPath(), "");
+    const HWND wnd = program.MainWindow(START_MS);
+    ASSERT_NE(wnd, nullptr);
+    const std::string ask = "Обнаружена новая запись:\n\r\n\r\"", what = "\".\n\r\n\rЧто будем с ней делать?";
+    const std::string file = folder + "\\Startup\\w.lnk", wow = "Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run";
+    struct TRow {
+        std::function<void()> change;
+        std::string entry;
+        std::function<bool()> removed;
+    } rows[] = {
+        {[] { SetKeyValues(HKEY_CURRENT_USER, USER_RUN, {Sz("w", "W.exe")}); }, "HKEY_CURRENT_USER\\" + std::string(USER_RUN) + "\\w=W.exe",
+         [] { return KeyValues(HKEY_CURRENT_USER, USER_RUN).empty(); }},
+        {[&] { WriteFileBytes(file, ""); }, file, [&] { return FolderNames(folder + "\\Startup").empty(); }},
+        {[] { WritePrivateProfileStringA("windows", "load", "w.exe", "win.ini"); }, "win.ini\\[windows]\\load=w.exe", [] {
+             char list[16] = "?";
+             GetProfileStringA("windows", "load", "", list, sizeof(list));
+             return list[0] == '\0';
+         }},
+        {[] { SetKeyValues(HKEY_LOCAL_MACHINE, std::string(MACHINE) + "Run", {Sz("w", "W.exe")}, KEY_WOW64_32KEY); },
+         "HKEY_LOCAL_MACHINE\\" + wow + "\\w=W.exe",
+         [] { return KeyValues(HKEY_LOCAL_MACHINE, std::string(MACHINE) + "Run", KEY_WOW64_32KEY).empty(); }},
+        {[&] { SetKeyValues(HKEY_LOCAL_MACHINE, once, {Sz("w", "W.exe")}, KEY_WOW64_64KEY); }, "HKEY_LOCAL_MACHINE\\" + once + "\\w=W.exe",
+         [&] { return KeyValues(HKEY_LOCAL_MACHINE, once, KEY_WOW64_64KEY).empty(); }},
+    };
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(row.entry);
+        TUserRobot robot({{1, TPress::Ok}}, program.Id());
+        row.change();
+        EXPECT_TRUE(WaitFor(START_MS, [&] { return robot.Boxes().size() == 1; }));
+        // Our own removal leads to one more silent check, which asks nothing.
+        EXPECT_FALSE(WaitFor(2 * NOTHING_MS, [&] { return robot.Boxes().size() > 1; }));
+        robot.Finish();
+        EXPECT_EQ(robot.Problems(), std::vector<std::string>{});
+        EXPECT_EQ(robot.Boxes().at(0).text, ask + row.entry + what);
+        EXPECT_TRUE(row.removed());
+    }
+    PostMessageA(wnd, WM_CLOSE, 0, 0);
+    EXPECT_EQ(program.Wait(START_MS), 0u);
 }

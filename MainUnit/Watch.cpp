@@ -1,0 +1,98 @@
+#include "Watch.h"
+
+#include "CheckINIUnit.h"
+#include "CheckRegistryUnit.h"
+#include "CheckStartupUnit.h"
+#include "MainState.h"
+#include "ScopedHandle.h"
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr DWORD KEY_CHANGES = REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET;
+constexpr DWORD FOLDER_CHANGES = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME;
+
+struct TKeyWatch {
+    TRegKey key;
+    TKernelHandle event;
+};
+
+std::vector<std::unique_ptr<TKeyWatch>> keyWatches;
+std::vector<std::unique_ptr<TChangeHandle>> folderWatches;
+std::vector<HANDLE> handles;
+
+bool WatchKey(HKEY root, const std::string& path, REGSAM view, BOOL subtree)
+{
+    auto watch = std::make_unique<TKeyWatch>();
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_NOTIFY | view, watch->key.Receive()) != ERROR_SUCCESS) {
+        return false;
+    }
+    watch->event.Reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    if (!watch->event.Valid()
+        || RegNotifyChangeKeyValue(watch->key.Get(), subtree, KEY_CHANGES, watch->event.Get(), TRUE) != ERROR_SUCCESS) {
+        return false;
+    }
+    handles.push_back(watch->event.Get());
+    keyWatches.push_back(std::move(watch));
+    return true;
+}
+
+bool WatchFolder(const std::string& folder)
+{
+    auto watch = std::make_unique<TChangeHandle>(FindFirstChangeNotificationA(folder.c_str(), FALSE, FOLDER_CHANGES));
+    if (!watch->Valid()) {
+        return false;
+    }
+    handles.push_back(watch->Get());
+    folderWatches.push_back(std::move(watch));
+    return true;
+}
+
+std::string ParentOf(const std::string& path)
+{
+    const std::string::size_type slash = path.rfind('\\');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+} // namespace
+
+void StartWatching()
+{
+    StopWatching();
+    std::vector<std::pair<HKEY, REGSAM>> parents;
+    for (const TRunLocation& location : RunLocations(OnWindows64())) {
+        // RunOnceEx keeps its entries in subkeys: every key is watched whole.
+        WatchKey(location.root, location.path, location.view, TRUE);
+        // A key made or deleted shows in its parent; a watch on a whole tree
+        // is not told when the key itself goes (seen under Wine).
+        const std::pair<HKEY, REGSAM> parent(location.root, location.view);
+        if (std::find(parents.begin(), parents.end(), parent) == parents.end()) {
+            parents.push_back(parent);
+            WatchKey(location.root, ParentOf(location.path), location.view, FALSE);
+        }
+    }
+    WatchKey(HKEY_CURRENT_USER, WIN_INI_KEY, 0, FALSE);
+    WatchKey(HKEY_CURRENT_USER, SHELL_FOLDERS_KEY, 0, FALSE);
+    WatchKey(HKEY_LOCAL_MACHINE, SHELL_FOLDERS_KEY, 0, FALSE);
+    for (const bool common : {false, true}) {
+        const std::string folder = StartupFolderPath(common);
+        if (!folder.empty() && !WatchFolder(folder)) {
+            WatchFolder(ParentOf(folder));
+        }
+    }
+}
+
+void StopWatching()
+{
+    handles.clear();
+    keyWatches.clear();
+    folderWatches.clear();
+}
+
+DWORD WatchCount() { return static_cast<DWORD>(handles.size()); }
+
+const HANDLE* WatchHandles() { return handles.data(); }
