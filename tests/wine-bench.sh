@@ -24,15 +24,7 @@ up)
   start_display
   DISPLAY=$(cat "$build_dir/xvfb.display")
   export DISPLAY
-  if [ ! -f "$WINEPREFIX/.runwarden-ready" ]; then
-    rm -rf "$WINEPREFIX"
-    "$WINE64" wineboot -i >/dev/null 2>&1 </dev/null || true
-    # Without a window manager, managed windows cost Wine about two seconds
-    # each to show: every message box of the suite.
-    "$WINE64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1 </dev/null
-    "$WINESERVER" -w
-    touch "$WINEPREFIX/.runwarden-ready"
-  fi
+  make_prefix || { echo "the Wine prefix $WINEPREFIX could not be made" >&2; exit 1; }
   # One server for the whole run: each test then starts in a fraction of a second.
   "$WINESERVER" -p >/dev/null 2>&1 </dev/null || true
   # Start the prefix's own services now, away from CTest's output pipes:

@@ -14,3 +14,16 @@ fi
 WINE64=/usr/lib/wine/wine64
 WINESERVER=/usr/lib/wine/wineserver64
 [ -x "$WINESERVER" ] || WINESERVER=/usr/lib/wine/wineserver
+
+# Makes $WINEPREFIX complete once: a prefix whose making was cut short is
+# made again, since only a finished one carries the mark. Unmanaged windows:
+# without a window manager Wine waits up to two seconds on each one.
+make_prefix() {
+  [ -f "$WINEPREFIX/.runwarden-ready" ] && return 0
+  rm -rf "$WINEPREFIX"
+  "$WINE64" wineboot -i >/dev/null 2>&1 </dev/null
+  "$WINE64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1 </dev/null
+  "$WINESERVER" -w
+  [ -f "$WINEPREFIX/drive_c/windows/system32/kernel32.dll" ] || return 1
+  touch "$WINEPREFIX/.runwarden-ready"
+}
