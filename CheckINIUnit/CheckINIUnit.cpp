@@ -2,6 +2,7 @@
 
 #include "AllowedList.h"
 #include "MainState.h"
+#include "Removed.h"
 #include "registry_profile.h"
 
 #include <windows.h>
@@ -72,27 +73,31 @@ void CheckINIKey(TUser& user, const std::string& fileName, const std::string& se
                  const std::string& value)
 {
     std::string kept;
+    bool removed = false;
     for (const std::string& item : SplitItems(value)) {
-        CheckINIItem(user, kept, item, key, fileName, section);
+        removed = !CheckINIItem(user, kept, item, key, fileName, section) || removed;
         if (RunAborted()) {
             return;
         }
     }
     // An unchanged list is not written back: every write would wake the
-    // watch on win.ini again.
-    if (kept != value && !WriteINIString(fileName, section, key, kept)) {
+    // watch on win.ini again. A list that loses elements is recorded first,
+    // whole, where Windows NT keeps it, so that it can be put back.
+    if (kept != value
+        && ((removed && !RecordRemovedString(std::string("HKEY_CURRENT_USER\\") + WIN_INI_KEY, key, value))
+            || !WriteINIString(fileName, section, key, kept))) {
         user.Warn(FormatMsg(MSG_CANNOT_OPEN_FILE, {fileName}));
     }
     WriteAllowedValue(fileName, key, kept);
 }
 
-void CheckINIItem(TUser& user, std::string& kept, const std::string& item, const std::string& key,
+bool CheckINIItem(TUser& user, std::string& kept, const std::string& item, const std::string& key,
                   const std::string& fileName, const std::string& section)
 {
     const std::string allowed = ReadAllowedValue(fileName, key);
     const std::string entry = TrimBlanks(item.substr(0, item.find(ITEM_SEPARATOR)));
     if (entry.empty()) {
-        return;
+        return true;
     }
     // Any occurrence counts, so a hand-edited value may hold the text anywhere.
     // A quoted element also counts by its inside: plain values stored by
@@ -102,10 +107,11 @@ void CheckINIItem(TUser& user, std::string& kept, const std::string& item, const
     const bool allowedAlready = allowed.find(entry) != std::string::npos
         || (quoted && allowed.find(entry.substr(1, entry.size() - 2)) != std::string::npos);
     if (!allowedAlready && !KeepsItem(user, EntryText(fileName, section, key, entry))) {
-        return;
+        return false;
     }
     if (!kept.empty()) {
         kept += KEPT_SEPARATOR;
     }
     kept += entry;
+    return true;
 }

@@ -20,6 +20,6 @@ void CheckINIKey(TUser& user, const std::string& fileName, const std::string& se
                  const std::string& value);
 
 // One element: the text of Item before its first comma. Appends it to Kept,
-// joined by ", ", when it stays.
-void CheckINIItem(TUser& user, std::string& kept, const std::string& item, const std::string& key,
+// joined by ", ", when it stays; false when the user removed it.
+bool CheckINIItem(TUser& user, std::string& kept, const std::string& item, const std::string& key,
                   const std::string& fileName, const std::string& section);

@@ -2,6 +2,7 @@
 
 #include "AllowedList.h"
 #include "MainState.h"
+#include "Removed.h"
 #include "ScopedHandle.h"
 #include "registry_profile.h"
 
@@ -68,7 +69,8 @@ bool ReadValueAt(HKEY key, DWORD index, TKeyInfo& info, std::string& name, std::
 
 void DeleteValue(TUser& user, HKEY key, const std::string& name, const std::string& section)
 {
-    if (!DeleteRegValue(key, "", name)) {
+    // Recorded first: what cannot be put back is not removed.
+    if (!RecordRemovedValue(key, section, name) || !DeleteRegValue(key, "", name)) {
         user.Warn(FormatMsg(MSG_CANNOT_DELETE_KEY, {section + "\\" + name}));
     }
 }

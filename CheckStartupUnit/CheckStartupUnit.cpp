@@ -2,6 +2,7 @@
 
 #include "AllowedList.h"
 #include "MainState.h"
+#include "Removed.h"
 #include "ScopedHandle.h"
 #include "registry_profile.h"
 
@@ -27,12 +28,12 @@ const TStartupFolder STARTUP_FOLDERS[] = {
 
 const char* const SKIPPED_NAMES[] = {".", "..", "desktop.ini"};
 
-// One entry of a listing. For every name the ANSI code page can carry, the
-// three texts name the same file and RealPath stays empty.
+// One entry of a listing.
 struct TStartupEntry {
     std::string path;      // folder text + lower-cased name, as the user sees it
     std::string key;       // the entry's key in the allowed list
-    std::wstring realPath; // the name the file system knows, when Path is not it
+    std::wstring realPath; // the file as the file system knows it
+    std::wstring name;     // its name there
 };
 
 std::wstring Widen(const std::string& text)
@@ -104,12 +105,9 @@ TStartupEntry ListedEntry(const std::string& folder, const std::wstring& wideFol
     const std::string listed = Narrow(name);
     TStartupEntry entry;
     entry.path = folder + LowerCase(listed);
-    if (Widen(listed) == name) {
-        entry.key = entry.path;
-    } else {
-        entry.key = folder + SpelledName(name);
-        entry.realPath = wideFolder + name;
-    }
+    entry.key = Widen(listed) == name ? entry.path : folder + SpelledName(name);
+    entry.realPath = wideFolder + name;
+    entry.name = name;
     return entry;
 }
 
@@ -121,14 +119,6 @@ bool IsSkippedName(const std::string& lowerName)
         }
     }
     return false;
-}
-
-bool DeleteEntry(const TStartupEntry& entry)
-{
-    if (entry.realPath.empty()) {
-        return DeleteFileA(entry.path.c_str()) != FALSE;
-    }
-    return DeleteFileW(entry.realPath.c_str()) != FALSE;
 }
 
 void CheckStartupEntry(TUser& user, std::string& records, const TStartupEntry& entry,
@@ -147,7 +137,8 @@ void CheckStartupEntry(TUser& user, std::string& records, const TStartupEntry& e
         AppendBareRecord(records, entry.key);
         return;
     }
-    if (!DeleteEntry(entry)) {
+    // Moved aside, never deleted: the user can put it back.
+    if (!MoveToRemoved(entry.realPath, entry.name)) {
         user.Warn(FormatMsg(MSG_CANNOT_DELETE_FILE, {entry.path}));
     }
 }
@@ -212,5 +203,6 @@ void CheckStartupFolder(TUser& user, const std::string& folder, const std::strin
 void CheckStartupFile(TUser& user, std::string& records, const std::string& path,
                       const std::string& section)
 {
-    CheckStartupEntry(user, records, {path, path, std::wstring()}, section);
+    const std::wstring wide = Widen(path);
+    CheckStartupEntry(user, records, {path, path, wide, wide.substr(wide.rfind(L'\\') + 1)}, section);
 }

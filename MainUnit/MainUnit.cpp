@@ -5,6 +5,7 @@
 #include "CheckRegistryUnit.h"
 #include "CheckStartupUnit.h"
 #include "MainState.h"
+#include "Removed.h"
 #include "ScopedHandle.h"
 #include "Settings.h"
 #include "Watch.h"
@@ -163,6 +164,12 @@ void OpenAllowedList(HWND wnd)
     ShellExecuteA(wnd, "open", SettingsFilePath().c_str(), nullptr, nullptr, SW_SHOWDEFAULT);
 }
 
+void OpenRemovedFolder(HWND wnd)
+{
+    MakeRemovedFolder();
+    ShellExecuteA(wnd, "open", RemovedFolder().c_str(), nullptr, nullptr, SW_SHOWDEFAULT);
+}
+
 using THtmlHelpA = HWND(WINAPI*)(HWND, LPCSTR, UINT, DWORD_PTR);
 
 std::string SystemFolder()
@@ -229,6 +236,9 @@ void HandleCommand(HWND wnd, UINT command)
         break;
     case IDM_LIST:
         OpenAllowedList(wnd);
+        break;
+    case IDM_REMOVED:
+        OpenRemovedFolder(wnd);
         break;
     case IDM_NOSTART:
     case IDM_START:

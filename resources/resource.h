@@ -10,3 +10,4 @@
 #define IDM_START 105
 #define IDM_STARTONCE 106
 #define IDM_HELP 107
+#define IDM_REMOVED 108

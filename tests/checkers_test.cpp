@@ -47,6 +47,7 @@ protected:
     void Start(const std::string& options)
     {
         QuietAutostart(state.folder);
+        RemoveTree(state.folder + "\\Removed");
         SetSettingsFilePath(state.settingsPath);
         ASSERT_TRUE(WriteFileBytes(state.settingsPath, options));
     }
@@ -199,6 +200,40 @@ TEST_F(Checkers, BothViewsOfTheMachineKeys)
     EXPECT_TRUE(next.said.empty());
 }
 
+TEST_F(Checkers, RemovalsCanBeUndone)
+{
+    const std::string run = std::string(MACHINE) + "Run";
+    const std::vector<TRegValue> values = {Sz("", "C:\\d.exe"), {"e", REG_EXPAND_SZ, std::string("%w%\\x.exe\0", 10)},
+        {"m", REG_MULTI_SZ, std::string("a\0b c\0\0", 7)}, {"n", REG_DWORD, std::string("\x01\x02\x00\x80", 4)},
+        {"o", REG_BINARY, std::string("\0\xFF\r\n", 4)}, Sz("q", "\"C:\\P F\\q.exe\" -a \\x "), Sz("s", "line\r\nbreak"),
+        {"z", REG_SZ, std::string("zero\0inside\0", 12)}, Sz("Имя", "C:\\Программа.exe")};
+    SetKeyValues(HKEY_CURRENT_USER, USER_RUN, values);
+    SetKeyValues(HKEY_LOCAL_MACHINE, run, {Sz("w", "C:\\32.exe")}, KEY_WOW64_32KEY);
+    SetList("run", "a.exe, b.exe");
+    const std::string file = std::string(8, '\0') + "\xFFlink";
+    WriteFileBytes(state.folder + "\\Startup\\t.lnk", file);
+    WriteFileBytes(state.folder + "\\Common Startup\\t.lnk", "common");
+    // The values come by name; "o" holds no text before its zero byte.
+    TScriptedUser user("RRRRYRRRR" "R" "RR" "CR");
+    RunCheck(user, true);
+    EXPECT_TRUE(user.AllAnswered());
+    EXPECT_TRUE(KeyValues(HKEY_CURRENT_USER, USER_RUN).empty());
+    EXPECT_TRUE(KeyValues(HKEY_LOCAL_MACHINE, run, KEY_WOW64_32KEY).empty());
+    EXPECT_EQ(List("run"), "a.exe");
+    EXPECT_EQ(FolderNames(state.folder + "\\Removed"), (std::vector<std::string>{"removed.reg", "t (2).lnk", "t.lnk"}));
+    EXPECT_EQ(ReadFileBytes(state.folder + "\\Removed\\t.lnk"), file);
+    EXPECT_EQ(ReadFileBytes(state.folder + "\\Removed\\t (2).lnk"), "common");
+    const std::string reg = ReadFileBytes(state.folder + "\\Removed\\removed.reg");
+    EXPECT_EQ(reg.substr(0, 12), "REGEDIT4\r\n\r\n");
+    EXPECT_NE(reg.find("\r\n[" + UR + "]\r\n\"q\"=\"\\\"C:\\\\P F\\\\q.exe\\\" -a \\\\x \"\r\n"), std::string::npos);
+    TProcess regedit("C:\\windows\\regedit.exe", "/s \"" + state.folder + "\\Removed\\removed.reg\"");
+    EXPECT_EQ(regedit.Wait(20000), 0u);
+    EXPECT_EQ(KeyValues(HKEY_CURRENT_USER, USER_RUN), values);
+    EXPECT_EQ(KeyValues(HKEY_LOCAL_MACHINE, run, KEY_WOW64_32KEY), std::vector<TRegValue>{Sz("w", "C:\\32.exe")});
+    EXPECT_EQ(List("run"), "a.exe, b.exe");
+    SetList("run", {});
+}
+
 TEST_F(Checkers, StartupFolders)
 {
     const std::string user = state.folder + "\\Startup", S = user + "\\", C = state.folder + "\\Common Startup\\";
@@ -224,8 +259,8 @@ TEST_F(Checkers, StartupFolders)
         {"new, removed", {"Tool.LNK"}, "", "R", {"new: " + S + "tool.lnk"}, {}, ""},
         {"desktop.ini is no entry", {"Desktop.INI", "desktop.ini.lnk"}, "", "R", {"new: " + S + "desktop.ini.lnk"}, {"Desktop.INI"}, ""},
         {"a folder cannot be deleted", {"sub\\"}, "", "R", {"new: " + S + "sub", cannotDelete("sub")}, {"sub"}, ""},
-        {"a read-only file cannot be deleted", {"r.lnk"}, "", "R", {"new: " + S + "r.lnk", cannotDelete("r.lnk")}, {"r.lnk"}, "",
-         [&] { SetFileAttributesA((S + "r.lnk").c_str(), FILE_ATTRIBUTE_READONLY); }},
+        {"nothing is removed where it cannot be kept", {"r.lnk"}, "", "R", {"new: " + S + "r.lnk", cannotDelete("r.lnk")}, {"r.lnk"}, "",
+         [&] { WriteFileBytes(state.folder + "\\Removed", ""); }},
         {"allowed files pass, vanished ones drop", {"a.lnk"}, us(S + "a.lnk=1\r\n" + S + "gone.lnk=1\r\n"), "", {}, {"a.lnk"},
          us(S + "a.lnk=1\r\n")},
         {"the user's folder first, then the common one", {"u.lnk"}, "", "AR", {"new: " + S + "u.lnk", "new: " + C + "c.lnk"}, {"u.lnk"},

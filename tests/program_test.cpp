@@ -155,6 +155,13 @@ TEST_F(Program, TrayAndMenuCommands)
         return std::string(text) == "[Notes]\r\nline=Заметка\r\n";
     })) << text;
     PostMessageA(editor, WM_CLOSE, 0, 0);
+    Command(wnd, IDM_REMOVED);
+    const HWND removed = WaitForWindow(0, "ExplorerWClass", START_MS);
+    ASSERT_NE(removed, nullptr);
+    GetWindowTextA(removed, text, sizeof(text));
+    EXPECT_STREQ(text, "Removed");
+    EXPECT_EQ(FolderNames(folder + "\\Runwarden\\Removed"), std::vector<std::string>{});
+    PostMessageA(removed, WM_CLOSE, 0, 0);
     Command(wnd, IDM_HELP);
     const HWND help = WaitForWindow(program.Id(), "HH Parent", START_MS);
     ASSERT_NE(help, nullptr);

@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,10 @@ struct TRegValue {
         return name == other.name && type == other.type && data == other.data;
     }
 };
+inline void PrintTo(const TRegValue& value, std::ostream* out)
+{
+    *out << "{\"" << value.name << "\", " << value.type << ", \"" << value.data << "\"}";
+}
 inline TRegValue Sz(const std::string& name, const std::string& text) { return {name, REG_SZ, text + '\0'}; }
 // The key made anew with exactly these values, in View (KEY_WOW64_32KEY, ...).
 void SetKeyValues(HKEY root, const std::string& path, const std::vector<TRegValue>& values, REGSAM view = 0);
