@@ -143,7 +143,9 @@ bool MoveToRemoved(const std::wstring& path, const std::wstring& name)
     const std::wstring extension = dot == std::wstring::npos ? std::wstring() : name.substr(dot);
     std::wstring target = folder + name;
     for (int number = 2; GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES; ++number) {
-        target = folder + stem + L" (" + std::to_wstring(number) + L")" + extension;
+        wchar_t suffix[16];
+        wsprintfW(suffix, L" (%d)", number);
+        target = folder + stem + suffix + extension;
     }
     // Startup folders and the settings may lie on different volumes.
     return MoveFileExW(path.c_str(), target.c_str(), MOVEFILE_COPY_ALLOWED) != FALSE;
