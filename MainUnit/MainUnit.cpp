@@ -56,6 +56,10 @@ public:
     }
 };
 
+// At namespace scope: a local static would bring in the runtime's guarded
+// initialisation and, with it, the threads library.
+TBoxUser programUser;
+
 void AddTrayIcon() { Shell_NotifyIconA(NIM_ADD, &trayIconData); }
 
 void FillTrayIconData(HWND wnd, HINSTANCE instance)
@@ -331,6 +335,11 @@ LRESULT CALLBACK MainWndProc(HWND wnd, UINT message, WPARAM wParam, LPARAM lPara
     case WM_CREATE:
         HandleCreate(reinterpret_cast<const CREATESTRUCTA*>(lParam));
         break;
+    case WM_CLOSE:
+        // Sent by installers and by Windows: ends the program as Exit does,
+        // also while a question is open.
+        ExitProgram(wnd);
+        return 0;
     case WM_DESTROY:
         HandleDestroy();
         PostQuitMessage(0);
@@ -351,11 +360,7 @@ LRESULT CALLBACK MainWndProc(HWND wnd, UINT message, WPARAM wParam, LPARAM lPara
     return DefWindowProcA(wnd, message, wParam, lParam);
 }
 
-TUser& ProgramUser()
-{
-    static TBoxUser user;
-    return user;
-}
+TUser& ProgramUser() { return programUser; }
 
 void RunCheck(bool silent) { RunCheck(ProgramUser(), silent); }
 
