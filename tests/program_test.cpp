@@ -91,6 +91,7 @@ TEST_F(Program, ThreeStartsAtOnceMakeOneInstanceThatAsksOnce)
         if (arguments[1] == 'O') {
             EXPECT_TRUE(WaitFor(START_MS, [&] { return robot.Boxes().size() == 1; }));
             const HWND wnd = left->MainWindow(START_MS);
+            ASSERT_NE(wnd, nullptr);
             EXPECT_EQ(FindWindowExA(nullptr, wnd, "RunwardenClass", nullptr), nullptr);
             EXPECT_EQ(FindWindowExA(nullptr, nullptr, "RunwardenClass", nullptr), wnd);
             Command(wnd, IDM_EXIT);
