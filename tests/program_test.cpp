@@ -90,6 +90,9 @@ TEST_F(Program, ThreeStartsAtOnceMakeOneInstanceThatAsksOnce)
         }
         if (arguments[1] == 'O') {
             EXPECT_TRUE(WaitFor(START_MS, [&] { return robot.Boxes().size() == 1; }));
+            // The question answered, the program stays.
+            robot.Finish();
+            EXPECT_FALSE(WaitFor(NOTHING_MS, [&] { return !left->Running(); }));
             const HWND wnd = left->MainWindow(START_MS);
             ASSERT_NE(wnd, nullptr);
             EXPECT_EQ(FindWindowExA(nullptr, wnd, "RunwardenClass", nullptr), nullptr);
