@@ -32,18 +32,18 @@ const char* const SKIPPED_NAMES[] = {".", "..", "desktop.ini"};
 struct TStartupEntry {
     std::string path;      // folder text + lower-cased name, as the user sees it
     std::string key;       // the entry's key in the allowed list
-    std::wstring realPath; // the file as the file system knows it
-    std::wstring name;     // its name there
+    TWideString realPath; // the file as the file system knows it
+    TWideString name;     // its name there
 };
 
-std::wstring Widen(const std::string& text)
+TWideString Widen(const std::string& text)
 {
     const int size = static_cast<int>(text.size());
     const int count = MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0);
     if (count <= 0) {
-        return std::wstring();
+        return TWideString();
     }
-    std::wstring wide(static_cast<std::size_t>(count), L'\0');
+    TWideString wide(static_cast<std::size_t>(count), L'\0');
     MultiByteToWideChar(CP_ACP, 0, text.data(), size, &wide[0], count);
     return wide;
 }
@@ -51,7 +51,7 @@ std::wstring Widen(const std::string& text)
 // Without WC_NO_BEST_FIT_CHARS a character the code page lacks becomes a
 // look-alike ("café" lists as "cafe"), and that text may be the name of
 // another file; with it, the character becomes the default "?".
-std::string Narrow(const std::wstring& text)
+std::string Narrow(const TWideString& text)
 {
     // A UTF-8 ANSI code page rejects the flag, and has nothing to fit anyway.
     const DWORD flags = GetACP() == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
@@ -78,14 +78,14 @@ std::string LowerCase(std::string text)
 // so their key spells each lost UTF-16 unit as "?" and four hex digits. No
 // real file name holds a "?", so the key meets neither an ordinary file's
 // key nor that of another such file.
-std::string SpelledName(std::wstring name)
+std::string SpelledName(TWideString name)
 {
     if (!name.empty()) {
         CharLowerBuffW(&name[0], static_cast<DWORD>(name.size()));
     }
     std::string spelled;
     for (const wchar_t unit : name) {
-        const std::wstring one(1, unit);
+        const TWideString one(1, unit);
         const std::string narrow = Narrow(one);
         if (Widen(narrow) == one) {
             spelled += narrow;
@@ -99,8 +99,8 @@ std::string SpelledName(std::wstring name)
     return spelled;
 }
 
-TStartupEntry ListedEntry(const std::string& folder, const std::wstring& wideFolder,
-                          const std::wstring& name)
+TStartupEntry ListedEntry(const std::string& folder, const TWideString& wideFolder,
+                          const TWideString& name)
 {
     const std::string listed = Narrow(name);
     TStartupEntry entry;
@@ -150,7 +150,7 @@ void CheckStartupEntry(TUser& user, std::string& records, const TStartupEntry& e
 bool CheckListedEntries(TUser& user, std::string& records, const std::string& folder, const std::string& mask,
                         const std::string& section)
 {
-    const std::wstring wideFolder = Widen(folder);
+    const TWideString wideFolder = Widen(folder);
     WIN32_FIND_DATAW data;
     TFindHandle find(FindFirstFileW((wideFolder + Widen(mask)).c_str(), &data));
     if (!find.Valid()) {
@@ -203,6 +203,6 @@ void CheckStartupFolder(TUser& user, const std::string& folder, const std::strin
 void CheckStartupFile(TUser& user, std::string& records, const std::string& path,
                       const std::string& section)
 {
-    const std::wstring wide = Widen(path);
+    const TWideString wide = Widen(path);
     CheckStartupEntry(user, records, {path, path, wide, wide.substr(wide.rfind(L'\\') + 1)}, section);
 }

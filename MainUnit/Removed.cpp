@@ -66,9 +66,9 @@ bool AppendToRegFile(const std::string& keyPath, const std::string& line)
         && written == record.size();
 }
 
-std::wstring Widen(const std::string& text)
+TWideString Widen(const std::string& text)
 {
-    std::wstring wide(text.size(), L'\0');
+    TWideString wide(text.size(), L'\0');
     const int count = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0],
                                           static_cast<int>(wide.size()));
     wide.resize(count > 0 ? static_cast<std::size_t>(count) : 0);
@@ -131,17 +131,17 @@ bool RecordRemovedString(const std::string& keyPath, const std::string& name, co
     return AppendToRegFile(keyPath, RegFileLine(name, REG_SZ, value + '\0'));
 }
 
-bool MoveToRemoved(const std::wstring& path, const std::wstring& name)
+bool MoveToRemoved(const TWideString& path, const TWideString& name)
 {
     const DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || !MakeRemovedFolder()) {
         return false;
     }
-    const std::wstring folder = Widen(RemovedFolder()) + L"\\";
-    const std::wstring::size_type dot = name.rfind(L'.');
-    const std::wstring stem = dot == std::wstring::npos ? name : name.substr(0, dot);
-    const std::wstring extension = dot == std::wstring::npos ? std::wstring() : name.substr(dot);
-    std::wstring target = folder + name;
+    const TWideString folder = Widen(RemovedFolder()) + L"\\";
+    const TWideString::size_type dot = name.rfind(L'.');
+    const TWideString stem = dot == TWideString::npos ? name : name.substr(0, dot);
+    const TWideString extension = dot == TWideString::npos ? TWideString() : name.substr(dot);
+    TWideString target = folder + name;
     for (int number = 2; GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES; ++number) {
         wchar_t suffix[16];
         wsprintfW(suffix, L" (%d)", number);

@@ -5,6 +5,8 @@
 // file that regedit imports; Startup files are moved into Removed. The
 // folder lies beside the settings file and is made when first needed.
 
+#include "registry_profile.h"
+
 #include <windows.h>
 
 #include <string>
@@ -23,7 +25,7 @@ bool RecordRemovedString(const std::string& keyPath, const std::string& name, co
 // Moves the file into the folder under its own name, or with " (2)", " (3)",
 // ... before the extension when that name is taken there. A folder is not
 // moved: it was never an entry Windows starts.
-bool MoveToRemoved(const std::wstring& path, const std::wstring& name);
+bool MoveToRemoved(const TWideString& path, const TWideString& name);
 
 // The REGEDIT4 text of one value: "name"=data, the unnamed value as @.
 std::string RegFileLine(const std::string& name, DWORD type, const std::string& data);

@@ -7,6 +7,12 @@
 
 #include <string>
 
+// Wide texts for the file-system calls, as a type of the program's own: the
+// runtime instantiates std::wstring in one piece, and using it links all of
+// that (about 40 KB) into the program.
+struct TWideTraits : std::char_traits<wchar_t> {};
+using TWideString = std::basic_string<wchar_t, TWideTraits>;
+
 // Root is a predefined key or a key the caller holds open; an empty Path names
 // Root itself (a second handle is opened with the access the call needs).
 bool DeleteRegValue(HKEY root, const std::string& path, const std::string& name);
