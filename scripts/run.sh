@@ -13,9 +13,12 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/install-deps.sh"
 "$top/scripts/build.sh" i686
 "$top/scripts/build.sh" x86_64
-# wine-env.sh takes the build folder as $1; this prefix is the program's own.
+# wine-env.sh takes the build folder as $1; this prefix and the display are
+# the program's own, not the test bench's.
+user_display=${DISPLAY:-}
 . "$top/tests/wine-env.sh" "$top/build/x86_64"
 export WINEPREFIX="$top/build/wineprefix-run"
+DISPLAY=$user_display
 exe="Z:$(echo "$top/build/x86_64/Runwarden.exe" | tr / '\\')"
 shot="$top/build/runwarden-desktop.png"
 fail() { echo "run.sh: $*" >&2 && exit 1; }
