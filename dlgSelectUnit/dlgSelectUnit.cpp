@@ -8,6 +8,7 @@ namespace {
 
 constexpr int OPTION_GAP = 3;
 constexpr int ROW_EXTRA = 10; // the gap above, between and below the two options
+constexpr int CHECK_TEXT_GAP = 8; // between a radio button's circle and its caption
 
 struct TDialogState {
     TChoice LastChoice = ChoiceAddToList;
@@ -22,7 +23,10 @@ struct TDialogState {
 
 TDialogState dialogState;
 
-bool CalcOptionRect(RECT& r, int& h)
+// Widen: how much the box must grow so that the longer caption fits on one
+// line. A short entry makes a narrow box, in which wrapped captions would
+// reach into the buttons below.
+bool CalcOptionRect(RECT& r, int& h, int& widen)
 {
     const HWND box = dialogState.BoxWnd;
     const HWND first = FindWindowExA(box, nullptr, "STATIC", nullptr);
@@ -40,7 +44,6 @@ bool CalcOptionRect(RECT& r, int& h)
     if (r.top < a.bottom) {
         r.top = a.bottom;
     }
-    RECT m = {GetSystemMetrics(SM_CXMENUCHECK), 0, r.right - r.left, 1000};
     {
         const TWindowDC dc(box);
         if (dc.Get() == nullptr) {
@@ -48,9 +51,15 @@ bool CalcOptionRect(RECT& r, int& h)
         }
         // Measured in the DC's own font and always with the longer new-entry
         // caption, so both caption sets get the same height.
+        RECT line = {};
+        DrawTextA(dc.Get(), OPTION_ADD, -1, &line, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
+        const int needed = GetSystemMetrics(SM_CXMENUCHECK) + CHECK_TEXT_GAP + line.right;
+        widen = needed > r.right - r.left ? needed - (r.right - r.left) : 0;
+        r.right += widen;
+        RECT m = {GetSystemMetrics(SM_CXMENUCHECK), 0, r.right - r.left, 1000};
         DrawTextA(dc.Get(), OPTION_ADD, -1, &m, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+        h = m.bottom;
     }
-    h = m.bottom;
     r.bottom = r.top + h + h / 2;
     r.top = r.top + h / 2;
     // A zero result is also the answer for a zero offset; only the error
@@ -60,7 +69,7 @@ bool CalcOptionRect(RECT& r, int& h)
         || GetLastError() == ERROR_SUCCESS;
 }
 
-void ShiftBoxButtons(int d)
+void ShiftBoxButtons(int dx, int dy)
 {
     const HWND box = dialogState.BoxWnd;
     for (HWND child = FindWindowExA(box, nullptr, "BUTTON", nullptr); child != nullptr;
@@ -68,7 +77,7 @@ void ShiftBoxButtons(int d)
         RECT a = {};
         GetWindowRect(child, &a);
         MapWindowPoints(HWND_DESKTOP, box, reinterpret_cast<POINT*>(&a), 2);
-        SetWindowPos(child, nullptr, a.left, a.top + d, 0, 0,
+        SetWindowPos(child, nullptr, a.left + dx, a.top + dy, 0, 0,
                      SWP_NOSIZE | SWP_NOZORDER | SWP_NOREDRAW | SWP_NOACTIVATE);
     }
 }
@@ -90,11 +99,12 @@ void AddOptionButtons()
 {
     RECT r = {};
     int h = 0;
-    if (!CalcOptionRect(r, h)) {
+    int widen = 0;
+    if (!CalcOptionRect(r, h, widen)) {
         return;
     }
     const int growth = 2 * h + ROW_EXTRA;
-    ShiftBoxButtons(growth);
+    ShiftBoxButtons(widen / 2, growth);
     const bool changed = dialogState.IsChangedEntry;
     dialogState.OptionWnd1 =
         CreateOption(changed ? OPTION_REMOVE_CHANGED : OPTION_REMOVE_NEW, r, r.top + OPTION_GAP);
@@ -108,7 +118,7 @@ void AddOptionButtons()
         CreateOption(changed ? OPTION_CORRECT : OPTION_ADD, r, r.top + h + 2 * OPTION_GAP);
     RECT box = {};
     if (GetWindowRect(dialogState.BoxWnd, &box)) {
-        SetWindowPos(dialogState.BoxWnd, nullptr, 0, 0, box.right - box.left,
+        SetWindowPos(dialogState.BoxWnd, nullptr, 0, 0, box.right - box.left + widen,
                      box.bottom - box.top + growth,
                      SWP_NOMOVE | SWP_NOZORDER | SWP_NOREDRAW | SWP_NOACTIVATE);
     }

@@ -43,22 +43,27 @@ TEST(Dialog, AnswersOptionsAndLayout)
         TAnswer answer;
         bool answered;
         TChoice choice;
+        std::string entry = ENTRY;
     } rows[] = {
         {false, {0, TPress::Ok}, true, ChoiceRemove},      {false, {2, TPress::Ok}, true, ChoiceAddToList},
         {true, {0, TPress::Ok}, true, ChoiceRemove},       {true, {2, TPress::Ok}, true, ChoiceCorrectList},
         {true, {1, TPress::Ok}, true, ChoiceRemove},       {false, {2, TPress::Cancel}, false, ChoiceAddToList},
         {false, {0, TPress::Escape}, false, ChoiceRemove}, {false, {0, TPress::CloseBox}, false, ChoiceRemove},
+        // A short entry makes a narrow box: the options must still end above the buttons.
+        {false, {2, TPress::Ok}, true, ChoiceAddToList, "win.ini\\[windows]\\run=a"},
     };
     for (const TRow& row : rows) {
         TUserRobot robot({row.answer});
         TChoice choice = ChoiceCorrectList;
-        EXPECT_EQ(ProgramUser().AskChoice(row.changed, ENTRY, choice), row.answered);
+        EXPECT_EQ(ProgramUser().AskChoice(row.changed, row.entry, choice), row.answered);
         const TBoxInfo box = OneBox(robot);
         if (row.answered) {
             EXPECT_EQ(choice, row.choice);
         }
         EXPECT_EQ(box.caption, "Runwarden");
-        EXPECT_EQ(box.text, row.changed ? CHANGED_ENTRY : NEW_ENTRY);
+        EXPECT_EQ(box.text, row.entry != ENTRY ? "Обнаружена новая запись:\n\r\n\r\"" + row.entry + "\".\n\r\n\rЧто будем с ней делать?"
+                            : row.changed                 ? CHANGED_ENTRY
+                                                          : NEW_ENTRY);
         const std::vector<std::string> changedOptions = {"Удалить из исписка", "Внести исправления в список"};
         const std::vector<std::string> newOptions = {"Удалить из автозагрузки", "Добавить в список разрешенных"};
         EXPECT_EQ(box.options, row.changed ? changedOptions : newOptions);
