@@ -36,18 +36,6 @@ struct TStartupEntry {
     TWideString name;     // its name there
 };
 
-TWideString Widen(const std::string& text)
-{
-    const int size = static_cast<int>(text.size());
-    const int count = MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0);
-    if (count <= 0) {
-        return TWideString();
-    }
-    TWideString wide(static_cast<std::size_t>(count), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.data(), size, &wide[0], count);
-    return wide;
-}
-
 // Without WC_NO_BEST_FIT_CHARS a character the code page lacks becomes a
 // look-alike ("café" lists as "cafe"), and that text may be the name of
 // another file; with it, the character becomes the default "?".

@@ -353,12 +353,13 @@ void WriteAllowedValue(const std::string& section, const std::string& key, const
     const std::string& path = SettingsFilePath();
     const bool plain = IsPlainCommand(value);
     const std::string stored = plain ? value : EncodeField(value);
-    if (ReadINIString(path, section, plain ? key : ESCAPE + key, "") == stored
-        && ReadINIString(path, section, plain ? ESCAPE + key : key, "").empty()) {
+    const std::string used = plain ? key : ESCAPE + key;
+    const std::string other = plain ? ESCAPE + key : key;
+    if (ReadINIString(path, section, used, "") == stored && ReadINIString(path, section, other, "").empty()) {
         return;
     }
-    if (!WriteINIString(path, section, plain ? key : ESCAPE + key, stored)) {
+    if (!WriteINIString(path, section, used, stored)) {
         throw TINIExcept(path);
     }
-    DeleteINIKey(path, section, plain ? ESCAPE + key : key);
+    DeleteINIKey(path, section, other);
 }

@@ -66,15 +66,6 @@ bool AppendToRegFile(const std::string& keyPath, const std::string& line)
         && written == record.size();
 }
 
-TWideString Widen(const std::string& text)
-{
-    TWideString wide(text.size(), L'\0');
-    const int count = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0],
-                                          static_cast<int>(wide.size()));
-    wide.resize(count > 0 ? static_cast<std::size_t>(count) : 0);
-    return wide;
-}
-
 } // namespace
 
 std::string RemovedFolder()

@@ -44,6 +44,18 @@ std::string ReadValueText(HKEY key, const std::string& name)
 
 } // namespace
 
+TWideString Widen(const std::string& text)
+{
+    const int size = static_cast<int>(text.size());
+    const int count = MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0);
+    if (count <= 0) {
+        return TWideString();
+    }
+    TWideString wide(static_cast<std::size_t>(count), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), size, &wide[0], count);
+    return wide;
+}
+
 bool DeleteRegValue(HKEY root, const std::string& path, const std::string& name)
 {
     TRegKey key;

@@ -12,6 +12,8 @@
 // that (about 40 KB) into the program.
 struct TWideTraits : std::char_traits<wchar_t> {};
 using TWideString = std::basic_string<wchar_t, TWideTraits>;
+// Text of the ANSI code page in UTF-16.
+TWideString Widen(const std::string& text);
 
 // Root is a predefined key or a key the caller holds open; an empty Path names
 // Root itself (a second handle is opened with the access the call needs).
