@@ -15,6 +15,7 @@
 
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -26,6 +27,9 @@ constexpr UINT HH_DISPLAY_TOPIC = 0;
 // Changes come in bursts (an installer writes several values): the check
 // waits until none has come for this long.
 constexpr DWORD QUIET_MS = 1000;
+// ... but no longer than this after the first change of a burst: a steady
+// trickle of writes must not hold the check off for good.
+constexpr DWORD LONGEST_WAIT_MS = 5000;
 // One per logon session.
 constexpr char INSTANCE_MUTEX[] = "Local\\Runwarden";
 
@@ -258,11 +262,13 @@ void HandleCommand(HWND wnd, UINT command)
 }
 
 // Dispatches messages until WM_QUIT. While places are watched, a change
-// starts a silent check once no further change has come for QUIET_MS; with
-// nothing pending the wait has no time limit, so an idle program sleeps.
+// starts a silent check once no further change has come for QUIET_MS, or
+// LONGEST_WAIT_MS after the burst's first change; with nothing pending the
+// wait has no time limit, so an idle program sleeps.
 int RunMessageLoop()
 {
-    ULONGLONG due = 0; // when the next silent check is due; 0: none
+    ULONGLONG due = 0;   // when the next silent check is due; 0: none
+    ULONGLONG limit = 0; // the latest it may be due in this burst
     for (;;) {
         const ULONGLONG now = GetTickCount64();
         const DWORD timeout = due == 0 ? INFINITE : due > now ? static_cast<DWORD>(due - now) : 0;
@@ -273,7 +279,9 @@ int RunMessageLoop()
             // Notifications fire once: every watch is set up anew, which
             // also finds a key or folder made again, or a moved one.
             StartWatching();
-            due = GetTickCount64() + QUIET_MS;
+            const ULONGLONG changed = GetTickCount64();
+            limit = due == 0 ? changed + LONGEST_WAIT_MS : limit;
+            due = std::min(changed + QUIET_MS, limit);
         } else if (result == WAIT_TIMEOUT) {
             due = 0;
             RunCheck(true);

@@ -14,6 +14,9 @@
 namespace {
 
 constexpr DWORD KEY_CHANGES = REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET;
+// A parent counts only for its subkeys made or deleted: its own values change
+// all the time (Windows and programs keep state in CurrentVersion).
+constexpr DWORD PARENT_CHANGES = REG_NOTIFY_CHANGE_NAME;
 constexpr DWORD FOLDER_CHANGES = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME;
 
 struct TKeyWatch {
@@ -25,7 +28,7 @@ std::vector<std::unique_ptr<TKeyWatch>> keyWatches;
 std::vector<std::unique_ptr<TChangeHandle>> folderWatches;
 std::vector<HANDLE> handles;
 
-bool WatchKey(HKEY root, const std::string& path, REGSAM view, BOOL subtree)
+bool WatchKey(HKEY root, const std::string& path, REGSAM view, BOOL subtree, DWORD changes = KEY_CHANGES)
 {
     auto watch = std::make_unique<TKeyWatch>();
     if (RegOpenKeyExA(root, path.c_str(), 0, KEY_NOTIFY | view, watch->key.Receive()) != ERROR_SUCCESS) {
@@ -33,7 +36,7 @@ bool WatchKey(HKEY root, const std::string& path, REGSAM view, BOOL subtree)
     }
     watch->event.Reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     if (!watch->event.Valid()
-        || RegNotifyChangeKeyValue(watch->key.Get(), subtree, KEY_CHANGES, watch->event.Get(), TRUE) != ERROR_SUCCESS) {
+        || RegNotifyChangeKeyValue(watch->key.Get(), subtree, changes, watch->event.Get(), TRUE) != ERROR_SUCCESS) {
         return false;
     }
     handles.push_back(watch->event.Get());
@@ -72,7 +75,7 @@ void StartWatching()
         const std::pair<HKEY, REGSAM> parent(location.root, location.view);
         if (std::find(parents.begin(), parents.end(), parent) == parents.end()) {
             parents.push_back(parent);
-            WatchKey(location.root, ParentOf(location.path), location.view, FALSE);
+            WatchKey(location.root, ParentOf(location.path), location.view, FALSE, PARENT_CHANGES);
         }
     }
     WatchKey(HKEY_CURRENT_USER, WIN_INI_KEY, 0, FALSE);

@@ -1,6 +1,7 @@
 // The whole program as a process, its boxes answered by the robot.
 
 #include "MainUnit.h"
+#include "ScopedHandle.h"
 #include "TestSupport.h"
 #include "UserRobot.h"
 #include "resource.h"
@@ -8,6 +9,9 @@
 #include <gtest/gtest.h>
 
 #include <shellapi.h>
+
+#include <cstring>
+#include <thread>
 
 namespace {
 
@@ -231,5 +235,31 @@ TEST_F(Program, ResidentProgramAsksAboutEveryChangeAtOnce)
         EXPECT_TRUE(row.removed());
     }
     PostMessageA(wnd, WM_CLOSE, 0, 0);
+    EXPECT_EQ(program.Wait(START_MS), 0u);
+}
+
+TEST_F(Program, AStreamOfUnrelatedChangesDoesNotHoldTheQuestionOff)
+{
+    TProcess program(ProgramPath(), "");
+    ASSERT_NE(program.MainWindow(START_MS), nullptr);
+    // The parent of the Run keys, and the watched key of win.ini's lists.
+    for (const std::string& key : {std::string(MACHINE).substr(0, std::strlen(MACHINE) - 1), std::string(WINDOWS_KEY)}) {
+        SCOPED_TRACE(key);
+        TKernelHandle stop(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+        std::thread writer([&] {
+            for (DWORD n = 0; WaitForSingleObject(stop.Get(), 800) == WAIT_TIMEOUT; ++n) {
+                RegSetKeyValueA(HKEY_CURRENT_USER, key.c_str(), "RunwardenTrickle", REG_DWORD, &n, sizeof(n));
+            }
+        });
+        TUserRobot robot({{0, TPress::Cancel}}, program.Id());
+        SetKeyValues(HKEY_CURRENT_USER, USER_RUN, {Sz("t", "T.exe")});
+        EXPECT_TRUE(WaitFor(6000, [&] { return robot.Boxes().size() == 1; }));
+        SetEvent(stop.Get());
+        writer.join();
+        robot.Finish();
+        RegDeleteKeyValueA(HKEY_CURRENT_USER, key.c_str(), "RunwardenTrickle");
+        SetKeyValues(HKEY_CURRENT_USER, USER_RUN, {});
+    }
+    PostMessageA(program.MainWindow(START_MS), WM_CLOSE, 0, 0);
     EXPECT_EQ(program.Wait(START_MS), 0u);
 }
