@@ -37,9 +37,8 @@ bool QueryKeyInfo(HKEY key, TKeyInfo& info)
         == ERROR_SUCCESS;
 }
 
-// Reads the value at Index. Its text is the data up to the first zero byte,
-// whatever the type. False when there is no value at Index any more.
-bool ReadValueAt(HKEY key, DWORD index, TKeyInfo& info, std::string& name, std::string& value)
+// Reads the value at Index. False when there is no value at Index any more.
+bool ReadValueAt(HKEY key, DWORD index, TKeyInfo& info, TRegEntry& entry)
 {
     DWORD nameSize = info.maxName + 1;
     DWORD dataSize = info.maxData;
@@ -49,11 +48,11 @@ bool ReadValueAt(HKEY key, DWORD index, TKeyInfo& info, std::string& name, std::
         DWORD nameLength = nameSize;
         DWORD dataLength = dataSize;
         const LONG result = RegEnumValueA(key, index, nameBuffer.data(), &nameLength, nullptr,
-                                          nullptr, data.data(), &dataLength);
+                                          &entry.type, data.data(), &dataLength);
         if (result == ERROR_SUCCESS) {
-            name.assign(nameBuffer.data(), nameLength);
+            entry.name.assign(nameBuffer.data(), nameLength);
             const char* text = reinterpret_cast<const char*>(data.data());
-            value.assign(text, strnlen(text, dataLength));
+            entry.value.assign(text, strnlen(text, dataLength));
             return true;
         }
         // The value grew since the key was measured: measure again, and at
@@ -67,11 +66,11 @@ bool ReadValueAt(HKEY key, DWORD index, TKeyInfo& info, std::string& name, std::
     return false;
 }
 
-void DeleteValue(TUser& user, HKEY key, const std::string& name, const std::string& section)
+void DeleteValue(TUser& user, HKEY key, const std::string& name, const std::string& keyPath)
 {
     // Recorded first: what cannot be put back is not removed.
-    if (!RecordRemovedValue(key, section, name) || !DeleteRegValue(key, "", name)) {
-        user.Warn(FormatMsg(MSG_CANNOT_DELETE_KEY, {section + "\\" + name}));
+    if (!RecordRemovedValue(key, keyPath, name) || !DeleteRegValue(key, "", name)) {
+        user.Warn(FormatMsg(MSG_CANNOT_DELETE_KEY, {keyPath + "\\" + name}));
     }
 }
 
@@ -80,40 +79,60 @@ bool IsEitherOwnCommand(const std::string& command)
     return IsOwnCommand(command) || IsOwnOnceCommand(command);
 }
 
-void CheckEmptyValue(TUser& user, HKEY key, const std::string& name, const std::string& section)
+void CheckEmptyValue(TUser& user, HKEY key, const std::string& name, const std::string& keyPath)
 {
-    if (user.AskDeleteEmpty(section + "\\" + name) && !RunAborted()) {
-        DeleteValue(user, key, name, section);
+    if (user.AskDeleteEmpty(keyPath + "\\" + name) && !RunAborted()) {
+        DeleteValue(user, key, name, keyPath);
     }
+}
+
+// Only a text can be empty: a number or binary data that starts with a zero
+// byte still holds something.
+bool IsEmptyText(const TRegEntry& entry)
+{
+    return !entry.name.empty() && entry.value.empty() && (entry.type == REG_SZ || entry.type == REG_EXPAND_SZ);
+}
+
+// A section name is one line of the settings file: a subkey whose name
+// holds a line break or another control character is listed encoded.
+std::string SubkeySection(const std::string& section, const std::string& subkey)
+{
+    const bool plain = std::none_of(subkey.begin(), subkey.end(), [](char c) {
+        return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+    });
+    return section + "\\" + (plain ? subkey : EncodeField(subkey));
 }
 
 } // namespace
 
-bool CheckRegistryValue(TUser& user, std::string& records, HKEY key, const std::string& name,
-                        const std::string& value, const std::string& section)
+bool CheckRegistryValue(TUser& user, std::string& records, HKEY key, const TRegEntry& entry,
+                        const TRunLocation& location)
 {
-    if (!name.empty() && value.empty()) {
-        CheckEmptyValue(user, key, name, section);
+    const std::string& name = entry.name;
+    const std::string& value = entry.value;
+    const std::string& section = location.section;
+    if (IsEmptyText(entry)) {
+        CheckEmptyValue(user, key, name, location.keyPath);
         return true;
     }
-    const std::string listed = LookupAllowed(section, name);
+    const std::optional<std::string> listed = LookupAllowed(section, name);
     const bool ownValue = IsEitherOwnCommand(value);
-    if (listed.empty() && name == RUN_VALUE_NAME && ownValue) {
+    if (!listed && name == RUN_VALUE_NAME && ownValue) {
         AppendRecord(records, name, value);
         return false;
     }
     // A switch of the startup mode turns one own command into the other. A
     // foreign command under a listed own one is a change like any other.
-    if (IsEitherOwnCommand(listed) && ownValue) {
+    if (listed && IsEitherOwnCommand(*listed) && ownValue) {
         AppendRecord(records, name, value);
         return false;
     }
-    if (!listed.empty() && listed == value) {
+    if (listed == value) {
         AppendRecord(records, name, value);
         return false;
     }
-    const bool changed = !listed.empty();
-    const std::string entryText = changed ? name + "=" + value : section + "\\" + name + "=" + value;
+    const bool changed = listed.has_value();
+    const std::string entryText = changed ? name + "=" + value : location.keyPath + "\\" + name + "=" + value;
     TChoice choice = ChoiceRemove;
     const bool ok = user.AskChoice(changed, entryText, choice);
     if (RunAborted()) {
@@ -121,17 +140,17 @@ bool CheckRegistryValue(TUser& user, std::string& records, HKEY key, const std::
     }
     if (!ok) {
         if (changed) {
-            AppendRecord(records, name, listed);
+            AppendRecord(records, name, *listed);
         }
     } else if (choice == ChoiceRemove) {
-        DeleteValue(user, key, name, section);
+        DeleteValue(user, key, name, location.keyPath);
     } else {
         AppendRecord(records, name, value);
     }
     return true;
 }
 
-void CheckRegistryKey(TUser& user, HKEY key, const std::string& section)
+void CheckRegistryKey(TUser& user, HKEY key, const TRunLocation& location)
 {
     TKeyInfo info;
     if (!QueryKeyInfo(key, info)) {
@@ -141,19 +160,18 @@ void CheckRegistryKey(TUser& user, HKEY key, const std::string& section)
     std::unordered_set<std::string> decided;
     DWORD index = 0;
     while (index < info.count) {
-        std::string name;
-        std::string value;
+        TRegEntry entry;
         // A value that cannot be read any more means the key shrank under the walk.
-        if (!ReadValueAt(key, index, info, name, value)) {
+        if (!ReadValueAt(key, index, info, entry)) {
             break;
         }
         // Another program may remove values while a question is open, which
         // moves a decided value back under the index; it is not asked again.
-        if (!decided.insert(UpperCase(name)).second) {
+        if (!decided.insert(UpperCase(entry.name)).second) {
             ++index;
             continue;
         }
-        const bool asked = CheckRegistryValue(user, records, key, name, value, section);
+        const bool asked = CheckRegistryValue(user, records, key, entry, location);
         if (RunAborted()) {
             return;
         }
@@ -174,7 +192,7 @@ void CheckRegistryKey(TUser& user, HKEY key, const std::string& section)
         }
         info = fresh;
     }
-    SaveAllowedSection(records, section);
+    SaveAllowedSection(records, location.section);
 }
 
 bool IsWindows64(bool build64, bool wow64) { return build64 || wow64; }
@@ -188,24 +206,56 @@ bool OnWindows64()
 std::vector<TRunLocation> RunLocations(bool windows64)
 {
     std::vector<TRunLocation> locations;
+    const auto add = [&](HKEY root, const std::string& parent, const char* key, REGSAM view) {
+        const std::string keyPath = (root == HKEY_CURRENT_USER ? "HKEY_CURRENT_USER\\" : "HKEY_LOCAL_MACHINE\\") + parent + key;
+        locations.push_back({root, RUN_PARENT + std::string(key), keyPath, view, keyPath, std::strcmp(key, "RunOnceEx") == 0});
+    };
     for (const char* key : USER_KEYS) {
-        locations.push_back({HKEY_CURRENT_USER, RUN_PARENT + std::string(key),
-                             "HKEY_CURRENT_USER\\" + (RUN_PARENT + std::string(key)), 0});
+        add(HKEY_CURRENT_USER, RUN_PARENT, key, 0);
     }
     // On 32-bit Windows the view flags mean nothing; they are left out there.
     for (const char* key : MACHINE_KEYS) {
-        locations.push_back({HKEY_LOCAL_MACHINE, RUN_PARENT + std::string(key),
-                             "HKEY_LOCAL_MACHINE\\" + (RUN_PARENT + std::string(key)),
-                             static_cast<REGSAM>(windows64 ? KEY_WOW64_64KEY : 0)});
+        add(HKEY_LOCAL_MACHINE, RUN_PARENT, key, static_cast<REGSAM>(windows64 ? KEY_WOW64_64KEY : 0));
     }
     if (windows64) {
         for (const char* key : MACHINE_KEYS) {
-            locations.push_back({HKEY_LOCAL_MACHINE, RUN_PARENT + std::string(key),
-                                 "HKEY_LOCAL_MACHINE\\" + (WOW_PARENT + std::string(key)), KEY_WOW64_32KEY});
+            add(HKEY_LOCAL_MACHINE, WOW_PARENT, key, KEY_WOW64_32KEY);
         }
     }
     return locations;
 }
+
+namespace {
+
+// Windows runs RunOnceEx from its numbered subkeys, one level down; each is
+// checked as a key of its own, in a section named by its path.
+void CheckSubkeys(TUser& user, HKEY key, const TRunLocation& location)
+{
+    std::vector<std::string> names;
+    char name[256]; // the longest key name the registry allows, and its terminator
+    for (DWORD index = 0;; ++index) {
+        DWORD length = static_cast<DWORD>(sizeof(name));
+        if (RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+            break;
+        }
+        names.push_back(std::string(name, length));
+    }
+    for (const std::string& subkey : names) {
+        TRegKey sub;
+        if (RegOpenKeyExA(key, subkey.c_str(), 0, KEY_READ | location.view, sub.Receive()) != ERROR_SUCCESS) {
+            continue;
+        }
+        const TRunLocation inner = {location.root, location.path + "\\" + subkey,
+                                    SubkeySection(location.section, subkey), location.view,
+                                    location.keyPath + "\\" + subkey, false};
+        CheckRegistryKey(user, sub.Get(), inner);
+        if (RunAborted()) {
+            return;
+        }
+    }
+}
+
+} // namespace
 
 void CheckRegistry(TUser& user)
 {
@@ -215,7 +265,10 @@ void CheckRegistry(TUser& user)
             != ERROR_SUCCESS) {
             continue;
         }
-        CheckRegistryKey(user, key.Get(), location.section);
+        CheckRegistryKey(user, key.Get(), location);
+        if (!RunAborted() && location.subkeys) {
+            CheckSubkeys(user, key.Get(), location);
+        }
         if (RunAborted()) {
             return;
         }

@@ -112,7 +112,7 @@ bool IsSkippedName(const std::string& lowerName)
 void CheckStartupEntry(TUser& user, std::string& records, const TStartupEntry& entry,
                        const std::string& section)
 {
-    if (!LookupAllowed(section, entry.key).empty()) {
+    if (LookupAllowed(section, entry.key)) {
         AppendBareRecord(records, entry.key);
         return;
     }

@@ -153,11 +153,11 @@ const std::unordered_map<std::string, std::string>& SectionValues(const std::str
     return snapshot.values;
 }
 
-std::string ListedValue(const std::string& section, const std::string& key)
+std::optional<std::string> ListedValue(const std::string& section, const std::string& key)
 {
     const auto& values = SectionValues(section);
     const auto found = values.find(UpperCase(key));
-    return found == values.end() ? std::string() : found->second;
+    return found == values.end() ? std::nullopt : std::optional<std::string>(found->second);
 }
 
 } // namespace
@@ -322,19 +322,19 @@ void AppendBareRecord(std::string& records, const std::string& name)
     records += (IsPlainName(name) ? name : EncodeField(name)) + RECORD_END;
 }
 
-std::string LookupAllowed(const std::string& section, const std::string& name)
+std::optional<std::string> LookupAllowed(const std::string& section, const std::string& name)
 {
     if (IsPlainName(name)) {
-        const std::string listed = ListedValue(section, name);
-        if (!listed.empty()) {
+        const std::optional<std::string> listed = ListedValue(section, name);
+        if (listed) {
             return listed;
         }
     }
-    const std::string encoded = ListedValue(section, EncodeField(name));
-    if (encoded.empty() || encoded[0] != ESCAPE) {
+    const std::optional<std::string> encoded = ListedValue(section, EncodeField(name));
+    if (!encoded || encoded->empty() || encoded->front() != ESCAPE) {
         return encoded;
     }
-    return DecodeField(encoded);
+    return DecodeField(*encoded);
 }
 
 std::string ReadAllowedValue(const std::string& section, const std::string& key)

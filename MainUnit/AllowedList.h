@@ -6,6 +6,7 @@
 // SaveAllowedSection, which replaces the location's section with it.
 
 #include <initializer_list>
+#include <optional>
 #include <string>
 
 constexpr char MSG_CANNOT_OPEN_FILE[] =
@@ -33,8 +34,9 @@ std::string FormatMsg(const std::string& templ, std::initializer_list<std::strin
 void AppendRecord(std::string& records, const std::string& name, const std::string& command);
 void AppendBareRecord(std::string& records, const std::string& name);
 // What the section of the settings file holds for Name: the command (or "1"
-// for a bare record), or the empty string when Name is not listed.
-std::string LookupAllowed(const std::string& section, const std::string& name);
+// for a bare record); nothing when Name is not listed. A listed empty
+// command is a command: a value whose text is empty can be accepted too.
+std::optional<std::string> LookupAllowed(const std::string& section, const std::string& name);
 
 // The allowed value of a key that holds a whole list (win.ini's "run" and
 // "load"). A value that a plain line cannot carry (line breaks, enclosing

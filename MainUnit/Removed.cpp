@@ -43,7 +43,26 @@ bool FitsQuoted(const std::string& data)
         && data.find_first_of(std::string("\r\n\0", 3)) == data.size() - 1;
 }
 
-bool AppendToRegFile(const std::string& keyPath, const std::string& line)
+bool HasControl(const std::string& text)
+{
+    for (const char c : text) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Text on a comment line: control characters shown as "?".
+std::string Printable(std::string text)
+{
+    for (char& c : text) {
+        c = HasControl(std::string(1, c)) ? '?' : c;
+    }
+    return text;
+}
+
+bool AppendToRegFile(const std::string& record)
 {
     if (!MakeRemovedFolder()) {
         return false;
@@ -59,31 +78,13 @@ bool AppendToRegFile(const std::string& keyPath, const std::string& line)
     char stamp[64];
     wsprintfA(stamp, "; %04u-%02u-%02u %02u:%02u:%02u\r\n", now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
               now.wSecond);
-    const std::string record =
-        (size.QuadPart == 0 ? REG_HEADER : "") + std::string("\r\n") + stamp + "[" + keyPath + "]\r\n" + line + "\r\n";
+    const std::string text = (size.QuadPart == 0 ? REG_HEADER : "") + std::string("\r\n") + stamp + record;
     DWORD written = 0;
-    return WriteFile(file.Get(), record.data(), static_cast<DWORD>(record.size()), &written, nullptr)
-        && written == record.size();
+    return WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr)
+        && written == text.size();
 }
 
-} // namespace
-
-std::string RemovedFolder()
-{
-    const std::string& settings = SettingsFilePath();
-    return settings.substr(0, settings.rfind('\\') + 1) + REMOVED_FOLDER;
-}
-
-bool MakeRemovedFolder()
-{
-    const std::string folder = RemovedFolder();
-    const DWORD attributes = GetFileAttributesA(folder.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES) {
-        return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    }
-    return CreateDirectoryA(folder.c_str(), nullptr) != FALSE;
-}
-
+// The REGEDIT4 text of one value: "name"=data, the unnamed value as @.
 std::string RegFileLine(const std::string& name, DWORD type, const std::string& data)
 {
     const std::string head = (name.empty() ? std::string("@") : Quoted(name)) + "=";
@@ -103,6 +104,38 @@ std::string RegFileLine(const std::string& name, DWORD type, const std::string& 
     return head + prefix + Hex(data);
 }
 
+} // namespace
+
+std::string RegFileRecord(const std::string& keyPath, const std::string& name, DWORD type, const std::string& data)
+{
+    // A line break in a key or value name would end the line early, and what
+    // follows would be imported as lines of their own: such a value is kept
+    // as comments only, which regedit passes over.
+    if (!HasControl(keyPath) && !HasControl(name)) {
+        return "[" + keyPath + "]\r\n" + RegFileLine(name, type, data) + "\r\n";
+    }
+    char typeText[16];
+    wsprintfA(typeText, "%lu", static_cast<unsigned long>(type));
+    return "; " + std::string(MSG_RESTORE_BY_HAND) + "\r\n; key: " + Printable(keyPath) + "\r\n; key, hex: " + Hex(keyPath)
+        + "\r\n; name, hex: " + Hex(name) + "\r\n; type: " + typeText + "\r\n; data, hex: " + Hex(data) + "\r\n";
+}
+
+std::string RemovedFolder()
+{
+    const std::string& settings = SettingsFilePath();
+    return settings.substr(0, settings.rfind('\\') + 1) + REMOVED_FOLDER;
+}
+
+bool MakeRemovedFolder()
+{
+    const std::string folder = RemovedFolder();
+    const DWORD attributes = GetFileAttributesA(folder.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+        return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    }
+    return CreateDirectoryA(folder.c_str(), nullptr) != FALSE;
+}
+
 bool RecordRemovedValue(HKEY key, const std::string& keyPath, const std::string& name)
 {
     DWORD type = 0;
@@ -114,12 +147,12 @@ bool RecordRemovedValue(HKEY key, const std::string& keyPath, const std::string&
     if (RegQueryValueExA(key, name.c_str(), nullptr, &type, data.data(), &size) != ERROR_SUCCESS) {
         return false;
     }
-    return AppendToRegFile(keyPath, RegFileLine(name, type, std::string(reinterpret_cast<char*>(data.data()), size)));
+    return AppendToRegFile(RegFileRecord(keyPath, name, type, std::string(reinterpret_cast<char*>(data.data()), size)));
 }
 
 bool RecordRemovedString(const std::string& keyPath, const std::string& name, const std::string& value)
 {
-    return AppendToRegFile(keyPath, RegFileLine(name, REG_SZ, value + '\0'));
+    return AppendToRegFile(RegFileRecord(keyPath, name, REG_SZ, value + '\0'));
 }
 
 bool MoveToRemoved(const TWideString& path, const TWideString& name)

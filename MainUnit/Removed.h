@@ -27,5 +27,11 @@ bool RecordRemovedString(const std::string& keyPath, const std::string& name, co
 // moved: it was never an entry Windows starts.
 bool MoveToRemoved(const TWideString& path, const TWideString& name);
 
-// The REGEDIT4 text of one value: "name"=data, the unnamed value as @.
-std::string RegFileLine(const std::string& name, DWORD type, const std::string& data);
+constexpr char MSG_RESTORE_BY_HAND[] =
+    "Этот параметр нельзя записать для regedit: его раздел или имя содержит перевод строки или "
+    "другой управляющий символ. Восстановите его вручную.";
+
+// The record of one value: its key line and "name"=data (the unnamed value
+// as @); a value whose key or name regedit cannot read back is written as
+// comments only.
+std::string RegFileRecord(const std::string& keyPath, const std::string& name, DWORD type, const std::string& data);

@@ -6,6 +6,7 @@
 #include "CheckRegistryUnit.h"
 #include "CheckStartupUnit.h"
 #include "MainUnit.h"
+#include "ScopedHandle.h"
 #include "TestSupport.h"
 #include "registry_profile.h"
 
@@ -94,12 +95,15 @@ TEST_F(Checkers, RegistryRunKeys)
     const auto remove = [](std::size_t at, const char* name) {
         return [=](std::size_t i) { i == at ? void(DeleteRegValue(HKEY_CURRENT_USER, USER_RUN, name)) : void(); };
     };
-    const auto anyType = [] {
-        const std::string key = std::string(MACHINE) + "RunOnceEx";
-        SetKeyValues(HKEY_LOCAL_MACHINE, key,
+    const std::string ex = std::string(MACHINE) + "RunOnceEx";
+    const auto anyType = [ex] {
+        SetKeyValues(HKEY_LOCAL_MACHINE, ex,
                      {Sz("1", "C:\\s.exe"), {"2", REG_EXPAND_SZ, std::string("%w%\\x\0", 7)}, {"3", REG_MULTI_SZ, std::string("f\0g\0\0", 5)},
-                      {"4", REG_DWORD, "AB\0\0"}, {"5", REG_DWORD, std::string(4, '\0')}, {"6", REG_BINARY, "AB"}});
-        SetKeyValues(HKEY_LOCAL_MACHINE, key + "\\0001", {Sz("inner", "C:\\inner.exe")});
+                      {"4", REG_DWORD, "AB\0\0"}, {"5", REG_DWORD, std::string(4, '\0')}, {"6", REG_BINARY, "AB"},
+                      {"7", REG_NONE, std::string("\0\1\2", 3)}, {"8", REG_EXPAND_SZ, std::string(2, '\0')}});
+        SetKeyValues(HKEY_LOCAL_MACHINE, ex + "\\0001", {Sz("Line1", "||C:\\evil.exe"), Sz("Line2", "C:\\ok.exe")});
+        SetKeyValues(HKEY_LOCAL_MACHINE, ex + "\\0002", {Sz("gone", "C:\\g.exe")});
+        SetKeyValues(HKEY_LOCAL_MACHINE, ex + "\\a\r\nb", {Sz("x", "X.exe")});
     };
     struct TRow {
         const char* what;
@@ -112,6 +116,7 @@ TEST_F(Checkers, RegistryRunKeys)
         TStep during;
         std::string own;
         std::function<void()> setUp;
+        std::function<bool()> holds;
     } rows[] = {
         {"new, cancelled", {a}, "", "C", {New("a=A.exe")}, {a}, "", 1},
         {"new, added", {Sz("T", "D:\\t.exe /m")}, "", "A", {New("T=D:\\t.exe /m")}, {Sz("T", "D:\\t.exe /m")}, U("T=D:\\t.exe /m\r\n"), 0},
@@ -152,10 +157,24 @@ TEST_F(Checkers, RegistryRunKeys)
         {"missing key keeps its section, an empty key loses it", {}, Section(ONCE_EX, "o=O.exe\r\n") + U("g=G.exe\r\n"), "", {}, {},
          Section(ONCE_EX, "o=O.exe\r\n"), 0, nullptr, "",
          [] { DeleteKey(HKEY_LOCAL_MACHINE, std::string(MACHINE) + "RunOnceEx", KEY_WOW64_64KEY); }},
-        {"values of any type; subkeys are no entries", {}, "", "AAAANA",
+        {"values of any type, then those of the subkeys; only an empty text is empty", {},
+         Section(ONCE_EX + "\\0002", "gone=C:\\g.exe\r\nvanished=C:\\v.exe\r\n"), "AAAAAACNRRAA",
          {"new: " + ONCE_EX + "\\1=C:\\s.exe", "new: " + ONCE_EX + "\\2=%w%\\x", "new: " + ONCE_EX + "\\3=f", "new: " + ONCE_EX + "\\4=AB",
-          "empty: " + ONCE_EX + "\\5", "new: " + ONCE_EX + "\\6=AB"},
-         {}, Section(ONCE_EX, "1=C:\\s.exe\r\n2=%w%\\x\r\n3=f\r\n4=AB\r\n6=AB\r\n"), 1, nullptr, "", anyType},
+          "new: " + ONCE_EX + "\\5=", "new: " + ONCE_EX + "\\6=AB", "new: " + ONCE_EX + "\\7=", "empty: " + ONCE_EX + "\\8",
+          "new: " + ONCE_EX + "\\0001\\Line1=||C:\\evil.exe", "new: " + ONCE_EX + "\\0001\\Line2=C:\\ok.exe",
+          "new: " + ONCE_EX + "\\0002\\gone2=C:\\g2.exe", "new: " + ONCE_EX + "\\a\r\nb\\x=X.exe"},
+         {}, Section(ONCE_EX, "1=C:\\s.exe\r\n2=%w%\\x\r\n3=f\r\n4=AB\r\n5=\r\n6=AB\r\n")
+             + Section(ONCE_EX + "\\0002", "gone=C:\\g.exe\r\ngone2=C:\\g2.exe\r\n") + Section(ONCE_EX + "\\%a%0D%0Ab", "x=X.exe\r\n"),
+         2, nullptr, "", [&] {
+             anyType();
+             SetKeyValues(HKEY_LOCAL_MACHINE, ex + "\\0002", {Sz("gone", "C:\\g.exe"), Sz("gone2", "C:\\g2.exe")});
+         },
+         // Removed values leave their subkey in place.
+         [&] {
+             TRegKey emptied;
+             return RegOpenKeyExA(HKEY_LOCAL_MACHINE, (ex + "\\0001").c_str(), 0, KEY_READ, emptied.Receive()) == ERROR_SUCCESS
+                 && KeyValues(HKEY_LOCAL_MACHINE, ex + "\\0001").empty();
+         }},
         {"unwritable settings file ends the checker at the first key", {a}, "", "A", {New("a=A.exe"), "raised: " + dir}, {a}, "", 2,
          nullptr, "", [&] {
              Unwritable();
@@ -171,6 +190,7 @@ TEST_F(Checkers, RegistryRunKeys)
         EXPECT_EQ(Run(CheckRegistry, row.answers, row.during), row.said);
         EXPECT_EQ(KeyValues(HKEY_CURRENT_USER, USER_RUN), row.after);
         EXPECT_EQ(Options(), row.optionsAfter);
+        EXPECT_TRUE(!row.holds || row.holds());
         Run(CheckRegistry, std::string(row.askedNext, 'C'));
     }
 }
@@ -213,8 +233,8 @@ TEST_F(Checkers, RemovalsCanBeUndone)
     const std::string file = std::string(8, '\0') + "\xFFlink";
     WriteFileBytes(state.folder + "\\Startup\\t.lnk", file);
     WriteFileBytes(state.folder + "\\Common Startup\\t.lnk", "common");
-    // The values come by name; "o" holds no text before its zero byte.
-    TScriptedUser user("RRRRYRRRR" "R" "RR" "CR");
+    // The values come by name.
+    TScriptedUser user("RRRRRRRRR" "R" "RR" "CR");
     RunCheck(user, true);
     EXPECT_TRUE(user.AllAnswered());
     EXPECT_TRUE(KeyValues(HKEY_CURRENT_USER, USER_RUN).empty());
@@ -232,6 +252,28 @@ TEST_F(Checkers, RemovalsCanBeUndone)
     EXPECT_EQ(KeyValues(HKEY_LOCAL_MACHINE, run, KEY_WOW64_32KEY), std::vector<TRegValue>{Sz("w", "C:\\32.exe")});
     EXPECT_EQ(List("run"), "a.exe, b.exe");
     SetList("run", {});
+}
+
+TEST_F(Checkers, NamesARecordCannotCarryAreKeptAsCommentsOnly)
+{
+    const std::string ex = std::string(MACHINE) + "RunOnceEx", planted = "\r\n[HKEY_CURRENT_USER]\r\n@=dword:00000007\r\n";
+    const TRegValue kept = Sz("k", "K.exe");
+    SetKeyValues(HKEY_CURRENT_USER, USER_RUN,
+                 {kept, Sz("Updater\r\n@=hex(1):43,3a,5c,70,2e,65,78,65,00\r\n;", "C:\\upd.exe"), Sz("x" + planted, "C:\\x.exe")});
+    SetKeyValues(HKEY_LOCAL_MACHINE, ex + "\\s" + planted, {Sz("v", "V.exe")});
+    TScriptedUser user("ARRR");
+    RunCheck(user, true);
+    EXPECT_TRUE(user.AllAnswered());
+    EXPECT_EQ(KeyValues(HKEY_CURRENT_USER, USER_RUN), std::vector<TRegValue>{kept});
+    const std::string reg = ReadFileBytes(state.folder + "\\Removed\\removed.reg");
+    EXPECT_NE(reg.find("; type: 1\r\n; data, hex: 43,3a,5c,75,70,64,2e,65,78,65,00\r\n"), std::string::npos) << reg;
+    EXPECT_EQ(reg.find("\n@="), std::string::npos) << reg;
+    // Importing the record plants nothing and changes nothing.
+    TProcess regedit("C:\\windows\\regedit.exe", "/s \"" + state.folder + "\\Removed\\removed.reg\"");
+    EXPECT_EQ(regedit.Wait(20000), 0u);
+    EXPECT_EQ(KeyValues(HKEY_CURRENT_USER, USER_RUN), std::vector<TRegValue>{kept});
+    EXPECT_TRUE(KeyValues(HKEY_LOCAL_MACHINE, ex + "\\s" + planted).empty());
+    EXPECT_EQ(RegQueryValueExA(HKEY_CURRENT_USER, "", nullptr, nullptr, nullptr, nullptr), ERROR_FILE_NOT_FOUND);
 }
 
 TEST_F(Checkers, StartupFolders)

@@ -97,13 +97,13 @@ TEST_F(Store, RecordsAreWrittenPlainOrEncodedAndReadBack)
         EXPECT_TRUE(LookupAllowed("S", row.first.first) == row.first.second) << "[" << row.first.first << "]";
     }
     EXPECT_EQ(LookupAllowed("S", "C:\\S\\a!b=c.lnk"), "1");
-    EXPECT_EQ(LookupAllowed("S", "C:\\S\\a"), "");
+    EXPECT_FALSE(LookupAllowed("S", "C:\\S\\a"));
 
     ASSERT_TRUE(WriteFileBytes(state.settingsPath, "[S]\r\n; note\r\n  Tool =  D:\\t.exe /m  \r\nQ=\"C:\\q.exe\"\r\n"
                                                    "tool=second loses\r\n"));
     EXPECT_EQ(LookupAllowed("S", "TOOL"), "D:\\t.exe /m");
     EXPECT_EQ(LookupAllowed("S", "Q"), "C:\\q.exe");
-    EXPECT_EQ(LookupAllowed("S", "; note"), "");
+    EXPECT_FALSE(LookupAllowed("S", "; note"));
     // An edit made while a question is open counts at once.
     ASSERT_TRUE(WriteINIString(state.settingsPath, "S", "Tool", "E:\\other.exe"));
     EXPECT_EQ(LookupAllowed("S", "Tool"), "E:\\other.exe");
