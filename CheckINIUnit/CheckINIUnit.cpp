@@ -13,21 +13,21 @@ namespace {
 
 // A bare name: the profile functions find the file themselves, and on NT
 // they keep its section "windows" in the user's registry (IniFileMapping).
-constexpr char WIN_INI[] = "win.ini";
-constexpr char WINDOWS_SECTION[] = "windows";
-constexpr char ITEM_SEPARATOR = ',';
-constexpr char KEPT_SEPARATOR[] = ", ";
+constexpr wchar_t WIN_INI[] = L"win.ini";
+constexpr wchar_t WINDOWS_SECTION[] = L"windows";
+constexpr wchar_t ITEM_SEPARATOR = L',';
+constexpr wchar_t KEPT_SEPARATOR[] = L", ";
 
-const char* const WATCHED_KEYS[] = {"run", "load"};
+const wchar_t* const WATCHED_KEYS[] = {L"run", L"load"};
 
 // The elements between the commas; a comma at the end adds none.
-std::vector<std::string> SplitItems(const std::string& value)
+std::vector<TWideString> SplitItems(const TWideString& value)
 {
-    std::vector<std::string> items;
-    std::string::size_type start = 0;
+    std::vector<TWideString> items;
+    std::size_t start = 0;
     for (;;) {
-        const std::string::size_type comma = value.find(ITEM_SEPARATOR, start);
-        if (comma == std::string::npos) {
+        const std::size_t comma = value.find(ITEM_SEPARATOR, start);
+        if (comma == TWideString::npos) {
             break;
         }
         items.push_back(value.substr(start, comma - start));
@@ -39,14 +39,14 @@ std::vector<std::string> SplitItems(const std::string& value)
     return items;
 }
 
-std::string EntryText(const std::string& fileName, const std::string& section,
-                      const std::string& key, const std::string& entry)
+TWideString EntryText(const TWideString& fileName, const TWideString& section,
+                      const TWideString& key, const TWideString& entry)
 {
-    return fileName + "\\[" + section + "]\\" + key + "=" + entry;
+    return fileName + L"\\[" + section + L"]\\" + key + L"=" + entry;
 }
 
 // False when the user chose to remove the element, or ended the program.
-bool KeepsItem(TUser& user, const std::string& entryText)
+bool KeepsItem(TUser& user, const TWideString& entryText)
 {
     TChoice choice = ChoiceAddToList;
     const bool answered = user.AskChoice(false, entryText, choice);
@@ -57,8 +57,8 @@ bool KeepsItem(TUser& user, const std::string& entryText)
 
 void CheckINI(TUser& user)
 {
-    for (const char* key : WATCHED_KEYS) {
-        const std::string value = ReadINIString(WIN_INI, WINDOWS_SECTION, key, "");
+    for (const wchar_t* key : WATCHED_KEYS) {
+        const TWideString value = ReadINIString(WIN_INI, WINDOWS_SECTION, key, L"");
         if (value.empty()) {
             continue;
         }
@@ -69,12 +69,12 @@ void CheckINI(TUser& user)
     }
 }
 
-void CheckINIKey(TUser& user, const std::string& fileName, const std::string& section, const std::string& key,
-                 const std::string& value)
+void CheckINIKey(TUser& user, const TWideString& fileName, const TWideString& section, const TWideString& key,
+                 const TWideString& value)
 {
-    std::string kept;
+    TWideString kept;
     bool removed = false;
-    for (const std::string& item : SplitItems(value)) {
+    for (const TWideString& item : SplitItems(value)) {
         removed = !CheckINIItem(user, kept, item, key, fileName, section) || removed;
         if (RunAborted()) {
             return;
@@ -84,18 +84,18 @@ void CheckINIKey(TUser& user, const std::string& fileName, const std::string& se
     // watch on win.ini again. A list that loses elements is recorded first,
     // whole, where Windows NT keeps it, so that it can be put back.
     if (kept != value
-        && ((removed && !RecordRemovedString(std::string("HKEY_CURRENT_USER\\") + WIN_INI_KEY, key, value))
+        && ((removed && !RecordRemovedString(TWideString(L"HKEY_CURRENT_USER\\") + WIN_INI_KEY, key, value))
             || !WriteINIString(fileName, section, key, kept))) {
         user.Warn(FormatMsg(MSG_CANNOT_OPEN_FILE, {fileName}));
     }
     WriteAllowedValue(fileName, key, kept);
 }
 
-bool CheckINIItem(TUser& user, std::string& kept, const std::string& item, const std::string& key,
-                  const std::string& fileName, const std::string& section)
+bool CheckINIItem(TUser& user, TWideString& kept, const TWideString& item, const TWideString& key,
+                  const TWideString& fileName, const TWideString& section)
 {
-    const std::string allowed = ReadAllowedValue(fileName, key);
-    const std::string entry = TrimBlanks(item.substr(0, item.find(ITEM_SEPARATOR)));
+    const TWideString allowed = ReadAllowedValue(fileName, key);
+    const TWideString entry = TrimBlanks(item.substr(0, item.find(ITEM_SEPARATOR)));
     if (entry.empty()) {
         return true;
     }
@@ -103,9 +103,9 @@ bool CheckINIItem(TUser& user, std::string& kept, const std::string& item, const
     // A quoted element also counts by its inside: plain values stored by
     // earlier versions came back from the profile read without their
     // enclosing quotes.
-    const bool quoted = entry.size() >= 2 && entry.front() == '"' && entry.back() == '"';
-    const bool allowedAlready = allowed.find(entry) != std::string::npos
-        || (quoted && allowed.find(entry.substr(1, entry.size() - 2)) != std::string::npos);
+    const bool quoted = entry.size() >= 2 && entry.front() == L'"' && entry.back() == L'"';
+    const bool allowedAlready = allowed.find(entry) != TWideString::npos
+        || (quoted && allowed.find(entry.substr(1, entry.size() - 2)) != TWideString::npos);
     if (!allowedAlready && !KeepsItem(user, EntryText(fileName, section, key, entry))) {
         return false;
     }

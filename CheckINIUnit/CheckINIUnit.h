@@ -7,19 +7,17 @@
 
 #include "User.h"
 
-#include <string>
-
 // Where Windows NT keeps win.ini's section "windows" (IniFileMapping).
-constexpr char WIN_INI_KEY[] = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows";
+constexpr wchar_t WIN_INI_KEY[] = L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows";
 
 void CheckINI(TUser& user);
 
 // One key and its whole list. Raises TINIExcept when the settings file
 // cannot be written.
-void CheckINIKey(TUser& user, const std::string& fileName, const std::string& section, const std::string& key,
-                 const std::string& value);
+void CheckINIKey(TUser& user, const TWideString& fileName, const TWideString& section, const TWideString& key,
+                 const TWideString& value);
 
 // One element: the text of Item before its first comma. Appends it to Kept,
 // joined by ", ", when it stays; false when the user removed it.
-bool CheckINIItem(TUser& user, std::string& kept, const std::string& item, const std::string& key,
-                  const std::string& fileName, const std::string& section);
+bool CheckINIItem(TUser& user, TWideString& kept, const TWideString& item, const TWideString& key,
+                  const TWideString& fileName, const TWideString& section);

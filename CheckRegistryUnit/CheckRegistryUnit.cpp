@@ -13,12 +13,16 @@
 
 namespace {
 
-constexpr char RUN_PARENT[] = "Software\\Microsoft\\Windows\\CurrentVersion\\";
+constexpr wchar_t RUN_PARENT[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\";
 // Where the native view shows the 32-bit view's keys; their sections and
 // questions are named by it.
-constexpr char WOW_PARENT[] = "Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\";
-const char* const USER_KEYS[] = {"Run", "RunOnce"};
-const char* const MACHINE_KEYS[] = {"Run", "RunOnce", "RunOnceEx", "RunServices", "RunServicesOnce"};
+constexpr wchar_t WOW_PARENT[] = L"Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\";
+constexpr wchar_t USER_ROOT[] = L"HKEY_CURRENT_USER\\";
+constexpr wchar_t MACHINE_ROOT[] = L"HKEY_LOCAL_MACHINE\\";
+constexpr wchar_t RUN_ONCE_EX[] = L"RunOnceEx";
+const wchar_t* const USER_KEYS[] = {L"Run", L"RunOnce"};
+const wchar_t* const MACHINE_KEYS[] = {L"Run", L"RunOnce", RUN_ONCE_EX, L"RunServices", L"RunServicesOnce"};
+constexpr DWORD MAX_KEY_NAME = 256; // the longest key name, with its terminator
 
 // A value that keeps growing between the size query and the read is given
 // up on after this many attempts, so the walk cannot loop forever.
@@ -30,11 +34,26 @@ struct TKeyInfo {
     DWORD maxData = 0; // bytes
 };
 
+
 bool QueryKeyInfo(HKEY key, TKeyInfo& info)
 {
-    return RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &info.count,
-                            &info.maxName, &info.maxData, nullptr, nullptr)
+    return RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &info.count, &info.maxName,
+                            &info.maxData, nullptr, nullptr)
         == ERROR_SUCCESS;
+}
+
+bool HoldsText(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
+
+// The data up to its first zero: UTF-16 for the text types, the bytes of
+// any other type as code page 1251.
+TWideString ValueText(DWORD type, const std::vector<BYTE>& data, DWORD size)
+{
+    if (HoldsText(type)) {
+        const wchar_t* text = reinterpret_cast<const wchar_t*>(data.data());
+        return TWideString(text, wcsnlen(text, size / sizeof(wchar_t)));
+    }
+    const char* bytes = reinterpret_cast<const char*>(data.data());
+    return Decode1251(std::string(bytes, strnlen(bytes, size)));
 }
 
 // Reads the value at Index. False when there is no value at Index any more.
@@ -43,16 +62,16 @@ bool ReadValueAt(HKEY key, DWORD index, TKeyInfo& info, TRegEntry& entry)
     DWORD nameSize = info.maxName + 1;
     DWORD dataSize = info.maxData;
     for (int attempt = 0; attempt < MAX_READ_ATTEMPTS; ++attempt) {
-        std::vector<char> nameBuffer(nameSize);
-        std::vector<BYTE> data(dataSize > 0 ? dataSize : 1);
+        std::vector<wchar_t> nameBuffer(nameSize);
+        // Room for a terminator the data may lack.
+        std::vector<BYTE> data(dataSize + sizeof(wchar_t), 0);
         DWORD nameLength = nameSize;
         DWORD dataLength = dataSize;
-        const LONG result = RegEnumValueA(key, index, nameBuffer.data(), &nameLength, nullptr,
-                                          &entry.type, data.data(), &dataLength);
+        const LONG result =
+            RegEnumValueW(key, index, nameBuffer.data(), &nameLength, nullptr, &entry.type, data.data(), &dataLength);
         if (result == ERROR_SUCCESS) {
             entry.name.assign(nameBuffer.data(), nameLength);
-            const char* text = reinterpret_cast<const char*>(data.data());
-            entry.value.assign(text, strnlen(text, dataLength));
+            entry.value = ValueText(entry.type, data, dataLength);
             return true;
         }
         // The value grew since the key was measured: measure again, and at
@@ -66,23 +85,22 @@ bool ReadValueAt(HKEY key, DWORD index, TKeyInfo& info, TRegEntry& entry)
     return false;
 }
 
-void DeleteValue(TUser& user, HKEY key, const std::string& name, const std::string& keyPath)
+TWideString EntryPath(const TRunLocation& location, const TWideString& name) { return location.keyPath + L"\\" + name; }
+
+void DeleteValue(TUser& user, HKEY key, const TWideString& name, const TRunLocation& location)
 {
     // Recorded first: what cannot be put back is not removed.
-    if (!RecordRemovedValue(key, keyPath, name) || !DeleteRegValue(key, "", name)) {
-        user.Warn(FormatMsg(MSG_CANNOT_DELETE_KEY, {keyPath + "\\" + name}));
+    if (!RecordRemovedValue(key, location.keyPath, name) || !DeleteRegValue(key, L"", name)) {
+        user.Warn(FormatMsg(MSG_CANNOT_DELETE_KEY, {EntryPath(location, name)}));
     }
 }
 
-bool IsEitherOwnCommand(const std::string& command)
-{
-    return IsOwnCommand(command) || IsOwnOnceCommand(command);
-}
+bool IsEitherOwnCommand(const TWideString& command) { return IsOwnCommand(command) || IsOwnOnceCommand(command); }
 
-void CheckEmptyValue(TUser& user, HKEY key, const std::string& name, const std::string& keyPath)
+void CheckEmptyValue(TUser& user, HKEY key, const TWideString& name, const TRunLocation& location)
 {
-    if (user.AskDeleteEmpty(keyPath + "\\" + name) && !RunAborted()) {
-        DeleteValue(user, key, name, keyPath);
+    if (user.AskDeleteEmpty(EntryPath(location, name)) && !RunAborted()) {
+        DeleteValue(user, key, name, location);
     }
 }
 
@@ -93,29 +111,18 @@ bool IsEmptyText(const TRegEntry& entry)
     return !entry.name.empty() && entry.value.empty() && (entry.type == REG_SZ || entry.type == REG_EXPAND_SZ);
 }
 
-// A section name is one line of the settings file: a subkey whose name
-// holds a line break or another control character is listed encoded.
-std::string SubkeySection(const std::string& section, const std::string& subkey)
-{
-    const bool plain = std::none_of(subkey.begin(), subkey.end(), [](char c) {
-        return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
-    });
-    return section + "\\" + (plain ? subkey : EncodeField(subkey));
-}
-
 } // namespace
 
-bool CheckRegistryValue(TUser& user, std::string& records, HKEY key, const TRegEntry& entry,
+bool CheckRegistryValue(TUser& user, TWideString& records, HKEY key, const TRegEntry& entry,
                         const TRunLocation& location)
 {
-    const std::string& name = entry.name;
-    const std::string& value = entry.value;
-    const std::string& section = location.section;
+    const TWideString& name = entry.name;
+    const TWideString& value = entry.value;
     if (IsEmptyText(entry)) {
-        CheckEmptyValue(user, key, name, location.keyPath);
+        CheckEmptyValue(user, key, name, location);
         return true;
     }
-    const std::optional<std::string> listed = LookupAllowed(section, name);
+    const std::optional<TWideString> listed = LookupAllowed(location.section, name);
     const bool ownValue = IsEitherOwnCommand(value);
     if (!listed && name == RUN_VALUE_NAME && ownValue) {
         AppendRecord(records, name, value);
@@ -132,7 +139,7 @@ bool CheckRegistryValue(TUser& user, std::string& records, HKEY key, const TRegE
         return false;
     }
     const bool changed = listed.has_value();
-    const std::string entryText = changed ? name + "=" + value : location.keyPath + "\\" + name + "=" + value;
+    const TWideString entryText = (changed ? name : EntryPath(location, name)) + L"=" + value;
     TChoice choice = ChoiceRemove;
     const bool ok = user.AskChoice(changed, entryText, choice);
     if (RunAborted()) {
@@ -143,7 +150,7 @@ bool CheckRegistryValue(TUser& user, std::string& records, HKEY key, const TRegE
             AppendRecord(records, name, *listed);
         }
     } else if (choice == ChoiceRemove) {
-        DeleteValue(user, key, name, location.keyPath);
+        DeleteValue(user, key, name, location);
     } else {
         AppendRecord(records, name, value);
     }
@@ -156,8 +163,8 @@ void CheckRegistryKey(TUser& user, HKEY key, const TRunLocation& location)
     if (!QueryKeyInfo(key, info)) {
         return;
     }
-    std::string records;
-    std::unordered_set<std::string> decided;
+    TWideString records;
+    std::unordered_set<TWideString, TWideHash> decided;
     DWORD index = 0;
     while (index < info.count) {
         TRegEntry entry;
@@ -206,19 +213,19 @@ bool OnWindows64()
 std::vector<TRunLocation> RunLocations(bool windows64)
 {
     std::vector<TRunLocation> locations;
-    const auto add = [&](HKEY root, const std::string& parent, const char* key, REGSAM view) {
-        const std::string keyPath = (root == HKEY_CURRENT_USER ? "HKEY_CURRENT_USER\\" : "HKEY_LOCAL_MACHINE\\") + parent + key;
-        locations.push_back({root, RUN_PARENT + std::string(key), keyPath, view, keyPath, std::strcmp(key, "RunOnceEx") == 0});
+    const auto add = [&](HKEY root, const wchar_t* parent, const wchar_t* key, REGSAM view) {
+        const TWideString keyPath = (root == HKEY_CURRENT_USER ? USER_ROOT : MACHINE_ROOT) + (parent + TWideString(key));
+        locations.push_back({root, RUN_PARENT + TWideString(key), keyPath, view, keyPath, key == RUN_ONCE_EX});
     };
-    for (const char* key : USER_KEYS) {
+    for (const wchar_t* key : USER_KEYS) {
         add(HKEY_CURRENT_USER, RUN_PARENT, key, 0);
     }
     // On 32-bit Windows the view flags mean nothing; they are left out there.
-    for (const char* key : MACHINE_KEYS) {
+    for (const wchar_t* key : MACHINE_KEYS) {
         add(HKEY_LOCAL_MACHINE, RUN_PARENT, key, static_cast<REGSAM>(windows64 ? KEY_WOW64_64KEY : 0));
     }
     if (windows64) {
-        for (const char* key : MACHINE_KEYS) {
+        for (const wchar_t* key : MACHINE_KEYS) {
             add(HKEY_LOCAL_MACHINE, WOW_PARENT, key, KEY_WOW64_32KEY);
         }
     }
@@ -231,23 +238,23 @@ namespace {
 // checked as a key of its own, in a section named by its path.
 void CheckSubkeys(TUser& user, HKEY key, const TRunLocation& location)
 {
-    std::vector<std::string> names;
-    char name[256]; // the longest key name the registry allows, and its terminator
+    std::vector<TWideString> names;
+    wchar_t name[MAX_KEY_NAME];
     for (DWORD index = 0;; ++index) {
-        DWORD length = static_cast<DWORD>(sizeof(name));
-        if (RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+        DWORD length = MAX_KEY_NAME;
+        if (RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
             break;
         }
-        names.push_back(std::string(name, length));
+        names.push_back(TWideString(name, length));
     }
-    for (const std::string& subkey : names) {
+    for (const TWideString& subkey : names) {
         TRegKey sub;
-        if (RegOpenKeyExA(key, subkey.c_str(), 0, KEY_READ | location.view, sub.Receive()) != ERROR_SUCCESS) {
+        if (RegOpenKeyExW(key, subkey.c_str(), 0, KEY_READ | location.view, sub.Receive()) != ERROR_SUCCESS) {
             continue;
         }
-        const TRunLocation inner = {location.root, location.path + "\\" + subkey,
+        const TRunLocation inner = {location.root, location.path + L"\\" + subkey,
                                     SubkeySection(location.section, subkey), location.view,
-                                    location.keyPath + "\\" + subkey, false};
+                                    location.keyPath + L"\\" + subkey, false};
         CheckRegistryKey(user, sub.Get(), inner);
         if (RunAborted()) {
             return;
@@ -261,7 +268,7 @@ void CheckRegistry(TUser& user)
 {
     for (const TRunLocation& location : RunLocations(OnWindows64())) {
         TRegKey key;
-        if (RegOpenKeyExA(location.root, location.path.c_str(), 0, KEY_READ | location.view, key.Receive())
+        if (RegOpenKeyExW(location.root, location.path.c_str(), 0, KEY_READ | location.view, key.Receive())
             != ERROR_SUCCESS) {
             continue;
         }

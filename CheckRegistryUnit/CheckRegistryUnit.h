@@ -8,15 +8,14 @@
 
 #include <windows.h>
 
-#include <string>
 #include <vector>
 
 struct TRunLocation {
     HKEY root;
-    std::string path;
-    std::string section; // in the allowed list
+    TWideString path;
+    TWideString section; // in the allowed list
     REGSAM view;         // KEY_WOW64_64KEY, KEY_WOW64_32KEY or 0
-    std::string keyPath; // the full name, root included: in the questions and the record
+    TWideString keyPath; // the full name, root included: in the questions and the record
     bool subkeys;        // RunOnceEx: Windows runs the values of its subkeys
 };
 
@@ -27,18 +26,19 @@ bool OnWindows64();
 // The keys in the order they are checked.
 std::vector<TRunLocation> RunLocations(bool windows64);
 
-constexpr char MSG_EMPTY_VALUE[] =
-    "В реестре обнаружен \"пустой\" параметр:\n\r\n\r\"%s\".\n\r\n\rУдалить его?";
-constexpr char MSG_CANNOT_DELETE_KEY[] = "Не удалось удалить ключ: \"%s\".";
+constexpr wchar_t MSG_EMPTY_VALUE[] =
+    L"В реестре обнаружен \"пустой\" параметр:\n\r\n\r\"%s\".\n\r\n\rУдалить его?";
+constexpr wchar_t MSG_CANNOT_DELETE_KEY[] = L"Не удалось удалить ключ: \"%s\".";
 
 // Checks every key of RunLocations(OnWindows64()) in order; raises TINIExcept when the settings file cannot
 // be written.
 void CheckRegistry(TUser& user);
 // One value as the checker reads it: its text is the data up to the first
-// zero, whatever the type.
+// zero, whatever the type (data of a type that holds no text is read as
+// bytes of code page 1251).
 struct TRegEntry {
-    std::string name;
-    std::string value;
+    TWideString name;
+    TWideString value;
     DWORD type;
 };
 
@@ -46,5 +46,5 @@ struct TRegEntry {
 void CheckRegistryKey(TUser& user, HKEY key, const TRunLocation& location);
 // Decides one entry; appends its record when it stays in the allowed list.
 // True when it showed a box, during which the key may have changed.
-bool CheckRegistryValue(TUser& user, std::string& records, HKEY key, const TRegEntry& entry,
+bool CheckRegistryValue(TUser& user, TWideString& records, HKEY key, const TRegEntry& entry,
                         const TRunLocation& location);

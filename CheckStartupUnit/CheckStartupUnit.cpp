@@ -10,98 +10,40 @@
 
 namespace {
 
-constexpr char ALL_FILES_MASK[] = "*.*";
-constexpr char MSG_CANNOT_DELETE_FILE[] = "Не удалось удалить файл: \"%s\".";
-constexpr char LOST_CHAR_MARK = '?';
-constexpr char HEX_DIGITS[] = "0123456789abcdef";
+constexpr wchar_t ALL_FILES_MASK[] = L"*.*";
+constexpr wchar_t MSG_CANNOT_DELETE_FILE[] = L"Не удалось удалить файл: \"%s\".";
 
 struct TStartupFolder {
     HKEY root;
-    const char* valueName;
-    const char* section;
+    const wchar_t* valueName;
+    const wchar_t* section;
 };
 
 const TStartupFolder STARTUP_FOLDERS[] = {
-    {HKEY_CURRENT_USER, "Startup", "HKEY_CURRENT_USER\\Startup"},
-    {HKEY_LOCAL_MACHINE, "Common Startup", "HKEY_LOCAL_MACHINE\\Common Startup"},
+    {HKEY_CURRENT_USER, L"Startup", L"HKEY_CURRENT_USER\\Startup"},
+    {HKEY_LOCAL_MACHINE, L"Common Startup", L"HKEY_LOCAL_MACHINE\\Common Startup"},
 };
 
-const char* const SKIPPED_NAMES[] = {".", "..", "desktop.ini"};
+const wchar_t* const SKIPPED_NAMES[] = {L".", L"..", L"desktop.ini"};
 
 // One entry of a listing.
 struct TStartupEntry {
-    std::string path;      // folder text + lower-cased name, as the user sees it
-    std::string key;       // the entry's key in the allowed list
+    TWideString path;     // folder text + lower-cased name: the question and the allowed-list key
     TWideString realPath; // the file as the file system knows it
     TWideString name;     // its name there
 };
 
-// Without WC_NO_BEST_FIT_CHARS a character the code page lacks becomes a
-// look-alike ("café" lists as "cafe"), and that text may be the name of
-// another file; with it, the character becomes the default "?".
-std::string Narrow(const TWideString& text)
-{
-    // A UTF-8 ANSI code page rejects the flag, and has nothing to fit anyway.
-    const DWORD flags = GetACP() == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
-    const int size = static_cast<int>(text.size());
-    const int count =
-        WideCharToMultiByte(CP_ACP, flags, text.data(), size, nullptr, 0, nullptr, nullptr);
-    if (count <= 0) {
-        return std::string();
-    }
-    std::string narrow(static_cast<std::size_t>(count), '\0');
-    WideCharToMultiByte(CP_ACP, flags, text.data(), size, &narrow[0], count, nullptr, nullptr);
-    return narrow;
-}
-
-std::string LowerCase(std::string text)
+TWideString LowerCase(TWideString text)
 {
     if (!text.empty()) {
-        CharLowerBuffA(&text[0], static_cast<DWORD>(text.size()));
+        CharLowerBuffW(&text[0], static_cast<DWORD>(text.size()));
     }
     return text;
 }
 
-// Files whose names lose characters in the code page list alike ("?.lnk"),
-// so their key spells each lost UTF-16 unit as "?" and four hex digits. No
-// real file name holds a "?", so the key meets neither an ordinary file's
-// key nor that of another such file.
-std::string SpelledName(TWideString name)
+bool IsSkippedName(const TWideString& lowerName)
 {
-    if (!name.empty()) {
-        CharLowerBuffW(&name[0], static_cast<DWORD>(name.size()));
-    }
-    std::string spelled;
-    for (const wchar_t unit : name) {
-        const TWideString one(1, unit);
-        const std::string narrow = Narrow(one);
-        if (Widen(narrow) == one) {
-            spelled += narrow;
-            continue;
-        }
-        spelled += LOST_CHAR_MARK;
-        for (int shift = 12; shift >= 0; shift -= 4) {
-            spelled += HEX_DIGITS[(unit >> shift) & 0xF];
-        }
-    }
-    return spelled;
-}
-
-TStartupEntry ListedEntry(const std::string& folder, const TWideString& wideFolder,
-                          const TWideString& name)
-{
-    const std::string listed = Narrow(name);
-    TStartupEntry entry;
-    entry.path = folder + LowerCase(listed);
-    entry.key = Widen(listed) == name ? entry.path : folder + SpelledName(name);
-    entry.realPath = wideFolder + name;
-    entry.name = name;
-    return entry;
-}
-
-bool IsSkippedName(const std::string& lowerName)
-{
-    for (const char* skipped : SKIPPED_NAMES) {
+    for (const wchar_t* skipped : SKIPPED_NAMES) {
         if (lowerName == skipped) {
             return true;
         }
@@ -109,11 +51,10 @@ bool IsSkippedName(const std::string& lowerName)
     return false;
 }
 
-void CheckStartupEntry(TUser& user, std::string& records, const TStartupEntry& entry,
-                       const std::string& section)
+void CheckStartupEntry(TUser& user, TWideString& records, const TStartupEntry& entry, const TWideString& section)
 {
-    if (LookupAllowed(section, entry.key)) {
-        AppendBareRecord(records, entry.key);
+    if (LookupAllowed(section, entry.path)) {
+        AppendBareRecord(records, entry.path);
         return;
     }
     TChoice choice = ChoiceAddToList;
@@ -122,7 +63,7 @@ void CheckStartupEntry(TUser& user, std::string& records, const TStartupEntry& e
         return;
     }
     if (!answered || choice != ChoiceRemove) {
-        AppendBareRecord(records, entry.key);
+        AppendBareRecord(records, entry.path);
         return;
     }
     // Moved aside, never deleted: the user can put it back.
@@ -131,25 +72,22 @@ void CheckStartupEntry(TUser& user, std::string& records, const TStartupEntry& e
     }
 }
 
-// The listing runs in wide characters: the ANSI one hands out "?" or a
-// look-alike letter for a character the code page lacks, and a name made
-// that way may belong to a different file. False when the user ended the
-// program during a question.
-bool CheckListedEntries(TUser& user, std::string& records, const std::string& folder, const std::string& mask,
-                        const std::string& section)
+// False when the user ended the program during a question.
+bool CheckListedEntries(TUser& user, TWideString& records, const TWideString& folder, const TWideString& mask,
+                        const TWideString& section)
 {
-    const TWideString wideFolder = Widen(folder);
     WIN32_FIND_DATAW data;
-    TFindHandle find(FindFirstFileW((wideFolder + Widen(mask)).c_str(), &data));
+    TFindHandle find(FindFirstFileW((folder + mask).c_str(), &data));
     if (!find.Valid()) {
         return true;
     }
     do {
-        const TStartupEntry entry = ListedEntry(folder, wideFolder, data.cFileName);
-        if (IsSkippedName(entry.path.substr(folder.size()))) {
+        const TWideString name = data.cFileName;
+        const TWideString lower = LowerCase(name);
+        if (IsSkippedName(lower)) {
             continue;
         }
-        CheckStartupEntry(user, records, entry, section);
+        CheckStartupEntry(user, records, {folder + lower, folder + name, name}, section);
         if (RunAborted()) {
             return false;
         }
@@ -159,7 +97,7 @@ bool CheckListedEntries(TUser& user, std::string& records, const std::string& fo
 
 } // namespace
 
-std::string StartupFolderPath(bool common)
+TWideString StartupFolderPath(bool common)
 {
     const TStartupFolder& startup = STARTUP_FOLDERS[common ? 1 : 0];
     return ReadRegString(startup.root, SHELL_FOLDERS_KEY, startup.valueName);
@@ -168,29 +106,21 @@ std::string StartupFolderPath(bool common)
 void CheckStartup(TUser& user)
 {
     for (const TStartupFolder& startup : STARTUP_FOLDERS) {
-        const std::string folder = StartupFolderPath(&startup != STARTUP_FOLDERS);
+        const TWideString folder = StartupFolderPath(&startup != STARTUP_FOLDERS);
         if (folder.empty()) {
             continue;
         }
-        CheckStartupFolder(user, folder + "\\", ALL_FILES_MASK, startup.section);
+        CheckStartupFolder(user, folder + L"\\", ALL_FILES_MASK, startup.section);
         if (RunAborted()) {
             return;
         }
     }
 }
 
-void CheckStartupFolder(TUser& user, const std::string& folder, const std::string& mask,
-                        const std::string& section)
+void CheckStartupFolder(TUser& user, const TWideString& folder, const TWideString& mask, const TWideString& section)
 {
-    std::string records;
+    TWideString records;
     if (CheckListedEntries(user, records, folder, mask, section)) {
         SaveAllowedSection(records, section);
     }
-}
-
-void CheckStartupFile(TUser& user, std::string& records, const std::string& path,
-                      const std::string& section)
-{
-    const TWideString wide = Widen(path);
-    CheckStartupEntry(user, records, {path, path, wide, wide.substr(wide.rfind(L'\\') + 1)}, section);
 }

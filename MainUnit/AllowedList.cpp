@@ -1,272 +1,475 @@
 #include "AllowedList.h"
 
 #include "MainState.h"
-#include "registry_profile.h"
 
 #include <windows.h>
 
-#include <cstring>
+#include <cwchar>
 #include <unordered_map>
 #include <vector>
 
 namespace {
 
-constexpr char RECORD_END = '!';
-constexpr char NAME_END = '=';
-constexpr char ESCAPE = '%';
-constexpr int FORMAT_BUFFER = 1024; // the most wvsprintfA ever writes
+constexpr wchar_t RECORD_END = L'!';
+constexpr wchar_t NAME_END = L'=';
+constexpr wchar_t ESCAPE = L'%';
+// After ESCAPE: a UTF-16 unit in four hex digits follows. Not a hex digit,
+// so "%u" never begins the escape of a byte.
+constexpr wchar_t UNIT_MARK = L'u';
+constexpr wchar_t HEX_DIGITS[] = L"0123456789ABCDEF";
+constexpr int FORMAT_BUFFER = 1024; // the most wvsprintfW ever writes
+constexpr char LINE_END[] = "\r\n";
 
-bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7F; }
-bool IsBlank(unsigned char c) { return c <= 0x20; }
-bool IsQuote(char c) { return c == '"' || c == '\''; }
+bool IsControl(wchar_t c) { return c < 0x20 || c == 0x7F; }
+bool IsBlank(wchar_t c) { return c <= 0x20; }
+bool IsQuote(wchar_t c) { return c == L'"' || c == L'\''; }
 
-// Bytes the record list, the profile parser or the encoding itself would
-// misread. Blanks and quotes only matter at the ends (the profile read trims
-// blanks and drops enclosing quotes), ";" and "[" only at the start of a key.
-bool NeedsEscape(const std::string& text, std::string::size_type i)
+// Characters the record list, the file's lines or the encoding itself would
+// misread. Blanks and quotes only matter at the ends (a read trims blanks
+// and drops enclosing quotes), ";" and "[" only at the start of a key.
+bool NeedsEscape(const TWideString& text, std::size_t i)
 {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    if (c == ESCAPE || c == RECORD_END || c == NAME_END || IsControl(c)) {
+    const wchar_t c = text[i];
+    if (c == ESCAPE || c == RECORD_END || c == NAME_END || IsControl(c) || !Fits1251(c)) {
         return true;
     }
     const bool atEnd = i == 0 || i + 1 == text.size();
-    if (atEnd && (IsBlank(c) || IsQuote(static_cast<char>(c)))) {
+    if (atEnd && (IsBlank(c) || IsQuote(c))) {
         return true;
     }
-    return i == 0 && (c == ';' || c == '[');
+    return i == 0 && (c == L';' || c == L'[');
 }
 
-int HexValue(char c)
+int HexValue(wchar_t c)
 {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
+    if (c >= L'0' && c <= L'9') {
+        return c - L'0';
     }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
+    if (c >= L'A' && c <= L'F') {
+        return c - L'A' + 10;
     }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
+    if (c >= L'a' && c <= L'f') {
+        return c - L'a' + 10;
     }
     return -1;
 }
 
+// The number in Digits hex digits at At, or -1.
+long HexNumber(const TWideString& text, std::size_t at, std::size_t digits)
+{
+    if (at + digits > text.size()) {
+        return -1;
+    }
+    long number = 0;
+    for (std::size_t i = at; i < at + digits; ++i) {
+        const int digit = HexValue(text[i]);
+        if (digit < 0) {
+            return -1;
+        }
+        number = number * 16 + digit;
+    }
+    return number;
+}
+
+using TValues = std::unordered_map<TWideString, TWideString, TWideHash>;
 
 // The keys of one section as the record walk leaves them: a later record
-// with the same key (in any letter case) replaces the value in place, as one
-// profile write per record would.
+// with the same key (in any letter case) replaces the value in place.
 class TSectionLines {
 public:
-    void Set(const std::string& key, const std::string& value)
+    void Set(const TWideString& key, const TWideString& value)
     {
         const auto found = index_.emplace(UpperCase(key), lines_.size());
         if (found.second) {
-            lines_.push_back({key, value});
+            lines_.push_back(key + NAME_END + value);
         } else {
-            lines_[found.first->second].second = value;
+            lines_[found.first->second] = key + NAME_END + value;
         }
     }
-    bool Empty() const { return lines_.empty(); }
-    std::string Joined() const
-    {
-        std::string text;
-        for (const auto& line : lines_) {
-            text += line.first;
-            text += NAME_END;
-            text += line.second;
-            text += '\0';
-        }
-        return text;
-    }
+    const std::vector<TWideString>& Lines() const { return lines_; }
 
 private:
-    std::vector<std::pair<std::string, std::string>> lines_;
-    std::unordered_map<std::string, std::size_t> index_;
+    std::vector<TWideString> lines_;
+    std::unordered_map<TWideString, std::size_t, TWideHash> index_;
 };
 
-// The last section looked up, parsed once. A check walks a whole location
-// with one lookup per entry; reading the section anew for every entry would
-// make a walk quadratic. The snapshot is taken again whenever the file's
-// time or size changes, so a hand edit made while a question is open counts
-// at once, as it would with a fresh read.
-struct TSectionSnapshot {
-    bool valid = false;
-    std::string path;
-    std::string section;
-    FILETIME written = {};
-    ULONGLONG size = 0;
-    std::unordered_map<std::string, std::string> values; // by UpperCase(key)
+// One line of the file's bytes: [begin, end) without its line break; the
+// next line starts at Next.
+struct TLine {
+    std::size_t begin = 0;
+    std::size_t end = 0;
+    std::size_t next = 0;
 };
 
-TSectionSnapshot snapshot;
-
-bool FileStamp(const std::string& path, FILETIME& written, ULONGLONG& size)
+bool LineAt(const std::string& bytes, std::size_t at, TLine& line)
 {
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) {
+    if (at >= bytes.size()) {
         return false;
     }
-    written = data.ftLastWriteTime;
-    size = (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    line.begin = at;
+    line.end = bytes.find_first_of(LINE_END, at);
+    if (line.end == std::string::npos) {
+        line.end = bytes.size();
+    }
+    line.next = line.end;
+    if (line.next < bytes.size() && bytes[line.next] == '\r') {
+        ++line.next;
+    }
+    if (line.next < bytes.size() && bytes[line.next] == '\n') {
+        ++line.next;
+    }
     return true;
 }
 
-// A line of the section as a single-key read gives it: name and value
-// trimmed, one pair of enclosing quotes dropped; the first of two lines with
-// the same name wins.
-void AddSectionLine(std::unordered_map<std::string, std::string>& values, const std::string& line)
+TWideString LineText(const std::string& bytes, const TLine& line)
 {
-    if (line.empty() || line[0] == ';') {
+    return Decode1251(bytes.substr(line.begin, line.end - line.begin));
+}
+
+// The section a header line names, upper-cased; false for any other line.
+bool HeaderName(const std::string& bytes, const TLine& line, TWideString& name)
+{
+    std::size_t first = line.begin;
+    while (first < line.end && IsBlank(static_cast<unsigned char>(bytes[first]))) {
+        ++first;
+    }
+    if (first == line.end || bytes[first] != '[') {
+        return false;
+    }
+    const std::size_t close = bytes.rfind(']', line.end - 1);
+    const std::size_t stop = close == std::string::npos || close <= first ? line.end : close;
+    name = UpperCase(Decode1251(bytes.substr(first + 1, stop - first - 1)));
+    return true;
+}
+
+// Where a section stands: its header line, its first line after the header
+// and the start of the next section (or the file's end).
+struct TSpan {
+    std::size_t begin;
+    std::size_t body;
+    std::size_t end;
+};
+
+// Every section of that name, in file order (letter case does not count).
+std::vector<TSpan> SectionSpans(const std::string& bytes, const TWideString& section)
+{
+    const TWideString wanted = UpperCase(section);
+    std::vector<TSpan> spans;
+    bool inside = false;
+    TLine line;
+    for (std::size_t at = 0; LineAt(bytes, at, line); at = line.next) {
+        TWideString name;
+        if (!HeaderName(bytes, line, name)) {
+            continue;
+        }
+        if (inside) {
+            spans.back().end = line.begin;
+        }
+        inside = name == wanted;
+        if (inside) {
+            spans.push_back({line.begin, line.next, bytes.size()});
+        }
+    }
+    return spans;
+}
+
+// A line of a section as the profile functions read it: name and value
+// trimmed, one pair of enclosing quotes dropped; the first of two lines with
+// the same name wins, ";" lines are comments.
+void AddSectionLine(TValues& values, const TWideString& line)
+{
+    const TWideString trimmed = TrimBlanks(line);
+    if (trimmed.empty() || trimmed[0] == L';') {
         return;
     }
-    const std::string::size_type equals = line.find(NAME_END);
-    const std::string key = TrimBlanks(line.substr(0, equals));
-    std::string value = equals == std::string::npos ? std::string() : TrimBlanks(line.substr(equals + 1));
+    const std::size_t equals = trimmed.find(NAME_END);
+    const TWideString key = TrimBlanks(trimmed.substr(0, equals));
+    TWideString value = equals == TWideString::npos ? TWideString() : TrimBlanks(trimmed.substr(equals + 1));
     if (value.size() >= 2 && IsQuote(value.front()) && value.back() == value.front()) {
         value = value.substr(1, value.size() - 2);
     }
     values.emplace(UpperCase(key), value);
 }
 
-const std::unordered_map<std::string, std::string>& SectionValues(const std::string& section)
+// The settings file as read or written last, and the section parsed last.
+// A check walks a whole location with one lookup per entry; the file is
+// neither read nor even looked at again for each of them.
+struct TSnapshot {
+    bool valid = false;
+    bool mayHaveChanged = true;
+    TWideString path;
+    std::string bytes;
+    bool parsed = false;
+    TWideString section;
+    TValues values; // by UpperCase(key)
+};
+
+TSnapshot snapshot;
+
+// Reads the file again. Its time stamp cannot tell: two writes within the
+// same tick (or two seconds, on FAT) look alike. False when the file exists
+// but cannot be read: nothing may then be written over it.
+bool RefreshSnapshot()
 {
-    const std::string& path = SettingsFilePath();
-    FILETIME written = {};
-    ULONGLONG size = 0;
-    const bool stamped = FileStamp(path, written, size);
-    if (snapshot.valid && stamped && snapshot.path == path && snapshot.section == section
-        && CompareFileTime(&snapshot.written, &written) == 0 && snapshot.size == size) {
+    const TWideString& path = SettingsFilePath();
+    std::string bytes;
+    const bool read = ReadFileBytes(path, bytes);
+    snapshot.mayHaveChanged = false;
+    if (snapshot.valid && read && snapshot.path == path && snapshot.bytes == bytes) {
+        return true;
+    }
+    snapshot.parsed = false;
+    snapshot.path = path;
+    snapshot.bytes.swap(bytes);
+    snapshot.valid = read;
+    return read;
+}
+
+const TValues& SectionValues(const TWideString& section)
+{
+    if (snapshot.mayHaveChanged || !snapshot.valid || snapshot.section != section
+        || snapshot.path != SettingsFilePath()) {
+        RefreshSnapshot();
+    }
+    if (snapshot.parsed && snapshot.section == section) {
         return snapshot.values;
     }
     snapshot.values.clear();
-    const std::string lines = ReadINISection(path, section);
-    for (std::string::size_type start = 0; start < lines.size();) {
-        const std::string::size_type end = lines.find('\0', start);
-        const std::string::size_type stop = end == std::string::npos ? lines.size() : end;
-        AddSectionLine(snapshot.values, lines.substr(start, stop - start));
-        start = stop + 1;
-    }
-    snapshot.valid = stamped;
-    snapshot.path = path;
     snapshot.section = section;
-    snapshot.written = written;
-    snapshot.size = size;
+    snapshot.parsed = true;
+    const std::vector<TSpan> spans = SectionSpans(snapshot.bytes, section);
+    if (!spans.empty()) {
+        TLine line;
+        for (std::size_t at = spans[0].body; at < spans[0].end && LineAt(snapshot.bytes, at, line); at = line.next) {
+            AddSectionLine(snapshot.values, LineText(snapshot.bytes, line));
+        }
+    }
     return snapshot.values;
 }
 
-std::optional<std::string> ListedValue(const std::string& section, const std::string& key)
+std::optional<TWideString> ListedValue(const TWideString& section, const TWideString& key)
 {
-    const auto& values = SectionValues(section);
+    const TValues& values = SectionValues(section);
     const auto found = values.find(UpperCase(key));
-    return found == values.end() ? std::nullopt : std::optional<std::string>(found->second);
+    return found == values.end() ? std::nullopt : std::optional<TWideString>(found->second);
+}
+
+// The file's bytes now; raises TINIExcept when it cannot be read.
+const std::string& CurrentBytes()
+{
+    if (!RefreshSnapshot()) {
+        throw TINIExcept(SettingsFilePath());
+    }
+    return snapshot.bytes;
+}
+
+void WriteSettings(const std::string& bytes)
+{
+    const TWideString& path = SettingsFilePath();
+    snapshot.valid = false;
+    if (!ReplaceFileBytes(path, bytes)) {
+        throw TINIExcept(path);
+    }
+    snapshot.bytes = bytes;
+    snapshot.parsed = false;
+    snapshot.path = path;
+    snapshot.valid = true;
+}
+
+std::string EncodedLine(const TWideString& text)
+{
+    std::string bytes;
+    if (!Encode1251(text, bytes)) {
+        throw TINIExcept(SettingsFilePath());
+    }
+    return bytes + LINE_END;
+}
+
+// Bytes with a line break at the end, so that a line can follow.
+std::string Terminated(std::string bytes)
+{
+    if (!bytes.empty() && bytes.back() != '\n' && bytes.back() != '\r') {
+        bytes += LINE_END;
+    }
+    return bytes;
+}
+
+// The section's lines that are not blank, each with a line break.
+std::string BodyLines(const std::string& bytes, const TSpan& span)
+{
+    std::string body;
+    TLine line;
+    for (std::size_t at = span.body; at < span.end && LineAt(bytes, at, line); at = line.next) {
+        if (line.end > line.begin) {
+            body += bytes.substr(line.begin, line.end - line.begin) + LINE_END;
+        }
+    }
+    return body;
+}
+
+// Key's line in the section set to Value, or removed when Value is null: the
+// first line of that name is replaced, others of that name are dropped; a
+// new line goes after the section's last line, a new section at the end.
+std::string WithKey(const std::string& bytes, const TWideString& section, const TWideString& key,
+                    const TWideString* value)
+{
+    const std::vector<TSpan> spans = SectionSpans(bytes, section);
+    const std::string line = value == nullptr ? std::string() : EncodedLine(key + NAME_END + *value);
+    if (spans.empty()) {
+        return value == nullptr ? bytes : Terminated(bytes) + EncodedLine(L"[" + section + L"]") + line;
+    }
+    const TWideString wanted = UpperCase(key);
+    std::string body;
+    std::size_t lastLine = 0; // in Body, after the last line that is not blank
+    bool written = false;
+    TLine current;
+    for (std::size_t at = spans[0].body; at < spans[0].end && LineAt(bytes, at, current); at = current.next) {
+        const TWideString trimmed = TrimBlanks(LineText(bytes, current));
+        const bool matches = !trimmed.empty() && trimmed[0] != L';'
+            && UpperCase(TrimBlanks(trimmed.substr(0, trimmed.find(NAME_END)))) == wanted;
+        if (matches) {
+            body += written ? std::string() : line;
+            lastLine = written ? lastLine : body.size();
+            written = true;
+            continue;
+        }
+        body += bytes.substr(current.begin, current.next - current.begin);
+        if (!trimmed.empty()) {
+            lastLine = body.size();
+        }
+    }
+    if (!written) {
+        body = Terminated(body.substr(0, lastLine)) + line + body.substr(lastLine);
+    }
+    return Terminated(bytes.substr(0, spans[0].body)) + body + bytes.substr(spans[0].end);
 }
 
 } // namespace
 
-std::string TrimBlanks(const std::string& text)
+TWideString TrimBlanks(const TWideString& text)
 {
-    std::string::size_type first = 0;
-    std::string::size_type last = text.size();
-    while (first < last && IsBlank(static_cast<unsigned char>(text[first]))) {
+    std::size_t first = 0;
+    std::size_t last = text.size();
+    while (first < last && IsBlank(text[first])) {
         ++first;
     }
-    while (last > first && IsBlank(static_cast<unsigned char>(text[last - 1]))) {
+    while (last > first && IsBlank(text[last - 1])) {
         --last;
     }
     return text.substr(first, last - first);
 }
 
-std::string UpperCase(const std::string& text)
+TWideString UpperCase(const TWideString& text)
 {
-    std::string upper = text;
+    TWideString upper = text;
     if (!upper.empty()) {
-        CharUpperBuffA(&upper[0], static_cast<DWORD>(upper.size()));
+        CharUpperBuffW(&upper[0], static_cast<DWORD>(upper.size()));
     }
     return upper;
 }
 
-void SaveAllowedSection(const std::string& records, const std::string& section)
+void AllowedListMayHaveChanged() { snapshot.mayHaveChanged = true; }
+
+void SaveAllowedSection(const TWideString& records, const TWideString& section)
 {
-    const std::string& path = SettingsFilePath();
     TSectionLines lines;
-    std::string::size_type start = 0;
+    std::size_t start = 0;
     for (;;) {
-        const std::string::size_type end = records.find(RECORD_END, start);
-        if (end == std::string::npos) {
+        const std::size_t end = records.find(RECORD_END, start);
+        if (end == TWideString::npos) {
             break; // text after the last "!" is no record
         }
-        const std::string record = records.substr(start, end - start);
+        const TWideString record = records.substr(start, end - start);
         start = end + 1;
-        std::string name;
-        std::string value = record;
-        const std::string::size_type equals = record.find(NAME_END);
-        if (equals != std::string::npos) {
+        TWideString name;
+        TWideString value = record;
+        const std::size_t equals = record.find(NAME_END);
+        if (equals != TWideString::npos) {
             name = record.substr(0, equals);
             value = record.substr(equals + 1);
         }
         if (name.empty()) {
             name = value;
-            value = "1";
+            value = L"1";
         }
         lines.Set(name, value);
     }
+    std::string body;
+    for (const TWideString& line : lines.Lines()) {
+        body += EncodedLine(line);
+    }
+    const std::string& bytes = CurrentBytes();
+    const std::vector<TSpan> spans = SectionSpans(bytes, section);
+    // The next location's walk starts from the file as it is then.
+    AllowedListMayHaveChanged();
     // A check that changes nothing writes nothing.
-    if (ReadINISection(path, section) == lines.Joined()) {
+    if (spans.empty() ? body.empty() : spans.size() == 1 && BodyLines(bytes, spans[0]) == body) {
         return;
     }
-    snapshot.valid = false;
-    if (!EraseINISection(path, section)) {
-        throw TINIExcept(path);
+    std::string rest;
+    std::size_t kept = 0;
+    for (const TSpan& span : spans) {
+        rest += bytes.substr(kept, span.begin - kept);
+        kept = span.end;
     }
-    // One write for the whole section: a write per record would rewrite the
-    // file once per record.
-    if (!lines.Empty() && !WriteINISection(path, section, lines.Joined())) {
-        throw TINIExcept(path);
-    }
+    rest += bytes.substr(kept);
+    WriteSettings(body.empty() ? rest : Terminated(rest) + EncodedLine(L"[" + section + L"]") + body);
 }
 
-std::string FormatMsg(const std::string& templ, std::initializer_list<std::string> args)
+TWideString FormatMsg(const TWideString& templ, std::initializer_list<TWideString> args)
 {
     if (templ.empty()) {
-        return std::string();
+        return TWideString();
     }
-    std::vector<const char*> slots;
-    for (const std::string& arg : args) {
+    std::vector<const wchar_t*> slots;
+    for (const TWideString& arg : args) {
         slots.push_back(arg.c_str());
     }
     slots.push_back(nullptr); // keeps data() valid for an empty list
-    char buffer[FORMAT_BUFFER] = {};
-    const int count = wvsprintfA(buffer, templ.c_str(), reinterpret_cast<va_list>(slots.data()));
+    wchar_t buffer[FORMAT_BUFFER] = {};
+    const int count = wvsprintfW(buffer, templ.c_str(), reinterpret_cast<va_list>(slots.data()));
     if (count <= 0) {
-        return std::string();
+        return TWideString();
     }
     // Some implementations count the terminator of a cut text.
-    return std::string(buffer, strnlen(buffer, static_cast<std::size_t>(count)));
+    return TWideString(buffer, wcsnlen(buffer, static_cast<std::size_t>(count)));
 }
 
-std::string EncodeField(const std::string& text)
+TWideString EncodeField(const TWideString& text)
 {
-    static const char hex[] = "0123456789ABCDEF";
-    std::string field(1, ESCAPE);
-    for (std::string::size_type i = 0; i < text.size(); ++i) {
-        if (NeedsEscape(text, i)) {
-            const unsigned char c = static_cast<unsigned char>(text[i]);
-            field += ESCAPE;
-            field += hex[c >> 4];
-            field += hex[c & 0x0F];
-        } else {
-            field += text[i];
+    TWideString field(1, ESCAPE);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const wchar_t c = text[i];
+        if (!NeedsEscape(text, i)) {
+            field += c;
+            continue;
         }
+        field += ESCAPE;
+        // Everything but a character 1251 lacks is ASCII here.
+        if (c >= 0x80) {
+            field += UNIT_MARK;
+            field += HEX_DIGITS[(c >> 12) & 0x0F];
+            field += HEX_DIGITS[(c >> 8) & 0x0F];
+        }
+        field += HEX_DIGITS[(c >> 4) & 0x0F];
+        field += HEX_DIGITS[c & 0x0F];
     }
     return field;
 }
 
-std::string DecodeField(const std::string& field)
+TWideString DecodeField(const TWideString& field)
 {
-    std::string text;
-    for (std::string::size_type i = 1; i < field.size(); ++i) {
-        if (field[i] == ESCAPE && i + 2 < field.size() && HexValue(field[i + 1]) >= 0
-            && HexValue(field[i + 2]) >= 0) {
-            text += static_cast<char>(HexValue(field[i + 1]) * 16 + HexValue(field[i + 2]));
+    TWideString text;
+    for (std::size_t i = 1; i < field.size(); ++i) {
+        const bool escape = field[i] == ESCAPE;
+        const bool unit = escape && i + 1 < field.size() && (field[i + 1] == UNIT_MARK || field[i + 1] == L'U');
+        const long unitValue = unit ? HexNumber(field, i + 2, 4) : -1;
+        const long byteValue = escape ? HexNumber(field, i + 1, 2) : -1;
+        if (unitValue >= 0) {
+            text += static_cast<wchar_t>(unitValue);
+            i += 5;
+        } else if (byteValue >= 0) {
+            text += Decode1251(std::string(1, static_cast<char>(byteValue)));
             i += 2;
         } else {
             text += field[i];
@@ -275,13 +478,13 @@ std::string DecodeField(const std::string& field)
     return text;
 }
 
-bool IsPlainName(const std::string& name)
+bool IsPlainName(const TWideString& name)
 {
     if (name.empty() || name[0] == ESCAPE) {
         return false;
     }
     // "%" is only the encoding's mark at the start; elsewhere a key holds it.
-    for (std::string::size_type i = 0; i < name.size(); ++i) {
+    for (std::size_t i = 0; i < name.size(); ++i) {
         if (name[i] != ESCAPE && NeedsEscape(name, i)) {
             return false;
         }
@@ -289,26 +492,25 @@ bool IsPlainName(const std::string& name)
     return true;
 }
 
-bool IsPlainCommand(const std::string& command)
+bool IsPlainCommand(const TWideString& command)
 {
     if (command.empty()) {
         return true;
     }
-    const char first = command.front();
-    const char last = command.back();
-    if (IsBlank(static_cast<unsigned char>(first)) || IsBlank(static_cast<unsigned char>(last))
-        || (IsQuote(first) && last == first)) {
+    const wchar_t first = command.front();
+    const wchar_t last = command.back();
+    if (IsBlank(first) || IsBlank(last) || (IsQuote(first) && last == first)) {
         return false;
     }
-    for (const char c : command) {
-        if (c == RECORD_END || IsControl(static_cast<unsigned char>(c))) {
+    for (const wchar_t c : command) {
+        if (c == RECORD_END || IsControl(c) || !Fits1251(c)) {
             return false;
         }
     }
     return true;
 }
 
-void AppendRecord(std::string& records, const std::string& name, const std::string& command)
+void AppendRecord(TWideString& records, const TWideString& name, const TWideString& command)
 {
     if (IsPlainName(name) && IsPlainCommand(command)) {
         records += name + NAME_END + command + RECORD_END;
@@ -317,49 +519,55 @@ void AppendRecord(std::string& records, const std::string& name, const std::stri
     }
 }
 
-void AppendBareRecord(std::string& records, const std::string& name)
+void AppendBareRecord(TWideString& records, const TWideString& name)
 {
     records += (IsPlainName(name) ? name : EncodeField(name)) + RECORD_END;
 }
 
-std::optional<std::string> LookupAllowed(const std::string& section, const std::string& name)
+std::optional<TWideString> LookupAllowed(const TWideString& section, const TWideString& name)
 {
     if (IsPlainName(name)) {
-        const std::optional<std::string> listed = ListedValue(section, name);
+        const std::optional<TWideString> listed = ListedValue(section, name);
         if (listed) {
             return listed;
         }
     }
-    const std::optional<std::string> encoded = ListedValue(section, EncodeField(name));
+    const std::optional<TWideString> encoded = ListedValue(section, EncodeField(name));
     if (!encoded || encoded->empty() || encoded->front() != ESCAPE) {
         return encoded;
     }
     return DecodeField(*encoded);
 }
 
-std::string ReadAllowedValue(const std::string& section, const std::string& key)
+TWideString ReadAllowedValue(const TWideString& section, const TWideString& key)
 {
-    const std::string& path = SettingsFilePath();
-    const std::string encoded = ReadINIString(path, section, ESCAPE + key, "");
-    const std::string plain = ReadINIString(path, section, key, "");
+    const TWideString encoded = ListedValue(section, ESCAPE + key).value_or(TWideString());
+    const TWideString plain = ListedValue(section, key).value_or(TWideString());
     if (encoded.empty() || encoded[0] != ESCAPE) {
         return plain;
     }
-    return plain + '\0' + DecodeField(encoded);
+    return plain + L'\0' + DecodeField(encoded);
 }
 
-void WriteAllowedValue(const std::string& section, const std::string& key, const std::string& value)
+void WriteAllowedValue(const TWideString& section, const TWideString& key, const TWideString& value)
 {
-    const std::string& path = SettingsFilePath();
     const bool plain = IsPlainCommand(value);
-    const std::string stored = plain ? value : EncodeField(value);
-    const std::string used = plain ? key : ESCAPE + key;
-    const std::string other = plain ? ESCAPE + key : key;
-    if (ReadINIString(path, section, used, "") == stored && ReadINIString(path, section, other, "").empty()) {
-        return;
+    const TWideString stored = plain ? value : EncodeField(value);
+    const TWideString used = plain ? key : ESCAPE + key;
+    const TWideString other = plain ? ESCAPE + key : key;
+    if (ListedValue(section, used).value_or(TWideString()) != stored
+        || !ListedValue(section, other).value_or(TWideString()).empty()) {
+        WriteSettings(WithKey(WithKey(CurrentBytes(), section, used, &stored), section, other, nullptr));
     }
-    if (!WriteINIString(path, section, used, stored)) {
-        throw TINIExcept(path);
+    // The next location's walk starts from the file as it is then.
+    AllowedListMayHaveChanged();
+}
+
+TWideString SubkeySection(const TWideString& section, const TWideString& subkey)
+{
+    bool plain = true;
+    for (const wchar_t c : subkey) {
+        plain = plain && !IsControl(c) && Fits1251(c);
     }
-    DeleteINIKey(path, section, other);
+    return section + L"\\" + (plain ? subkey : EncodeField(subkey));
 }

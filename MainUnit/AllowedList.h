@@ -4,56 +4,73 @@
 // key per allowed entry. Checkers collect the entries of one location in a
 // record list ("name=value!" or "name!" records) and hand it to
 // SaveAllowedSection, which replaces the location's section with it.
+//
+// The file is read and written by the program itself, in code page 1251
+// whatever the system's code page is: the profile functions would convert
+// it through the system's code page, which cannot hold every character
+// 1251 can, and rewrite an upgraded user's list with "?".
+
+#include "registry_profile.h"
 
 #include <initializer_list>
 #include <optional>
-#include <string>
 
-constexpr char MSG_CANNOT_OPEN_FILE[] =
-    "Не удалось открыть файл \"%s\" - убедитесь, что у вас есть необходимые права доступа.";
+constexpr wchar_t MSG_CANNOT_OPEN_FILE[] =
+    L"Не удалось открыть файл \"%s\" - убедитесь, что у вас есть необходимые права доступа.";
 
 // The settings file cannot be written. Caught only by the check run.
 class TINIExcept {
 public:
-    explicit TINIExcept(const std::string& fileName) : FileName(fileName) {}
-    std::string FileName;
+    explicit TINIExcept(const TWideString& fileName) : FileName(fileName) {}
+    TWideString FileName;
 };
 
 // Erases Section of the settings file and writes one key per record, in list
-// order. Raises TINIExcept when the file cannot be written.
-void SaveAllowedSection(const std::string& records, const std::string& section);
+// order, as the last section of the file. Raises TINIExcept when the file
+// cannot be written.
+void SaveAllowedSection(const TWideString& records, const TWideString& section);
 
-// wvsprintfA over the arguments; the result is at most 1023 bytes.
-std::string FormatMsg(const std::string& templ, std::initializer_list<std::string> args);
+// wvsprintfW over the arguments; the result is at most 1023 characters.
+TWideString FormatMsg(const TWideString& templ, std::initializer_list<TWideString> args);
 
-// Entries that the record list or the profile file cannot carry as they are
-// (empty names, "=" or "!" in a name, "!" in a command, enclosing quotes,
-// blanks at the ends, ...) are stored encoded: key and value both start with
-// "%" and the bytes that would not survive are written as %XX. Ordinary
-// entries keep the plain "name=command" form.
-void AppendRecord(std::string& records, const std::string& name, const std::string& command);
-void AppendBareRecord(std::string& records, const std::string& name);
+// Entries that the record list or the file cannot carry as they are (empty
+// names, "=" or "!" in a name, "!" in a command, enclosing quotes, blanks at
+// the ends, characters code page 1251 lacks, ...) are stored encoded: key and
+// value both start with "%", a character of 1251 that would not survive is
+// written as %XX (its byte), any other as %uXXXX (its UTF-16 unit).
+// Ordinary entries keep the plain "name=command" form.
+void AppendRecord(TWideString& records, const TWideString& name, const TWideString& command);
+void AppendBareRecord(TWideString& records, const TWideString& name);
 // What the section of the settings file holds for Name: the command (or "1"
 // for a bare record); nothing when Name is not listed. A listed empty
 // command is a command: a value whose text is empty can be accepted too.
-std::optional<std::string> LookupAllowed(const std::string& section, const std::string& name);
+std::optional<TWideString> LookupAllowed(const TWideString& section, const TWideString& name);
+// Lookups trust what they read last until the file may have changed: the
+// first lookup after a section was saved, in another section or after the
+// user was shown a box looks at the file again (a hand edit made while a
+// box was open counts at once).
+void AllowedListMayHaveChanged();
 
 // The allowed value of a key that holds a whole list (win.ini's "run" and
 // "load"). A value that a plain line cannot carry (line breaks, enclosing
-// quotes, blanks at the ends, "!") is stored encoded under "%key"; both
-// forms are read, joined by a zero byte. Writing raises TINIExcept when the
-// file cannot be written.
-std::string ReadAllowedValue(const std::string& section, const std::string& key);
-void WriteAllowedValue(const std::string& section, const std::string& key, const std::string& value);
+// quotes, blanks at the ends, "!", characters 1251 lacks) is stored encoded
+// under "%key"; both forms are read, joined by a zero. Writing raises
+// TINIExcept when the file cannot be written.
+TWideString ReadAllowedValue(const TWideString& section, const TWideString& key);
+void WriteAllowedValue(const TWideString& section, const TWideString& key, const TWideString& value);
+
+// A section named after a key path that holds a subkey's name: plain where
+// a line of the file carries the name exactly, encoded otherwise.
+TWideString SubkeySection(const TWideString& section, const TWideString& subkey);
 
 // Text without the characters 0 to 32 at either end.
-std::string TrimBlanks(const std::string& text);
+TWideString TrimBlanks(const TWideString& text);
 
-// Names in profile files are found regardless of letter case.
-std::string UpperCase(const std::string& text);
+// Names in the settings file are found regardless of letter case.
+TWideString UpperCase(const TWideString& text);
 
 // Exposed for tests and the README's examples.
-std::string EncodeField(const std::string& text);
-std::string DecodeField(const std::string& field);
-bool IsPlainName(const std::string& name);
-bool IsPlainCommand(const std::string& command);
+TWideString EncodeField(const TWideString& text);
+TWideString DecodeField(const TWideString& field);
+bool IsPlainName(const TWideString& name);
+bool IsPlainCommand(const TWideString& command);

@@ -1,61 +1,64 @@
 #include "MainState.h"
 
-#include <cstring>
+#include <vector>
 
 namespace {
 
+constexpr wchar_t ONCE_SUFFIX[] = L" -once";
+
 HWND mainWnd = nullptr;
-std::string ownCommand;
-std::string ownOnceCommand;
-std::string settingsFilePath;
+TWideString ownCommand;
+TWideString ownOnceCommand;
+TWideString settingsFilePath;
+bool runAborted = false;
+
+bool PathHasBlank() { return ownCommand.find(L' ') != TWideString::npos; }
+TWideString QuotedPath() { return L"\"" + ownCommand + L"\""; }
 
 } // namespace
 
 HWND MainWnd() { return mainWnd; }
-const std::string& OwnCommand() { return ownCommand; }
-const std::string& OwnOnceCommand() { return ownOnceCommand; }
-const std::string& SettingsFilePath() { return settingsFilePath; }
+const TWideString& OwnCommand() { return ownCommand; }
+const TWideString& OwnOnceCommand() { return ownOnceCommand; }
+const TWideString& SettingsFilePath() { return settingsFilePath; }
 
 void SetMainWnd(HWND wnd) { mainWnd = wnd; }
 
-void SetOwnCommands(const std::string& exePath)
+void SetOwnCommands(const TWideString& exePath)
 {
     ownCommand = exePath;
-    ownOnceCommand = exePath + " -once";
+    ownOnceCommand = exePath + ONCE_SUFFIX;
 }
 
-void SetSettingsFilePath(const std::string& path) { settingsFilePath = path; }
+void SetSettingsFilePath(const TWideString& path) { settingsFilePath = path; }
 
-std::string ModulePath()
+TWideString ModulePath()
 {
-    char path[MAX_PATH + 1] = {};
-    const DWORD length = GetModuleFileNameA(nullptr, path, static_cast<DWORD>(sizeof(path)));
-    return std::string(path, strnlen(path, length));
+    // A path may be longer than MAX_PATH; the call cuts it silently.
+    std::vector<wchar_t> path(MAX_PATH);
+    for (;;) {
+        const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length < path.size()) {
+            return TWideString(path.data(), length);
+        }
+        path.resize(path.size() * 2);
+    }
 }
 
-namespace {
-
-bool runAborted = false;
-
-bool PathHasBlank() { return ownCommand.find(' ') != std::string::npos; }
-std::string QuotedPath() { return "\"" + ownCommand + "\""; }
-
-} // namespace
-
-bool IsOwnCommand(const std::string& command)
+bool IsOwnCommand(const TWideString& command)
 {
     return command == ownCommand || (PathHasBlank() && command == QuotedPath());
 }
 
-bool IsOwnOnceCommand(const std::string& command)
+bool IsOwnOnceCommand(const TWideString& command)
 {
-    return command == ownOnceCommand || (PathHasBlank() && command == QuotedPath() + " -once");
+    return command == ownOnceCommand || (PathHasBlank() && command == QuotedPath() + ONCE_SUFFIX);
 }
 
-std::string StartupCommand(bool once)
+TWideString StartupCommand(bool once)
 {
-    const std::string path = PathHasBlank() ? QuotedPath() : ownCommand;
-    return once ? path + " -once" : path;
+    const TWideString path = PathHasBlank() ? QuotedPath() : ownCommand;
+    return once ? path + ONCE_SUFFIX : path;
 }
 
 bool RunAborted() { return runAborted; }

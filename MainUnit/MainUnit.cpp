@@ -20,9 +20,9 @@
 
 namespace {
 
-constexpr char HELP_FILE[] = "Runwarden.chm";
-constexpr char HELP_TOPIC[] = "About.html";
-constexpr char ONCE_SWITCH[] = "-once";
+constexpr wchar_t HELP_FILE[] = L"Runwarden.chm";
+constexpr wchar_t HELP_TOPIC[] = L"About.html";
+constexpr wchar_t ONCE_SWITCH[] = L"-once";
 constexpr UINT HH_DISPLAY_TOPIC = 0;
 // Changes come in bursts (an installer writes several values): the check
 // waits until none has come for this long.
@@ -31,32 +31,33 @@ constexpr DWORD QUIET_MS = 1000;
 // trickle of writes must not hold the check off for good.
 constexpr DWORD LONGEST_WAIT_MS = 5000;
 // One per logon session.
-constexpr char INSTANCE_MUTEX[] = "Local\\Runwarden";
+constexpr wchar_t INSTANCE_MUTEX[] = L"Local\\Runwarden";
 
 bool checkRunning = false;
 HMENU trayMenuBar = nullptr; // the loaded resource; destroying it destroys its popup
 HMENU trayMenu = nullptr;
-NOTIFYICONDATAA trayIconData = {};
+NOTIFYICONDATAW trayIconData = {};
 UINT taskbarCreatedMessage = 0;
 HMODULE helpControl = nullptr; // loaded at the first help request, kept until the end
 
 // The program's user: today's message boxes, owned by the hidden window.
 class TBoxUser : public TUser {
 public:
-    bool AskChoice(bool isChanged, const std::string& entryText, TChoice& choice) override
+protected:
+    bool OnAskChoice(bool isChanged, const TWideString& entryText, TChoice& choice) override
     {
         return ShowChoiceDialog(MainWnd(), isChanged, entryText, choice);
     }
-    bool AskDeleteEmpty(const std::string& path) override
+    bool OnAskDeleteEmpty(const TWideString& path) override
     {
-        return MessageBoxA(MainWnd(), FormatMsg(MSG_EMPTY_VALUE, {path}).c_str(), APP_CAPTION,
+        return MessageBoxW(MainWnd(), FormatMsg(MSG_EMPTY_VALUE, {path}).c_str(), APP_CAPTION,
                            MB_YESNO | MB_ICONQUESTION | MB_SYSTEMMODAL)
             == IDYES;
     }
-    void Warn(const std::string& text) override { ShowWarning(text); }
-    void Inform(const std::string& text) override
+    void OnWarn(const TWideString& text) override { ShowWarning(text); }
+    void OnInform(const TWideString& text) override
     {
-        MessageBoxA(MainWnd(), text.c_str(), APP_CAPTION, MB_OK | MB_ICONINFORMATION);
+        MessageBoxW(MainWnd(), text.c_str(), APP_CAPTION, MB_OK | MB_ICONINFORMATION);
     }
 };
 
@@ -64,18 +65,18 @@ public:
 // initialisation and, with it, the threads library.
 TBoxUser programUser;
 
-void AddTrayIcon() { Shell_NotifyIconA(NIM_ADD, &trayIconData); }
+void AddTrayIcon() { Shell_NotifyIconW(NIM_ADD, &trayIconData); }
 
 void FillTrayIconData(HWND wnd, HINSTANCE instance)
 {
     // The first version of the record: every shell since Windows 95 takes it.
-    trayIconData.cbSize = NOTIFYICONDATAA_V1_SIZE;
+    trayIconData.cbSize = NOTIFYICONDATAW_V1_SIZE;
     trayIconData.hWnd = wnd;
     trayIconData.uID = TRAY_ICON_ID;
     trayIconData.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     trayIconData.uCallbackMessage = WM_TRAYICON;
-    trayIconData.hIcon = LoadIconA(instance, "TRAYICON");
-    lstrcpynA(trayIconData.szTip, MAIN_WINDOW_TITLE, static_cast<int>(sizeof(trayIconData.szTip)));
+    trayIconData.hIcon = LoadIconW(instance, L"TRAYICON");
+    lstrcpynW(trayIconData.szTip, MAIN_WINDOW_TITLE, ARRAYSIZE(trayIconData.szTip));
 }
 
 void MarkStartupMode(UINT command)
@@ -85,7 +86,7 @@ void MarkStartupMode(UINT command)
 
 void SelectStartupMode()
 {
-    const std::string value = ReadRegString(HKEY_CURRENT_USER, RUN_KEY, RUN_VALUE_NAME);
+    const TWideString value = ReadRegString(HKEY_CURRENT_USER, RUN_KEY, RUN_VALUE_NAME);
     if (IsOwnCommand(value)) {
         MarkStartupMode(IDM_START);
     } else if (IsOwnOnceCommand(value)) {
@@ -97,24 +98,24 @@ void SelectStartupMode()
 
 void SetUpTrayMenu(HINSTANCE instance)
 {
-    trayMenuBar = LoadMenuA(instance, MAKEINTRESOURCEA(IDR_TRAYMENU));
+    trayMenuBar = LoadMenuW(instance, MAKEINTRESOURCEW(IDR_TRAYMENU));
     trayMenu = GetSubMenu(trayMenuBar, 0);
     for (UINT command = IDM_NOSTART; command <= IDM_STARTONCE; ++command) {
-        MENUITEMINFOA info = {};
+        MENUITEMINFOW info = {};
         info.cbSize = sizeof(info);
         // MIIM_FTYPE, not MIIM_TYPE: the older mask also carries the item's
         // text, and writing it back without a text buffer turns the item
         // into a blank separator.
         info.fMask = MIIM_FTYPE;
-        if (GetMenuItemInfoA(trayMenu, command, FALSE, &info)) {
+        if (GetMenuItemInfoW(trayMenu, command, FALSE, &info)) {
             info.fType |= MFT_RADIOCHECK;
-            SetMenuItemInfoA(trayMenu, command, FALSE, &info);
+            SetMenuItemInfoW(trayMenu, command, FALSE, &info);
         }
     }
     SelectStartupMode();
 }
 
-void HandleCreate(const CREATESTRUCTA* create)
+void HandleCreate(const CREATESTRUCTW* create)
 {
     SetOwnCommands(ModulePath());
     SetSettingsFilePath(GetSettingsPath());
@@ -126,7 +127,7 @@ void HandleDestroy()
     DestroyMenu(trayMenuBar);
     trayMenuBar = nullptr;
     trayMenu = nullptr;
-    Shell_NotifyIconA(NIM_DELETE, &trayIconData);
+    Shell_NotifyIconW(NIM_DELETE, &trayIconData);
 }
 
 void ShowTrayMenu(HWND wnd)
@@ -139,7 +140,7 @@ void ShowTrayMenu(HWND wnd)
                      cursor.x, cursor.y, wnd, nullptr);
     // The documented companion of the call above: makes the menu go away when
     // the user clicks outside it.
-    PostMessageA(wnd, WM_NULL, 0, 0);
+    PostMessageW(wnd, WM_NULL, 0, 0);
 }
 
 void HandleTrayIcon(HWND wnd, LPARAM lParam)
@@ -169,45 +170,45 @@ void SetStartupMode(UINT command)
 
 void OpenAllowedList(HWND wnd)
 {
-    ShellExecuteA(wnd, "open", SettingsFilePath().c_str(), nullptr, nullptr, SW_SHOWDEFAULT);
+    ShellExecuteW(wnd, L"open", SettingsFilePath().c_str(), nullptr, nullptr, SW_SHOWDEFAULT);
 }
 
 void OpenRemovedFolder(HWND wnd)
 {
     MakeRemovedFolder();
-    ShellExecuteA(wnd, "open", RemovedFolder().c_str(), nullptr, nullptr, SW_SHOWDEFAULT);
+    ShellExecuteW(wnd, L"open", RemovedFolder().c_str(), nullptr, nullptr, SW_SHOWDEFAULT);
 }
 
-using THtmlHelpA = HWND(WINAPI*)(HWND, LPCSTR, UINT, DWORD_PTR);
+using THtmlHelpW = HWND(WINAPI*)(HWND, LPCWSTR, UINT, DWORD_PTR);
 
-std::string SystemFolder()
+TWideString SystemFolder()
 {
-    char folder[MAX_PATH] = {};
-    const UINT length = GetSystemDirectoryA(folder, MAX_PATH);
-    return length > 0 && length < MAX_PATH ? std::string(folder, length) : std::string();
+    wchar_t folder[MAX_PATH] = {};
+    const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+    return length > 0 && length < MAX_PATH ? TWideString(folder, length) : TWideString();
 }
 
 void ShowHelp()
 {
-    const std::string system = SystemFolder();
+    const TWideString system = SystemFolder();
     if (system.empty()) {
         return;
     }
     // The help control comes from the system folder only, never from the
     // current or the program's folder, so no other hhctrl.ocx is loaded.
     if (helpControl == nullptr) {
-        helpControl = LoadLibraryExA((system + "\\hhctrl.ocx").c_str(), nullptr,
+        helpControl = LoadLibraryExW((system + L"\\hhctrl.ocx").c_str(), nullptr,
                                      LOAD_WITH_ALTERED_SEARCH_PATH);
     }
     if (helpControl == nullptr) {
         return;
     }
     const auto htmlHelp =
-        reinterpret_cast<THtmlHelpA>(reinterpret_cast<void*>(GetProcAddress(helpControl, "HtmlHelpA")));
+        reinterpret_cast<THtmlHelpW>(reinterpret_cast<void*>(GetProcAddress(helpControl, "HtmlHelpW")));
     if (htmlHelp == nullptr) {
         return;
     }
-    const std::string file = GetProgramFolder() + HELP_FILE;
+    const TWideString file = GetProgramFolder() + HELP_FILE;
     htmlHelp(nullptr, file.c_str(), HH_DISPLAY_TOPIC, reinterpret_cast<DWORD_PTR>(HELP_TOPIC));
 }
 
@@ -215,9 +216,9 @@ void ShowHelp()
 // checkers see RunAborted and do not act on the answer.
 BOOL CALLBACK CloseOpenBox(HWND wnd, LPARAM)
 {
-    char className[16] = {};
-    GetClassNameA(wnd, className, static_cast<int>(sizeof(className)));
-    if (std::strcmp(className, "#32770") == 0) {
+    wchar_t className[16] = {};
+    GetClassNameW(wnd, className, ARRAYSIZE(className));
+    if (lstrcmpW(className, L"#32770") == 0) {
         EndDialog(wnd, IDCANCEL);
     }
     return TRUE;
@@ -289,30 +290,30 @@ int RunMessageLoop()
             StopWatching();
         }
         MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
             if (msg.message == WM_QUIT) {
                 return static_cast<int>(msg.wParam);
             }
             TranslateMessage(&msg);
-            DispatchMessageA(&msg);
+            DispatchMessageW(&msg);
         }
     }
 }
 
 } // namespace
 
-std::string FirstArgument(const char* commandLine)
+TWideString FirstArgument(const wchar_t* commandLine)
 {
-    std::string argument;
-    const char* p = commandLine;
+    TWideString argument;
+    const wchar_t* p = commandLine;
     for (int index = 0; index < 2; ++index) {
-        while (*p != '\0' && static_cast<unsigned char>(*p) <= ' ') {
+        while (*p != L'\0' && *p <= L' ') {
             ++p;
         }
         argument.clear();
         bool quoted = false;
-        while (*p != '\0' && (quoted || static_cast<unsigned char>(*p) > ' ')) {
-            if (*p == '"') {
+        while (*p != L'\0' && (quoted || *p > L' ')) {
+            if (*p == L'"') {
                 quoted = !quoted;
             } else {
                 argument += *p;
@@ -325,23 +326,23 @@ std::string FirstArgument(const char* commandLine)
 
 void RegisterMainClass(HINSTANCE instance)
 {
-    WNDCLASSEXA wc = {};
+    WNDCLASSEXW wc = {};
     wc.cbSize = sizeof(wc);
     wc.style = CS_HREDRAW | CS_VREDRAW;
     wc.lpfnWndProc = MainWndProc;
     wc.hInstance = instance;
-    wc.hIcon = LoadIconA(nullptr, IDI_APPLICATION);
-    wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    wc.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
     wc.lpszClassName = MAIN_CLASS_NAME;
-    RegisterClassExA(&wc);
+    RegisterClassExW(&wc);
 }
 
 LRESULT CALLBACK MainWndProc(HWND wnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_CREATE:
-        HandleCreate(reinterpret_cast<const CREATESTRUCTA*>(lParam));
+        HandleCreate(reinterpret_cast<const CREATESTRUCTW*>(lParam));
         break;
     case WM_CLOSE:
         // Sent by installers and by Windows: ends the program as Exit does,
@@ -365,7 +366,7 @@ LRESULT CALLBACK MainWndProc(HWND wnd, UINT message, WPARAM wParam, LPARAM lPara
         }
         break;
     }
-    return DefWindowProcA(wnd, message, wParam, lParam);
+    return DefWindowProcW(wnd, message, wParam, lParam);
 }
 
 TUser& ProgramUser() { return programUser; }
@@ -404,19 +405,19 @@ bool CheckRunning() { return checkRunning; }
 
 HMENU TrayMenu() { return trayMenu; }
 
-int RunwardenMain(HINSTANCE instance, const char* commandLine)
+int RunwardenMain(HINSTANCE instance, const wchar_t* commandLine)
 {
     // The mutex comes first: starts made at the same moment all find no
     // window yet. The window check still respects versions without it.
-    const TKernelHandle instanceMutex(CreateMutexA(nullptr, FALSE, INSTANCE_MUTEX));
+    const TKernelHandle instanceMutex(CreateMutexW(nullptr, FALSE, INSTANCE_MUTEX));
     const DWORD mutexError = GetLastError();
     if (mutexError == ERROR_ALREADY_EXISTS || mutexError == ERROR_ACCESS_DENIED
-        || FindWindowA(MAIN_CLASS_NAME, MAIN_WINDOW_TITLE) != nullptr) {
+        || FindWindowW(MAIN_CLASS_NAME, MAIN_WINDOW_TITLE) != nullptr) {
         return 0;
     }
-    taskbarCreatedMessage = RegisterWindowMessageA("TaskbarCreated");
+    taskbarCreatedMessage = RegisterWindowMessageW(L"TaskbarCreated");
     RegisterMainClass(instance);
-    SetMainWnd(CreateWindowExA(0, MAIN_CLASS_NAME, MAIN_WINDOW_TITLE, WS_OVERLAPPED, 0, 0, 0, 0,
+    SetMainWnd(CreateWindowExW(0, MAIN_CLASS_NAME, MAIN_WINDOW_TITLE, WS_OVERLAPPED, 0, 0, 0, 0,
                                nullptr, nullptr, instance, nullptr));
     if (MainWnd() == nullptr) {
         return 1;

@@ -8,20 +8,18 @@
 
 #include <windows.h>
 
-#include <string>
-
 constexpr UINT WM_TRAYICON = WM_USER + 1;
 constexpr UINT TRAY_ICON_ID = 1;
-constexpr char MAIN_CLASS_NAME[] = "RunwardenClass";
-constexpr const char* MAIN_WINDOW_TITLE = APP_CAPTION;
-constexpr char MSG_CHECK_COMPLETE[] = "Проверка завершена";
+constexpr wchar_t MAIN_CLASS_NAME[] = L"RunwardenClass";
+constexpr const wchar_t* MAIN_WINDOW_TITLE = APP_CAPTION;
+constexpr wchar_t MSG_CHECK_COMPLETE[] = L"Проверка завершена";
 
 // The whole life of the process; returns its exit code.
-int RunwardenMain(HINSTANCE instance, const char* commandLine);
+int RunwardenMain(HINSTANCE instance, const wchar_t* commandLine);
 
 // The first argument after the program name: blanks and control characters
 // separate arguments, a pair of double quotes groups and is dropped.
-std::string FirstArgument(const char* commandLine);
+TWideString FirstArgument(const wchar_t* commandLine);
 
 void RegisterMainClass(HINSTANCE instance);
 LRESULT CALLBACK MainWndProc(HWND wnd, UINT message, WPARAM wParam, LPARAM lParam);

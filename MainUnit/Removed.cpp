@@ -7,46 +7,48 @@
 
 namespace {
 
-constexpr char REMOVED_FOLDER[] = "Removed";
-constexpr char REG_FILE[] = "removed.reg";
-constexpr char REG_HEADER[] = "REGEDIT4\r\n";
+constexpr wchar_t REMOVED_FOLDER[] = L"Removed";
+constexpr wchar_t REG_FILE[] = L"removed.reg";
+constexpr wchar_t REG_HEADER[] = L"\xFEFFWindows Registry Editor Version 5.00\r\n";
+constexpr char OLD_HEADER[] = "REGEDIT4";
 
-std::string Quoted(const std::string& text)
+TWideString Quoted(const TWideString& text)
 {
-    std::string quoted = "\"";
-    for (const char c : text) {
-        if (c == '\\' || c == '"') {
-            quoted += '\\';
+    TWideString quoted = L"\"";
+    for (const wchar_t c : text) {
+        if (c == L'\\' || c == L'"') {
+            quoted += L'\\';
         }
         quoted += c;
     }
-    return quoted + '"';
+    return quoted + L'"';
 }
 
-std::string Hex(const std::string& data)
+TWideString Hex(const std::string& data)
 {
-    static const char digits[] = "0123456789abcdef";
-    std::string hex;
+    static const wchar_t digits[] = L"0123456789abcdef";
+    TWideString hex;
     for (const char c : data) {
         const unsigned char byte = static_cast<unsigned char>(c);
-        hex += hex.empty() ? "" : ",";
+        hex += hex.empty() ? L"" : L",";
         hex += digits[byte >> 4];
         hex += digits[byte & 0x0F];
     }
     return hex;
 }
 
-// A quoted string ends at the terminator and cannot hold a line break.
-bool FitsQuoted(const std::string& data)
+// Text as the registry stores it, in UTF-16, without a terminator.
+std::string Bytes(const TWideString& text)
 {
-    return !data.empty() && data.back() == '\0'
-        && data.find_first_of(std::string("\r\n\0", 3)) == data.size() - 1;
+    return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
 }
 
-bool HasControl(const std::string& text)
+bool IsControl(wchar_t c) { return c < 0x20 || c == 0x7F; }
+
+bool HasControl(const TWideString& text)
 {
-    for (const char c : text) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+    for (const wchar_t c : text) {
+        if (IsControl(c)) {
             return true;
         }
     }
@@ -54,115 +56,46 @@ bool HasControl(const std::string& text)
 }
 
 // Text on a comment line: control characters shown as "?".
-std::string Printable(std::string text)
+TWideString Printable(TWideString text)
 {
-    for (char& c : text) {
-        c = HasControl(std::string(1, c)) ? '?' : c;
+    for (wchar_t& c : text) {
+        c = IsControl(c) ? L'?' : c;
     }
     return text;
 }
 
-bool AppendToRegFile(const std::string& record)
+// A quoted string ends at the terminator and cannot hold a line break.
+bool FitsQuoted(const TWideString& text)
 {
-    if (!MakeRemovedFolder()) {
-        return false;
-    }
-    const std::string path = RemovedFolder() + "\\" + REG_FILE;
-    TFileHandle file(CreateFileA(path.c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_ALWAYS, 0, nullptr));
-    LARGE_INTEGER size = {};
-    if (!file.Valid() || !GetFileSizeEx(file.Get(), &size)) {
-        return false;
-    }
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    char stamp[64];
-    wsprintfA(stamp, "; %04u-%02u-%02u %02u:%02u:%02u\r\n", now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
-              now.wSecond);
-    const std::string text = (size.QuadPart == 0 ? REG_HEADER : "") + std::string("\r\n") + stamp + record;
-    DWORD written = 0;
-    return WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr)
-        && written == text.size();
+    return !text.empty() && text.back() == L'\0' && text.find_first_of(TWideString(L"\r\n\0", 3)) == text.size() - 1;
 }
 
-// The REGEDIT4 text of one value: "name"=data, the unnamed value as @.
-std::string RegFileLine(const std::string& name, DWORD type, const std::string& data)
+// The text of one value: "name"=data, the unnamed value as @.
+TWideString RegFileLine(const TWideString& name, DWORD type, const std::string& data)
 {
-    const std::string head = (name.empty() ? std::string("@") : Quoted(name)) + "=";
-    if (type == REG_SZ && FitsQuoted(data)) {
-        return head + Quoted(data.substr(0, data.size() - 1));
+    const TWideString head = (name.empty() ? TWideString(L"@") : Quoted(name)) + L"=";
+    const TWideString text(reinterpret_cast<const wchar_t*>(data.data()), data.size() / sizeof(wchar_t));
+    if (type == REG_SZ && data.size() % sizeof(wchar_t) == 0 && FitsQuoted(text)) {
+        return head + Quoted(text.substr(0, text.size() - 1));
     }
     if (type == REG_DWORD && data.size() == sizeof(DWORD)) {
-        char number[16];
-        wsprintfA(number, "dword:%08lx", static_cast<unsigned long>(*reinterpret_cast<const DWORD*>(data.data())));
+        wchar_t number[16];
+        wsprintfW(number, L"dword:%08lx", static_cast<unsigned long>(*reinterpret_cast<const DWORD*>(data.data())));
         return head + number;
     }
     if (type == REG_BINARY) {
-        return head + "hex:" + Hex(data);
+        return head + L"hex:" + Hex(data);
     }
-    char prefix[24];
-    wsprintfA(prefix, "hex(%lx):", static_cast<unsigned long>(type));
+    wchar_t prefix[24];
+    wsprintfW(prefix, L"hex(%lx):", static_cast<unsigned long>(type));
     return head + prefix + Hex(data);
 }
 
-} // namespace
-
-std::string RegFileRecord(const std::string& keyPath, const std::string& name, DWORD type, const std::string& data)
+// The first name in the folder that is free: Name, or Name with " (2)",
+// " (3)", ... before its extension.
+TWideString FreeName(const TWideString& folder, const TWideString& name)
 {
-    // A line break in a key or value name would end the line early, and what
-    // follows would be imported as lines of their own: such a value is kept
-    // as comments only, which regedit passes over.
-    if (!HasControl(keyPath) && !HasControl(name)) {
-        return "[" + keyPath + "]\r\n" + RegFileLine(name, type, data) + "\r\n";
-    }
-    char typeText[16];
-    wsprintfA(typeText, "%lu", static_cast<unsigned long>(type));
-    return "; " + std::string(MSG_RESTORE_BY_HAND) + "\r\n; key: " + Printable(keyPath) + "\r\n; key, hex: " + Hex(keyPath)
-        + "\r\n; name, hex: " + Hex(name) + "\r\n; type: " + typeText + "\r\n; data, hex: " + Hex(data) + "\r\n";
-}
-
-std::string RemovedFolder()
-{
-    const std::string& settings = SettingsFilePath();
-    return settings.substr(0, settings.rfind('\\') + 1) + REMOVED_FOLDER;
-}
-
-bool MakeRemovedFolder()
-{
-    const std::string folder = RemovedFolder();
-    const DWORD attributes = GetFileAttributesA(folder.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES) {
-        return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    }
-    return CreateDirectoryA(folder.c_str(), nullptr) != FALSE;
-}
-
-bool RecordRemovedValue(HKEY key, const std::string& keyPath, const std::string& name)
-{
-    DWORD type = 0;
-    DWORD size = 0;
-    if (RegQueryValueExA(key, name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS) {
-        return false;
-    }
-    std::vector<BYTE> data(size + 1);
-    if (RegQueryValueExA(key, name.c_str(), nullptr, &type, data.data(), &size) != ERROR_SUCCESS) {
-        return false;
-    }
-    return AppendToRegFile(RegFileRecord(keyPath, name, type, std::string(reinterpret_cast<char*>(data.data()), size)));
-}
-
-bool RecordRemovedString(const std::string& keyPath, const std::string& name, const std::string& value)
-{
-    return AppendToRegFile(RegFileRecord(keyPath, name, REG_SZ, value + '\0'));
-}
-
-bool MoveToRemoved(const TWideString& path, const TWideString& name)
-{
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || !MakeRemovedFolder()) {
-        return false;
-    }
-    const TWideString folder = Widen(RemovedFolder()) + L"\\";
-    const TWideString::size_type dot = name.rfind(L'.');
+    const std::size_t dot = name.rfind(L'.');
     const TWideString stem = dot == TWideString::npos ? name : name.substr(0, dot);
     const TWideString extension = dot == TWideString::npos ? TWideString() : name.substr(dot);
     TWideString target = folder + name;
@@ -171,6 +104,99 @@ bool MoveToRemoved(const TWideString& path, const TWideString& name)
         wsprintfW(suffix, L" (%d)", number);
         target = folder + stem + suffix + extension;
     }
+    return target;
+}
+
+// A REGEDIT4 file of an earlier version cannot take UTF-16 records: it is
+// kept under a free name beside the new file.
+bool SetAsideOldRegFile(const TWideString& path)
+{
+    std::string bytes;
+    if (!ReadFileBytes(path, bytes) || bytes.compare(0, sizeof(OLD_HEADER) - 1, OLD_HEADER) != 0) {
+        return true;
+    }
+    return MoveFileExW(path.c_str(), FreeName(RemovedFolder() + L"\\", REG_FILE).c_str(), 0) != FALSE;
+}
+
+bool AppendToRegFile(const TWideString& record)
+{
+    const TWideString path = RemovedFolder() + L"\\" + REG_FILE;
+    if (!MakeRemovedFolder() || !SetAsideOldRegFile(path)) {
+        return false;
+    }
+    TFileHandle file(CreateFileW(path.c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_ALWAYS, 0, nullptr));
+    LARGE_INTEGER size = {};
+    if (!file.Valid() || !GetFileSizeEx(file.Get(), &size)) {
+        return false;
+    }
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    wchar_t stamp[64];
+    wsprintfW(stamp, L"; %04u-%02u-%02u %02u:%02u:%02u\r\n", now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
+              now.wSecond);
+    const std::string text = Bytes((size.QuadPart == 0 ? REG_HEADER : L"") + TWideString(L"\r\n") + stamp + record);
+    DWORD written = 0;
+    return WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) && written == text.size();
+}
+
+} // namespace
+
+TWideString RegFileRecord(const TWideString& keyPath, const TWideString& name, DWORD type, const std::string& data)
+{
+    // A line break in a key or value name would end the line early, and what
+    // follows would be imported as lines of their own: such a value is kept
+    // as comments only, which regedit passes over.
+    if (!HasControl(keyPath) && !HasControl(name)) {
+        return L"[" + keyPath + L"]\r\n" + RegFileLine(name, type, data) + L"\r\n";
+    }
+    wchar_t typeText[16];
+    wsprintfW(typeText, L"%lu", static_cast<unsigned long>(type));
+    return L"; " + TWideString(MSG_RESTORE_BY_HAND) + L"\r\n; key: " + Printable(keyPath) + L"\r\n; key, hex: "
+        + Hex(Bytes(keyPath)) + L"\r\n; name, hex: " + Hex(Bytes(name)) + L"\r\n; type: " + typeText
+        + L"\r\n; data, hex: " + Hex(data) + L"\r\n";
+}
+
+TWideString RemovedFolder()
+{
+    const TWideString& settings = SettingsFilePath();
+    return settings.substr(0, settings.rfind(L'\\') + 1) + REMOVED_FOLDER;
+}
+
+bool MakeRemovedFolder()
+{
+    const TWideString folder = RemovedFolder();
+    const DWORD attributes = GetFileAttributesW(folder.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+        return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    }
+    return CreateDirectoryW(folder.c_str(), nullptr) != FALSE;
+}
+
+bool RecordRemovedValue(HKEY key, const TWideString& keyPath, const TWideString& name)
+{
+    DWORD type = 0;
+    DWORD size = 0;
+    if (RegQueryValueExW(key, name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS) {
+        return false;
+    }
+    std::vector<BYTE> data(size + 1);
+    if (RegQueryValueExW(key, name.c_str(), nullptr, &type, data.data(), &size) != ERROR_SUCCESS) {
+        return false;
+    }
+    return AppendToRegFile(RegFileRecord(keyPath, name, type, std::string(reinterpret_cast<char*>(data.data()), size)));
+}
+
+bool RecordRemovedString(const TWideString& keyPath, const TWideString& name, const TWideString& value)
+{
+    return AppendToRegFile(RegFileRecord(keyPath, name, REG_SZ, Bytes(value + L'\0')));
+}
+
+bool MoveToRemoved(const TWideString& path, const TWideString& name)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || !MakeRemovedFolder()) {
+        return false;
+    }
     // Startup folders and the settings may lie on different volumes.
-    return MoveFileExW(path.c_str(), target.c_str(), MOVEFILE_COPY_ALLOWED) != FALSE;
+    return MoveFileExW(path.c_str(), FreeName(RemovedFolder() + L"\\", name).c_str(), MOVEFILE_COPY_ALLOWED) != FALSE;
 }

@@ -1,37 +1,40 @@
 #pragma once
 
 // What the checkers remove is kept, so that it can be put back: registry
-// values and win.ini lists are appended to Removed\removed.reg, a REGEDIT4
-// file that regedit imports; Startup files are moved into Removed. The
-// folder lies beside the settings file and is made when first needed.
+// values and win.ini lists are appended to Removed\removed.reg, a file that
+// regedit imports; Startup files are moved into Removed. The folder lies
+// beside the settings file and is made when first needed.
+//
+// removed.reg is a "Windows Registry Editor Version 5.00" file in UTF-16, so
+// that every name and text comes back exactly, whatever the system's code
+// page. A REGEDIT4 file left by an earlier version is kept beside it, as
+// "removed (2).reg" and so on.
 
 #include "registry_profile.h"
 
 #include <windows.h>
 
-#include <string>
+constexpr wchar_t MSG_RESTORE_BY_HAND[] =
+    L"Этот параметр нельзя записать для regedit: его раздел или имя содержит перевод строки или "
+    L"другой управляющий символ. Восстановите его вручную.";
 
-std::string RemovedFolder();
+TWideString RemovedFolder();
 // Makes the folder when it is missing; false when it cannot be made.
 bool MakeRemovedFolder();
 
 // Appends the value Name of the open Key, with its type and data, under
 // KeyPath (the full name, root included, under which regedit writes it
 // back). False when the value cannot be read or the record written.
-bool RecordRemovedValue(HKEY key, const std::string& keyPath, const std::string& name);
+bool RecordRemovedValue(HKEY key, const TWideString& keyPath, const TWideString& name);
 // Appends a string value as it stood: for a win.ini list that loses elements.
-bool RecordRemovedString(const std::string& keyPath, const std::string& name, const std::string& value);
+bool RecordRemovedString(const TWideString& keyPath, const TWideString& name, const TWideString& value);
 
 // Moves the file into the folder under its own name, or with " (2)", " (3)",
 // ... before the extension when that name is taken there. A folder is not
 // moved: it was never an entry Windows starts.
 bool MoveToRemoved(const TWideString& path, const TWideString& name);
 
-constexpr char MSG_RESTORE_BY_HAND[] =
-    "Этот параметр нельзя записать для regedit: его раздел или имя содержит перевод строки или "
-    "другой управляющий символ. Восстановите его вручную.";
-
 // The record of one value: its key line and "name"=data (the unnamed value
 // as @); a value whose key or name regedit cannot read back is written as
-// comments only.
-std::string RegFileRecord(const std::string& keyPath, const std::string& name, DWORD type, const std::string& data);
+// comments only. Data is the value's bytes as the registry holds them.
+TWideString RegFileRecord(const TWideString& keyPath, const TWideString& name, DWORD type, const std::string& data);

@@ -10,28 +10,28 @@
 
 namespace {
 
-constexpr char SETTINGS_FOLDER[] = "Runwarden";
-constexpr char SETTINGS_FILE[] = "options.ini";
+constexpr wchar_t SETTINGS_FOLDER[] = L"Runwarden";
+constexpr wchar_t SETTINGS_FILE[] = L"options.ini";
 
-bool OpenFile(const std::string& path, DWORD disposition)
+bool OpenFile(const TWideString& path, DWORD disposition)
 {
-    TFileHandle file(CreateFileA(path.c_str(), 0, 0, nullptr, disposition, 0, nullptr));
+    TFileHandle file(CreateFileW(path.c_str(), 0, 0, nullptr, disposition, 0, nullptr));
     return file.Valid();
 }
 
 } // namespace
 
-std::string GetSettingsPath()
+TWideString GetSettingsPath()
 {
-    const std::string appData = ReadRegString(HKEY_CURRENT_USER, SHELL_FOLDERS_KEY, "AppData");
-    std::string folder;
-    std::string path;
+    const TWideString appData = ReadRegString(HKEY_CURRENT_USER, SHELL_FOLDERS_KEY, L"AppData");
+    TWideString folder;
+    TWideString path;
     if (appData.empty()) {
         folder = GetProgramFolder();
         path = folder + SETTINGS_FILE;
     } else {
-        folder = appData + "\\" + SETTINGS_FOLDER;
-        path = folder + "\\" + SETTINGS_FILE;
+        folder = appData + L"\\" + SETTINGS_FOLDER;
+        path = folder + L"\\" + SETTINGS_FILE;
     }
     if (!SettingsFileExists(path) && !CreateSettingsFile(folder, SETTINGS_FILE)) {
         ShowWarning(FormatMsg(MSG_CANNOT_OPEN_FILE, {path}));
@@ -39,23 +39,23 @@ std::string GetSettingsPath()
     return path;
 }
 
-bool SettingsFileExists(const std::string& path)
+bool SettingsFileExists(const TWideString& path)
 {
     // A directory of that name does not open without backup semantics.
     return OpenFile(path, OPEN_EXISTING);
 }
 
-bool CreateSettingsFile(const std::string& folder, const std::string& fileName)
+bool CreateSettingsFile(const TWideString& folder, const TWideString& fileName)
 {
-    if (!CreateDirectoryA(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+    if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
         return false;
     }
-    return OpenFile(folder + "\\" + fileName, CREATE_NEW);
+    return OpenFile(folder + L"\\" + fileName, CREATE_NEW);
 }
 
-std::string GetProgramFolder()
+TWideString GetProgramFolder()
 {
-    const std::string& own = OwnCommand();
-    const std::string::size_type slash = own.rfind('\\');
-    return slash == std::string::npos ? std::string() : own.substr(0, slash + 1);
+    const TWideString& own = OwnCommand();
+    const std::size_t slash = own.rfind(L'\\');
+    return slash == TWideString::npos ? TWideString() : own.substr(0, slash + 1);
 }

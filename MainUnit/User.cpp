@@ -1,10 +1,37 @@
 #include "User.h"
 
+#include "AllowedList.h"
 #include "MainState.h"
 
 #include <windows.h>
 
-void ShowWarning(const std::string& text)
+bool TUser::AskChoice(bool isChanged, const TWideString& entryText, TChoice& choice)
 {
-    MessageBoxA(MainWnd(), text.c_str(), APP_CAPTION, MB_OK | MB_ICONEXCLAMATION);
+    const bool answered = OnAskChoice(isChanged, entryText, choice);
+    AllowedListMayHaveChanged();
+    return answered;
+}
+
+bool TUser::AskDeleteEmpty(const TWideString& path)
+{
+    const bool yes = OnAskDeleteEmpty(path);
+    AllowedListMayHaveChanged();
+    return yes;
+}
+
+void TUser::Warn(const TWideString& text)
+{
+    OnWarn(text);
+    AllowedListMayHaveChanged();
+}
+
+void TUser::Inform(const TWideString& text)
+{
+    OnInform(text);
+    AllowedListMayHaveChanged();
+}
+
+void ShowWarning(const TWideString& text)
+{
+    MessageBoxW(MainWnd(), text.c_str(), APP_CAPTION, MB_OK | MB_ICONEXCLAMATION);
 }

@@ -4,7 +4,7 @@
 // it gives. The program's user answers through message boxes owned by the
 // hidden window; a check run takes whichever user it is given.
 
-#include <string>
+#include "registry_profile.h"
 
 enum TChoice : unsigned char {
     ChoiceAddToList = 0,   // new entry, second option
@@ -17,13 +17,21 @@ public:
     virtual ~TUser() = default;
     // The question about one entry. True when the user answered (OK with an
     // option selected); Choice then holds the option.
-    virtual bool AskChoice(bool isChanged, const std::string& entryText, TChoice& choice) = 0;
+    bool AskChoice(bool isChanged, const TWideString& entryText, TChoice& choice);
     // Whether to delete a registry value that holds no command; Path names it.
-    virtual bool AskDeleteEmpty(const std::string& path) = 0;
-    virtual void Warn(const std::string& text) = 0;
+    bool AskDeleteEmpty(const TWideString& path);
+    void Warn(const TWideString& text);
     // The end of a check run that the user started.
-    virtual void Inform(const std::string& text) = 0;
+    void Inform(const TWideString& text);
+
+protected:
+    // The ways a user answers. Whatever they show, the allowed list may
+    // have been edited meanwhile; the calls above tell the list so.
+    virtual bool OnAskChoice(bool isChanged, const TWideString& entryText, TChoice& choice) = 0;
+    virtual bool OnAskDeleteEmpty(const TWideString& path) = 0;
+    virtual void OnWarn(const TWideString& text) = 0;
+    virtual void OnInform(const TWideString& text) = 0;
 };
 
 // The warning box: owned by the hidden window (none while it is being made).
-void ShowWarning(const std::string& text);
+void ShowWarning(const TWideString& text);

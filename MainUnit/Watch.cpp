@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <memory>
-#include <string>
 #include <vector>
 
 namespace {
@@ -28,13 +27,13 @@ std::vector<std::unique_ptr<TKeyWatch>> keyWatches;
 std::vector<std::unique_ptr<TChangeHandle>> folderWatches;
 std::vector<HANDLE> handles;
 
-bool WatchKey(HKEY root, const std::string& path, REGSAM view, BOOL subtree, DWORD changes = KEY_CHANGES)
+bool WatchKey(HKEY root, const TWideString& path, REGSAM view, BOOL subtree, DWORD changes = KEY_CHANGES)
 {
     auto watch = std::make_unique<TKeyWatch>();
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_NOTIFY | view, watch->key.Receive()) != ERROR_SUCCESS) {
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_NOTIFY | view, watch->key.Receive()) != ERROR_SUCCESS) {
         return false;
     }
-    watch->event.Reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    watch->event.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (!watch->event.Valid()
         || RegNotifyChangeKeyValue(watch->key.Get(), subtree, changes, watch->event.Get(), TRUE) != ERROR_SUCCESS) {
         return false;
@@ -44,9 +43,9 @@ bool WatchKey(HKEY root, const std::string& path, REGSAM view, BOOL subtree, DWO
     return true;
 }
 
-bool WatchFolder(const std::string& folder)
+bool WatchFolder(const TWideString& folder)
 {
-    auto watch = std::make_unique<TChangeHandle>(FindFirstChangeNotificationA(folder.c_str(), FALSE, FOLDER_CHANGES));
+    auto watch = std::make_unique<TChangeHandle>(FindFirstChangeNotificationW(folder.c_str(), FALSE, FOLDER_CHANGES));
     if (!watch->Valid()) {
         return false;
     }
@@ -55,10 +54,10 @@ bool WatchFolder(const std::string& folder)
     return true;
 }
 
-std::string ParentOf(const std::string& path)
+TWideString ParentOf(const TWideString& path)
 {
-    const std::string::size_type slash = path.rfind('\\');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+    const std::size_t slash = path.rfind(L'\\');
+    return slash == TWideString::npos ? TWideString() : path.substr(0, slash);
 }
 
 } // namespace
@@ -82,7 +81,7 @@ void StartWatching()
     WatchKey(HKEY_CURRENT_USER, SHELL_FOLDERS_KEY, 0, FALSE);
     WatchKey(HKEY_LOCAL_MACHINE, SHELL_FOLDERS_KEY, 0, FALSE);
     for (const bool common : {false, true}) {
-        const std::string folder = StartupFolderPath(common);
+        const TWideString folder = StartupFolderPath(common);
         if (!folder.empty() && !WatchFolder(folder)) {
             WatchFolder(ParentOf(folder));
         }

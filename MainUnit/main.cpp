@@ -13,5 +13,5 @@ void __verbose_terminate_handler() { std::abort(); }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
-    return RunwardenMain(instance, GetCommandLineA());
+    return RunwardenMain(instance, GetCommandLineW());
 }

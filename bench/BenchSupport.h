@@ -36,26 +36,26 @@ double BestOf(int runs, Step step)
 }
 
 // C:\rwbench\<name>, emptied of the files the benchmark makes.
-inline std::string BenchFolder(const std::string& name)
+inline TWideString BenchFolder(const TWideString& name)
 {
-    CreateDirectoryA("C:\\rwbench", nullptr);
-    const std::string folder = "C:\\rwbench\\" + name;
-    CreateDirectoryA(folder.c_str(), nullptr);
+    CreateDirectoryW(L"C:\\rwbench", nullptr);
+    const TWideString folder = L"C:\\rwbench\\" + name;
+    CreateDirectoryW(folder.c_str(), nullptr);
     return folder;
 }
 
 // The I-th entry of a benchmark's allowed list: ordinary, plainly stored.
-inline std::string Name(int i)
+inline TWideString Name(int i)
 {
-    char name[32];
-    std::snprintf(name, sizeof(name), "Entry%05d", i);
+    wchar_t name[32];
+    wsprintfW(name, L"Entry%05d", i);
     return name;
 }
 
-inline std::string Command(int i)
+inline TWideString Command(int i)
 {
-    char command[96];
-    std::snprintf(command, sizeof(command), "C:\\Program Files\\Vendor %05d\\app.exe /background", i);
+    wchar_t command[96];
+    wsprintfW(command, L"C:\\Program Files\\Vendor %05d\\app.exe /background", i);
     return command;
 }
 
@@ -63,9 +63,11 @@ inline std::string Command(int i)
 // answers nothing.
 class TCountingUser : public TUser {
 public:
-    bool AskChoice(bool, const std::string&, TChoice&) override { return ++asked, false; }
-    bool AskDeleteEmpty(const std::string&) override { return ++asked, false; }
-    void Warn(const std::string&) override { ++asked; }
-    void Inform(const std::string&) override { ++asked; }
     int asked = 0;
+
+protected:
+    bool OnAskChoice(bool, const TWideString&, TChoice&) override { return ++asked, false; }
+    bool OnAskDeleteEmpty(const TWideString&) override { return ++asked, false; }
+    void OnWarn(const TWideString&) override { ++asked; }
+    void OnInform(const TWideString&) override { ++asked; }
 };

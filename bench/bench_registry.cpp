@@ -15,84 +15,87 @@
 
 namespace {
 
-constexpr char RUN_PATH[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-constexpr char SECTION[] = "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+constexpr wchar_t RUN_PATH[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+constexpr wchar_t SECTION[] = L"HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 constexpr int RUNS = 3;
-constexpr char USER_RUN_ONCE[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
-constexpr char MACHINE_KEYS[][64] = {
-    "Software\\Microsoft\\Windows\\CurrentVersion\\Run",
-    "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce",
-    "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnceEx",
-    "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices",
-    "Software\\Microsoft\\Windows\\CurrentVersion\\RunServicesOnce",
+constexpr wchar_t USER_RUN_ONCE[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+constexpr wchar_t MACHINE_KEYS[][64] = {
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Run",
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce",
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnceEx",
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\RunServices",
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\RunServicesOnce",
 };
 
-void EmptyKey(HKEY root, const char* path)
+void EmptyKey(HKEY root, const wchar_t* path)
 {
-    RegDeleteTreeA(root, path);
+    RegDeleteTreeW(root, path);
     TRegKey key;
-    RegCreateKeyA(root, path, key.Receive());
+    RegCreateKeyW(root, path, key.Receive());
 }
 
 void FillRunKey(int count)
 {
     EmptyKey(HKEY_CURRENT_USER, RUN_PATH);
     TRegKey key;
-    RegOpenKeyExA(HKEY_CURRENT_USER, RUN_PATH, 0, KEY_WRITE, key.Receive());
+    RegOpenKeyExW(HKEY_CURRENT_USER, RUN_PATH, 0, KEY_WRITE, key.Receive());
     for (int i = 0; i < count; ++i) {
-        const std::string command = Command(i);
-        RegSetValueExA(key.Get(), Name(i).c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
-                       static_cast<DWORD>(command.size() + 1));
+        const TWideString command = Command(i);
+        RegSetValueExW(key.Get(), Name(i).c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
+                       static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t)));
     }
 }
 
-void Floor(const std::string& path)
+void Floor(const TWideString& path)
 {
     TRegKey key;
-    RegOpenKeyExA(HKEY_CURRENT_USER, RUN_PATH, 0, KEY_READ, key.Receive());
+    RegOpenKeyExW(HKEY_CURRENT_USER, RUN_PATH, 0, KEY_READ, key.Receive());
     DWORD count = 0;
     DWORD maxName = 0;
     DWORD maxData = 0;
-    RegQueryInfoKeyA(key.Get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, &maxName, &maxData,
+    RegQueryInfoKeyW(key.Get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, &maxName, &maxData,
                      nullptr, nullptr);
-    std::vector<char> name(maxName + 1);
+    std::vector<wchar_t> name(maxName + 1);
     std::vector<BYTE> data(maxData + 1);
     for (DWORD index = 0;; ++index) {
         DWORD nameLength = static_cast<DWORD>(name.size());
         DWORD dataLength = static_cast<DWORD>(data.size());
-        if (RegEnumValueA(key.Get(), index, name.data(), &nameLength, nullptr, nullptr, data.data(), &dataLength)
+        if (RegEnumValueW(key.Get(), index, name.data(), &nameLength, nullptr, nullptr, data.data(), &dataLength)
             != ERROR_SUCCESS) {
             break;
         }
     }
-    ReadINISection(path, SECTION);
+    std::string bytes;
+    ReadFileBytes(path, bytes);
 }
 
 } // namespace
 
 int main()
 {
-    const std::string path = BenchFolder("registry") + "\\options.ini";
+    const TWideString path = BenchFolder(L"registry") + L"\\options.ini";
     SetSettingsFilePath(path);
-    SetOwnCommands("C:\\Runwarden\\Runwarden.exe");
+    SetOwnCommands(L"C:\\Runwarden\\Runwarden.exe");
     EmptyKey(HKEY_CURRENT_USER, USER_RUN_ONCE);
-    for (const char* machine : MACHINE_KEYS) {
+    for (const wchar_t* machine : MACHINE_KEYS) {
         EmptyKey(HKEY_LOCAL_MACHINE, machine);
     }
     std::printf("%8s | %14s | %14s | %6s | %15s\n", "values", "check, ms", "floor, ms", "ratio", "check, us/value");
     std::printf("---------+----------------+----------------+--------+----------------\n");
     for (const int count : {100, 1000, 10000}) {
         FillRunKey(count);
-        std::string records;
+        TWideString records;
         for (int i = 0; i < count; ++i) {
             AppendRecord(records, Name(i), Command(i));
         }
         SaveAllowedSection(records, SECTION);
-        const std::string before = ReadINISection(path, SECTION);
+        std::string before;
+        ReadFileBytes(path, before);
+        std::string after;
         const double floor = BestOf(RUNS, [&] { Floor(path); });
         TCountingUser user;
         const double check = BestOf(RUNS, [&] { CheckRegistry(user); });
-        if (ReadINISection(path, SECTION) != before || user.asked != 0) {
+        if (!ReadFileBytes(path, after) || after != before || user.asked != 0) {
             std::printf("the check asked or changed the allowed list\n");
             return 1;
         }

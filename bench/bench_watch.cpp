@@ -44,13 +44,13 @@ double CpuSeconds(HANDLE process)
 
 int main()
 {
-    const std::string folder = BenchFolder("watch");
+    const std::string folder = Spell(BenchFolder(L"watch"));
     QuietAutostart(folder);
     std::vector<TRegValue> values;
     std::string options = "[HKEY_CURRENT_USER\\" + std::string(USER_RUN) + "]\r\n";
     for (int i = 0; i < 50; ++i) {
-        values.push_back(Sz(Name(i), Command(i)));
-        options += Name(i) + "=" + Command(i) + "\r\n";
+        values.push_back(Sz(Spell(Name(i)), Spell(Command(i))));
+        options += Spell(Name(i)) + "=" + Spell(Command(i)) + "\r\n";
     }
     SetKeyValues(HKEY_CURRENT_USER, USER_RUN, values);
     CreateDirectoryA((folder + "\\Runwarden").c_str(), nullptr);

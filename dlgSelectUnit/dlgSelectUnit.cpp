@@ -29,14 +29,14 @@ TDialogState dialogState;
 bool CalcOptionRect(RECT& r, int& h, int& widen)
 {
     const HWND box = dialogState.BoxWnd;
-    const HWND first = FindWindowExA(box, nullptr, "STATIC", nullptr);
+    const HWND first = FindWindowExW(box, nullptr, L"STATIC", nullptr);
     RECT a = {};
     if (first == nullptr || !GetWindowRect(first, &a)) {
         return false;
     }
     r.left = a.left;
     r.top = a.bottom;
-    const HWND second = FindWindowExA(box, first, "STATIC", nullptr);
+    const HWND second = FindWindowExW(box, first, L"STATIC", nullptr);
     if (second == nullptr || !GetWindowRect(second, &a)) {
         return false;
     }
@@ -52,12 +52,12 @@ bool CalcOptionRect(RECT& r, int& h, int& widen)
         // Measured in the DC's own font and always with the longer new-entry
         // caption, so both caption sets get the same height.
         RECT line = {};
-        DrawTextA(dc.Get(), OPTION_ADD, -1, &line, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
+        DrawTextW(dc.Get(), OPTION_ADD, -1, &line, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
         const int needed = GetSystemMetrics(SM_CXMENUCHECK) + CHECK_TEXT_GAP + line.right;
         widen = needed > r.right - r.left ? needed - (r.right - r.left) : 0;
         r.right += widen;
         RECT m = {GetSystemMetrics(SM_CXMENUCHECK), 0, r.right - r.left, 1000};
-        DrawTextA(dc.Get(), OPTION_ADD, -1, &m, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+        DrawTextW(dc.Get(), OPTION_ADD, -1, &m, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
         h = m.bottom;
     }
     r.bottom = r.top + h + h / 2;
@@ -72,8 +72,8 @@ bool CalcOptionRect(RECT& r, int& h, int& widen)
 void ShiftBoxButtons(int dx, int dy)
 {
     const HWND box = dialogState.BoxWnd;
-    for (HWND child = FindWindowExA(box, nullptr, "BUTTON", nullptr); child != nullptr;
-         child = FindWindowExA(box, child, "BUTTON", nullptr)) {
+    for (HWND child = FindWindowExW(box, nullptr, L"BUTTON", nullptr); child != nullptr;
+         child = FindWindowExW(box, child, L"BUTTON", nullptr)) {
         RECT a = {};
         GetWindowRect(child, &a);
         MapWindowPoints(HWND_DESKTOP, box, reinterpret_cast<POINT*>(&a), 2);
@@ -82,15 +82,15 @@ void ShiftBoxButtons(int dx, int dy)
     }
 }
 
-HWND CreateOption(const char* caption, const RECT& r, int y)
+HWND CreateOption(const wchar_t* caption, const RECT& r, int y)
 {
     const HWND box = dialogState.BoxWnd;
-    const HWND option = CreateWindowExA(
-        WS_EX_NOPARENTNOTIFY, "BUTTON", caption,
+    const HWND option = CreateWindowExW(
+        WS_EX_NOPARENTNOTIFY, L"BUTTON", caption,
         WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_LEFT | BS_AUTORADIOBUTTON, r.left, y,
-        r.right - r.left, r.bottom - r.top, box, nullptr, GetModuleHandleA(nullptr), nullptr);
+        r.right - r.left, r.bottom - r.top, box, nullptr, GetModuleHandleW(nullptr), nullptr);
     if (option != nullptr) {
-        SendMessageA(option, WM_SETFONT, static_cast<WPARAM>(SendMessageA(box, WM_GETFONT, 0, 0)), 0);
+        SendMessageW(option, WM_SETFONT, static_cast<WPARAM>(SendMessageW(box, WM_GETFONT, 0, 0)), 0);
     }
     return option;
 }
@@ -109,10 +109,10 @@ void AddOptionButtons()
     dialogState.OptionWnd1 =
         CreateOption(changed ? OPTION_REMOVE_CHANGED : OPTION_REMOVE_NEW, r, r.top + OPTION_GAP);
     if (dialogState.OptionWnd1 != nullptr) {
-        SendMessageA(dialogState.OptionWnd1, BM_SETCHECK, BST_CHECKED, 0);
+        SendMessageW(dialogState.OptionWnd1, BM_SETCHECK, BST_CHECKED, 0);
         // Told straight to the button; the keyboard focus stays where the box put it.
-        SendMessageA(dialogState.OptionWnd1, WM_ACTIVATE, WA_ACTIVE, 0);
-        SendMessageA(dialogState.OptionWnd1, WM_SETFOCUS, 0, 0);
+        SendMessageW(dialogState.OptionWnd1, WM_ACTIVATE, WA_ACTIVE, 0);
+        SendMessageW(dialogState.OptionWnd1, WM_SETFOCUS, 0, 0);
     }
     dialogState.OptionWnd2 =
         CreateOption(changed ? OPTION_CORRECT : OPTION_ADD, r, r.top + h + 2 * OPTION_GAP);
@@ -154,7 +154,7 @@ LRESULT CALLBACK ChoiceHookProc(int code, WPARAM wParam, LPARAM lParam)
         // Only the box's own end counts: its options still exist at this point.
         if (wnd == dialogState.BoxWnd && OptionsShown()) {
             const bool second =
-                SendMessageA(dialogState.OptionWnd2, BM_GETCHECK, 0, 0) == BST_CHECKED;
+                SendMessageW(dialogState.OptionWnd2, BM_GETCHECK, 0, 0) == BST_CHECKED;
             dialogState.LastChoice = second ? ChoiceAddToList : ChoiceRemove;
             dialogState.ChoiceRead = true;
         }
@@ -167,7 +167,7 @@ LRESULT CALLBACK ChoiceHookProc(int code, WPARAM wParam, LPARAM lParam)
 
 } // namespace
 
-bool ShowChoiceDialog(HWND owner, bool isChanged, const std::string& entryText, TChoice& choice)
+bool ShowChoiceDialog(HWND owner, bool isChanged, const TWideString& entryText, TChoice& choice)
 {
     dialogState.BoxWnd = nullptr;
     dialogState.BoxProc = nullptr;
@@ -177,15 +177,15 @@ bool ShowChoiceDialog(HWND owner, bool isChanged, const std::string& entryText, 
     dialogState.IsChangedEntry = isChanged;
     int result = IDCANCEL;
     {
-        const THookHandle hook(SetWindowsHookExA(WH_CBT, ChoiceHookProc, GetModuleHandleA(nullptr),
+        const THookHandle hook(SetWindowsHookExW(WH_CBT, ChoiceHookProc, GetModuleHandleW(nullptr),
                                                  GetCurrentThreadId()));
         if (!hook.Valid()) {
             return false;
         }
         dialogState.HookHandle = hook.Get();
-        const std::string message =
+        const TWideString message =
             FormatMsg(isChanged ? MSG_CHANGED_ENTRY : MSG_NEW_ENTRY, {entryText});
-        result = MessageBoxA(owner, message.c_str(), APP_CAPTION,
+        result = MessageBoxW(owner, message.c_str(), APP_CAPTION,
                              MB_OKCANCEL | MB_ICONQUESTION | MB_SYSTEMMODAL);
         if (dialogState.LastChoice == ChoiceAddToList && isChanged) {
             dialogState.LastChoice = ChoiceCorrectList;

@@ -6,136 +6,193 @@
 
 namespace {
 
-// The profile functions return size - 2 (lists) or size - 1 (strings) when the
-// text did not fit; start with the customary buffer and grow until it does.
+// The profile functions return size - 1 when the text did not fit; start
+// with the customary buffer and grow until it does.
 constexpr DWORD INITIAL_PROFILE_BUFFER = 2048;
+constexpr UINT SETTINGS_CODE_PAGE = 1251;
+constexpr unsigned FIRST_HIGH_BYTE = 0x80;
+constexpr wchar_t TEMPORARY_SUFFIX[] = L".new";
 
-template <typename Read>
-std::string ReadGrowing(Read read, DWORD slack)
+// The upper half of code page 1251, taken from the system once: the table
+// makes conversion exact and independent of the ANSI code page, and keeps it
+// from costing a call per character.
+struct TCodePage {
+    wchar_t high[0x80] = {};
+    bool ready = false;
+};
+
+TCodePage codePage;
+
+const TCodePage& Table1251()
 {
-    std::vector<char> buffer(INITIAL_PROFILE_BUFFER);
+    if (!codePage.ready) {
+        for (unsigned byte = FIRST_HIGH_BYTE; byte <= 0xFF; ++byte) {
+            const char one = static_cast<char>(byte);
+            wchar_t wide = 0;
+            MultiByteToWideChar(SETTINGS_CODE_PAGE, 0, &one, 1, &wide, 1);
+            codePage.high[byte - FIRST_HIGH_BYTE] = wide;
+        }
+        codePage.ready = true;
+    }
+    return codePage;
+}
+
+// The byte of C in 1251, or -1.
+int ByteOf(wchar_t c)
+{
+    if (c < FIRST_HIGH_BYTE) {
+        return c;
+    }
+    const TCodePage& table = Table1251();
+    for (unsigned i = 0; i < 0x80; ++i) {
+        if (table.high[i] == c) {
+            return static_cast<int>(i + FIRST_HIGH_BYTE);
+        }
+    }
+    return -1;
+}
+
+TWideString ReadValueText(HKEY key, const TWideString& name)
+{
+    DWORD type = 0;
+    DWORD size = 0;
+    if (RegQueryValueExW(key, name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS || size == 0) {
+        return TWideString();
+    }
+    std::vector<wchar_t> data(size / sizeof(wchar_t) + 1);
+    if (RegQueryValueExW(key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size)
+        != ERROR_SUCCESS) {
+        return TWideString();
+    }
+    // The terminator, when the value has one, is not part of the text;
+    // zeros before it are kept.
+    std::size_t count = size / sizeof(wchar_t);
+    if (count > 0 && data[count - 1] == L'\0') {
+        --count;
+    }
+    return TWideString(data.data(), count);
+}
+
+} // namespace
+
+TWideString Decode1251(const std::string& bytes)
+{
+    TWideString text(bytes.size(), L'\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const unsigned char byte = static_cast<unsigned char>(bytes[i]);
+        text[i] = byte < FIRST_HIGH_BYTE ? byte : Table1251().high[byte - FIRST_HIGH_BYTE];
+    }
+    return text;
+}
+
+bool Encode1251(const TWideString& text, std::string& bytes)
+{
+    bytes.assign(text.size(), '\0');
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const int byte = ByteOf(text[i]);
+        if (byte < 0) {
+            return false;
+        }
+        bytes[i] = static_cast<char>(byte);
+    }
+    return true;
+}
+
+bool Fits1251(wchar_t c) { return ByteOf(c) >= 0; }
+
+bool DeleteRegValue(HKEY root, const TWideString& path, const TWideString& name)
+{
+    TRegKey key;
+    LONG result = RegOpenKeyExW(root, path.c_str(), 0, KEY_SET_VALUE, key.Receive());
+    if (result == ERROR_SUCCESS) {
+        result = RegDeleteValueW(key.Get(), name.c_str());
+    }
+    SetLastError(static_cast<DWORD>(result));
+    return result == ERROR_SUCCESS;
+}
+
+bool WriteRegString(HKEY root, const TWideString& path, const TWideString& name, const TWideString& value)
+{
+    TRegKey key;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_SET_VALUE, key.Receive()) != ERROR_SUCCESS) {
+        return false;
+    }
+    return RegSetValueExW(key.Get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                          static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)))
+        == ERROR_SUCCESS;
+}
+
+TWideString ReadRegString(HKEY root, const TWideString& path, const TWideString& name)
+{
+    TRegKey key;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_QUERY_VALUE, key.Receive()) != ERROR_SUCCESS) {
+        return TWideString();
+    }
+    return ReadValueText(key.Get(), name);
+}
+
+TWideString ReadINIString(const TWideString& fileName, const TWideString& section, const TWideString& key,
+                          const TWideString& defaultValue)
+{
+    // A value cut at the buffer's end and written back would damage the file,
+    // so the whole value is read however long it is.
+    std::vector<wchar_t> buffer(INITIAL_PROFILE_BUFFER);
     for (;;) {
         const DWORD size = static_cast<DWORD>(buffer.size());
-        const DWORD count = read(buffer.data(), size);
-        if (count + slack < size) {
-            return std::string(buffer.data(), count);
+        const DWORD count = GetPrivateProfileStringW(section.c_str(), key.c_str(), defaultValue.c_str(),
+                                                     buffer.data(), size, fileName.c_str());
+        if (count + 1 < size) {
+            return TWideString(buffer.data(), count);
         }
         buffer.resize(buffer.size() * 2);
     }
 }
 
-std::string ReadValueText(HKEY key, const std::string& name)
+bool WriteINIString(const TWideString& fileName, const TWideString& section, const TWideString& key,
+                    const TWideString& value)
 {
-    DWORD type = 0;
-    DWORD size = 0;
-    if (RegQueryValueExA(key, name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS
-        || size == 0) {
-        return std::string();
-    }
-    std::vector<BYTE> data(size);
-    if (RegQueryValueExA(key, name.c_str(), nullptr, &type, data.data(), &size)
-            != ERROR_SUCCESS
-        || size == 0) {
-        return std::string();
-    }
-    // The last byte is the terminator; zero bytes before it are kept.
-    return std::string(reinterpret_cast<const char*>(data.data()), size - 1);
+    return WritePrivateProfileStringW(section.c_str(), key.c_str(), value.c_str(), fileName.c_str()) != FALSE;
 }
 
-} // namespace
-
-TWideString Widen(const std::string& text)
+bool ReadFileBytes(const TWideString& path, std::string& bytes)
 {
-    const int size = static_cast<int>(text.size());
-    const int count = MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0);
-    if (count <= 0) {
-        return TWideString();
+    bytes.clear();
+    TFileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.Valid()) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND;
     }
-    TWideString wide(static_cast<std::size_t>(count), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.data(), size, &wide[0], count);
-    return wide;
-}
-
-bool DeleteRegValue(HKEY root, const std::string& path, const std::string& name)
-{
-    TRegKey key;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_WRITE, key.Receive()) != ERROR_SUCCESS) {
+    LARGE_INTEGER size = {};
+    if (!GetFileSizeEx(file.Get(), &size) || size.QuadPart > MAXLONG) {
         return false;
     }
-    return RegDeleteValueA(key.Get(), name.c_str()) == ERROR_SUCCESS;
+    bytes.resize(static_cast<std::size_t>(size.QuadPart));
+    DWORD read = 0;
+    return bytes.empty()
+        || (ReadFile(file.Get(), &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr) && read == bytes.size());
 }
 
-bool WriteRegString(HKEY root, const std::string& path, const std::string& name,
-                    const std::string& value)
+bool ReplaceFileBytes(const TWideString& path, const std::string& bytes)
 {
-    TRegKey key;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_WRITE, key.Receive()) != ERROR_SUCCESS) {
+    const TWideString temporary = path + TEMPORARY_SUFFIX;
+    {
+        TFileHandle file(
+            CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        DWORD written = 0;
+        if (!file.Valid()
+            || (!bytes.empty()
+                && (!WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)
+                    || written != bytes.size()))
+            || !FlushFileBuffers(file.Get())) {
+            file.Reset();
+            DeleteFileW(temporary.c_str());
+            return false;
+        }
+    }
+    if (!MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        DeleteFileW(temporary.c_str());
         return false;
     }
-    return RegSetValueExA(key.Get(), name.c_str(), 0, REG_SZ,
-                          reinterpret_cast<const BYTE*>(value.c_str()),
-                          static_cast<DWORD>(value.size() + 1)) == ERROR_SUCCESS;
-}
-
-std::string ReadRegString(HKEY root, const std::string& path, const std::string& name)
-{
-    TRegKey key;
-    if (RegOpenKeyA(root, path.c_str(), key.Receive()) != ERROR_SUCCESS) {
-        return std::string();
-    }
-    // For an empty path RegOpenKeyA hands back Root itself, which stays the
-    // caller's to close.
-    if (key.Get() == root) {
-        key.Release();
-        return ReadValueText(root, name);
-    }
-    return ReadValueText(key.Get(), name);
-}
-
-std::string ReadINIString(const std::string& fileName, const std::string& section,
-                          const std::string& key, const std::string& defaultValue)
-{
-    // A value cut at the buffer's end and written back would damage the file,
-    // so the whole value is read however long it is.
-    return ReadGrowing(
-        [&](char* buffer, DWORD size) {
-            return GetPrivateProfileStringA(section.c_str(), key.c_str(), defaultValue.c_str(),
-                                            buffer, size, fileName.c_str());
-        },
-        1);
-}
-
-bool WriteINIString(const std::string& fileName, const std::string& section,
-                    const std::string& key, const std::string& value)
-{
-    return WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(),
-                                      fileName.c_str())
-        != FALSE;
-}
-
-bool DeleteINIKey(const std::string& fileName, const std::string& section, const std::string& key)
-{
-    return WritePrivateProfileStringA(section.c_str(), key.c_str(), nullptr, fileName.c_str()) != FALSE;
-}
-
-bool EraseINISection(const std::string& fileName, const std::string& section)
-{
-    return WritePrivateProfileSectionA(section.c_str(), nullptr, fileName.c_str()) != FALSE;
-}
-
-bool WriteINISection(const std::string& fileName, const std::string& section,
-                     const std::string& lines)
-{
-    // The list ends with one more zero byte after the last line's own.
-    const std::string list = lines + '\0';
-    return WritePrivateProfileSectionA(section.c_str(), list.c_str(), fileName.c_str()) != FALSE;
-}
-
-std::string ReadINISection(const std::string& fileName, const std::string& section)
-{
-    return ReadGrowing(
-        [&](char* buffer, DWORD size) {
-            return GetPrivateProfileSectionA(section.c_str(), buffer, size, fileName.c_str());
-        },
-        2);
+    return true;
 }

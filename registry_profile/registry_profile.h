@@ -1,39 +1,54 @@
 #pragma once
 
-// Thin access to registry string values and profile (INI) files. Every call
-// opens what it needs, acts, closes again and reports only through its result.
+// Thin access to registry string values and profile (INI) files, in UTF-16.
+// Every call opens what it needs, acts, closes again and reports only
+// through its result.
 
 #include <windows.h>
 
 #include <string>
 
-// Wide texts for the file-system calls, as a type of the program's own: the
-// runtime instantiates std::wstring in one piece, and using it links all of
-// that (about 40 KB) into the program.
+// Every name, command, path and text of the program, as a type of the
+// program's own: the runtime instantiates std::wstring in one piece, and
+// using it links all of that (about 40 KB) into the program.
 struct TWideTraits : std::char_traits<wchar_t> {};
 using TWideString = std::basic_string<wchar_t, TWideTraits>;
-// Text of the ANSI code page in UTF-16.
-TWideString Widen(const std::string& text);
+// For hashed containers of it (FNV-1a).
+struct TWideHash {
+    std::size_t operator()(const TWideString& text) const
+    {
+        std::size_t hash = 2166136261u;
+        for (const wchar_t c : text) {
+            hash = (hash ^ static_cast<std::size_t>(c)) * 16777619u;
+        }
+        return hash;
+    }
+};
+
+// Code page 1251, the code page of the settings file, whatever the system's
+// ANSI code page is. Decoding never fails; encoding gives false when Text
+// holds a character 1251 has no byte for (no look-alike is ever used).
+TWideString Decode1251(const std::string& bytes);
+bool Encode1251(const TWideString& text, std::string& bytes);
+bool Fits1251(wchar_t c);
 
 // Root is a predefined key or a key the caller holds open; an empty Path names
 // Root itself (a second handle is opened with the access the call needs).
-bool DeleteRegValue(HKEY root, const std::string& path, const std::string& name);
-bool WriteRegString(HKEY root, const std::string& path, const std::string& name,
-                    const std::string& value);
-std::string ReadRegString(HKEY root, const std::string& path, const std::string& name);
+// On failure the Win32 error is left in GetLastError().
+bool DeleteRegValue(HKEY root, const TWideString& path, const TWideString& name);
+bool WriteRegString(HKEY root, const TWideString& path, const TWideString& name, const TWideString& value);
+TWideString ReadRegString(HKEY root, const TWideString& path, const TWideString& name);
 
 // FileName is a full path or a bare name such as "win.ini". Empty strings are
 // passed as empty texts, never as null pointers.
-std::string ReadINIString(const std::string& fileName, const std::string& section,
-                          const std::string& key, const std::string& defaultValue);
-bool WriteINIString(const std::string& fileName, const std::string& section,
-                    const std::string& key, const std::string& value);
-bool DeleteINIKey(const std::string& fileName, const std::string& section, const std::string& key);
-bool EraseINISection(const std::string& fileName, const std::string& section);
+TWideString ReadINIString(const TWideString& fileName, const TWideString& section, const TWideString& key,
+                          const TWideString& defaultValue);
+bool WriteINIString(const TWideString& fileName, const TWideString& section, const TWideString& key,
+                    const TWideString& value);
 
-// The whole section in one call: Lines holds "key=value" strings, each ended by
-// a zero byte. Writing replaces the section's keys; reading returns them in the
-// same form.
-bool WriteINISection(const std::string& fileName, const std::string& section,
-                     const std::string& lines);
-std::string ReadINISection(const std::string& fileName, const std::string& section);
+// A whole file's bytes; false when it cannot be read (a missing file reads
+// as empty and true).
+bool ReadFileBytes(const TWideString& path, std::string& bytes);
+// Replaces the file with Bytes at once: written beside it under a temporary
+// name, then moved over it, so that a crash never leaves half a file.
+bool ReplaceFileBytes(const TWideString& path, const std::string& bytes);

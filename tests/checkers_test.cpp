@@ -39,7 +39,7 @@ protected:
         try {
             check(user);
         } catch (const TINIExcept& e) {
-            user.said.push_back("raised: " + e.FileName);
+            user.said.push_back("raised: " + Spell(e.FileName));
         }
         EXPECT_TRUE(user.AllAnswered());
         return user.said;
@@ -49,7 +49,7 @@ protected:
     {
         QuietAutostart(state.folder);
         RemoveTree(state.folder + "\\Removed");
-        SetSettingsFilePath(state.settingsPath);
+        SetSettingsFilePath(W(state.settingsPath));
         ASSERT_TRUE(WriteFileBytes(state.settingsPath, options));
     }
     std::string Options() { return ReadFileBytes(state.settingsPath); }
@@ -57,7 +57,7 @@ protected:
     std::string Unwritable()
     {
         CreateDirectoryA(dir.c_str(), nullptr);
-        SetSettingsFilePath(dir);
+        SetSettingsFilePath(W(dir));
         return dir;
     }
 
@@ -69,10 +69,12 @@ protected:
 // and read there, byte for byte.
 void SetList(const char* key, const TValue& value)
 {
+    const TWideString text = value ? W(*value) : TWideString();
     if (value) {
-        RegSetKeyValueA(HKEY_CURRENT_USER, WINDOWS_KEY, key, REG_SZ, value->c_str(), static_cast<DWORD>(value->size() + 1));
+        RegSetKeyValueW(HKEY_CURRENT_USER, W(WINDOWS_KEY).c_str(), W(key).c_str(), REG_SZ, text.c_str(),
+                        static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
     } else {
-        RegDeleteKeyValueA(HKEY_CURRENT_USER, WINDOWS_KEY, key);
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, W(WINDOWS_KEY).c_str(), W(key).c_str());
     }
 }
 
@@ -93,7 +95,7 @@ TEST_F(Checkers, RegistryRunKeys)
     const std::string own = "C:\\Prog\\Runwarden.exe", blank = "\"C:\\P F\\Runwarden.exe\"", big(5000, 'L');
     const TRegValue a = Sz("a", "A.exe"), b = Sz("b", "B.exe"), c = Sz("c", "C.exe"), d = Sz("d", "D.exe");
     const auto remove = [](std::size_t at, const char* name) {
-        return [=](std::size_t i) { i == at ? void(DeleteRegValue(HKEY_CURRENT_USER, USER_RUN, name)) : void(); };
+        return [=](std::size_t i) { i == at ? void(DeleteRegValue(HKEY_CURRENT_USER, W(USER_RUN), W(name))) : void(); };
     };
     const std::string ex = std::string(MACHINE) + "RunOnceEx";
     const auto anyType = [ex] {
@@ -148,7 +150,7 @@ TEST_F(Checkers, RegistryRunKeys)
         {"failed deletion warns, the walk goes on", {a, b}, "", "RA",
          {New("a=A.exe"), "warn: Не удалось удалить ключ: \"" + UR + "\\a\".", New("b=B.exe")}, {b}, U("b=B.exe\r\n"), 0, remove(0, "a")},
         {"value that grows during a question is read whole", {a, b}, "", "AA", {New("a=A.exe"), New("b=" + big)}, {a, Sz("b", big)},
-         U("a=A.exe\r\nb=" + big + "\r\n"), 0, [&](std::size_t) { WriteRegString(HKEY_CURRENT_USER, USER_RUN, "b", big); }},
+         U("a=A.exe\r\nb=" + big + "\r\n"), 0, [&](std::size_t) { WriteRegString(HKEY_CURRENT_USER, W(USER_RUN), L"b", W(big)); }},
         {"key that shrinks during a question ends the walk", {a, b, c}, "", "A", {New("a=A.exe")}, {a}, U("a=A.exe\r\n"), 0,
          [&](std::size_t i) { remove(0, "b")(i), remove(0, "c")(i); }},
         {"value removed before the index is not asked twice", {a, b, c}, "", "AAA", {New("a=A.exe"), New("b=B.exe"), New("c=C.exe")},
@@ -175,7 +177,19 @@ TEST_F(Checkers, RegistryRunKeys)
              return RegOpenKeyExA(HKEY_LOCAL_MACHINE, (ex + "\\0001").c_str(), 0, KEY_READ, emptied.Receive()) == ERROR_SUCCESS
                  && KeyValues(HKEY_LOCAL_MACHINE, ex + "\\0001").empty();
          }},
-        {"unwritable settings file ends the checker at the first key", {a}, "", "A", {New("a=A.exe"), "raised: " + dir}, {a}, "", 2,
+        {"names 1251 lacks: each asked with its exact characters", {Sz("{97F3}{4E50}", "C:\\{97F3}{4E50}\\play.exe"),
+         Sz("{6728}{9A6C}", "C:\\{6728}{9A6C}\\play.exe")}, "", "RA",
+         {New("{6728}{9A6C}=C:\\{6728}{9A6C}\\play.exe"), New("{97F3}{4E50}=C:\\{97F3}{4E50}\\play.exe")},
+         {Sz("{97F3}{4E50}", "C:\\{97F3}{4E50}\\play.exe")}, U("%%u97F3%u4E50=%C:\\%u97F3%u4E50\\play.exe\r\n"), 0},
+        {"look-alikes are other entries", {Sz("Legit", "C:\\good.exe"), Sz("L{00E9}git", "C:\\evil.exe")}, U("Legit=C:\\good.exe\r\n"),
+         "R", {New("L{00E9}git=C:\\evil.exe")}, {Sz("Legit", "C:\\good.exe")}, U("Legit=C:\\good.exe\r\n"), 0},
+        {"names that differ in one letter 1251 lacks", {Sz("T{00E4}", "a"), Sz("T{00E9}", "b"), Sz("T{00FC}", "c"), Sz("T{0131}", "d"),
+         Sz("T{03BF}", "e"), Sz("T{FF43}", "f")}, "", "RRRRRR",
+         {New("T{00E4}=a"), New("T{00E9}=b"), New("T{00FC}=c"), New("T{0131}=d"), New("T{03BF}=e"), New("T{FF43}=f")}, {}, "", 0},
+        {"an entry in Cyrillic listed by an earlier version passes", {Sz("\xD1\xF2\xE0\xF0\xFB\xE9", "C:\\\xF1\xF2\xE0\xF0\xFB\xE9.exe")},
+         U("\xD1\xF2\xE0\xF0\xFB\xE9=C:\\\xF1\xF2\xE0\xF0\xFB\xE9.exe\r\n"), "", {}, {Sz("\xD1\xF2\xE0\xF0\xFB\xE9", "C:\\\xF1\xF2\xE0\xF0\xFB\xE9.exe")},
+         U("\xD1\xF2\xE0\xF0\xFB\xE9=C:\\\xF1\xF2\xE0\xF0\xFB\xE9.exe\r\n"), 0},
+        {"unwritable settings file ends the checker at the first key", {a}, "", "A", {New("a=A.exe"), "raised: " + dir}, {a}, "", 1,
          nullptr, "", [&] {
              Unwritable();
              SetKeyValues(HKEY_LOCAL_MACHINE, std::string(MACHINE) + "Run", {Sz("m", "M.exe")});
@@ -184,7 +198,7 @@ TEST_F(Checkers, RegistryRunKeys)
     for (const TRow& row : rows) {
         SCOPED_TRACE(row.what);
         Start(row.options);
-        SetOwnCommands(row.own.empty() ? ModulePath() : row.own);
+        SetOwnCommands(row.own.empty() ? ModulePath() : W(row.own));
         SetKeyValues(HKEY_CURRENT_USER, USER_RUN, row.values);
         row.setUp ? row.setUp() : void();
         EXPECT_EQ(Run(CheckRegistry, row.answers, row.during), row.said);
@@ -226,7 +240,8 @@ TEST_F(Checkers, RemovalsCanBeUndone)
     const std::vector<TRegValue> values = {Sz("", "C:\\d.exe"), {"e", REG_EXPAND_SZ, std::string("%w%\\x.exe\0", 10)},
         {"m", REG_MULTI_SZ, std::string("a\0b c\0\0", 7)}, {"n", REG_DWORD, std::string("\x01\x02\x00\x80", 4)},
         {"o", REG_BINARY, std::string("\0\xFF\r\n", 4)}, Sz("q", "\"C:\\P F\\q.exe\" -a \\x "), Sz("s", "line\r\nbreak"),
-        {"z", REG_SZ, std::string("zero\0inside\0", 12)}, Sz("Имя", "C:\\Программа.exe")};
+        {"z", REG_SZ, std::string("zero\0inside\0", 12)}, Sz("{97F3}", "C:\\{03A9}\\{03C9}.exe"), Sz("{D83D}{DE00}", "x{D800}"),
+        Sz("Имя", "C:\\Программа.exe")};
     SetKeyValues(HKEY_CURRENT_USER, USER_RUN, values);
     SetKeyValues(HKEY_LOCAL_MACHINE, run, {Sz("w", "C:\\32.exe")}, KEY_WOW64_32KEY);
     SetList("run", "a.exe, b.exe");
@@ -234,7 +249,7 @@ TEST_F(Checkers, RemovalsCanBeUndone)
     WriteFileBytes(state.folder + "\\Startup\\t.lnk", file);
     WriteFileBytes(state.folder + "\\Common Startup\\t.lnk", "common");
     // The values come by name.
-    TScriptedUser user("RRRRRRRRR" "R" "RR" "CR");
+    TScriptedUser user("RRRRRRRRRRR" "R" "RR" "CR");
     RunCheck(user, true);
     EXPECT_TRUE(user.AllAnswered());
     EXPECT_TRUE(KeyValues(HKEY_CURRENT_USER, USER_RUN).empty());
@@ -243,9 +258,10 @@ TEST_F(Checkers, RemovalsCanBeUndone)
     EXPECT_EQ(FolderNames(state.folder + "\\Removed"), (std::vector<std::string>{"removed.reg", "t (2).lnk", "t.lnk"}));
     EXPECT_EQ(ReadFileBytes(state.folder + "\\Removed\\t.lnk"), file);
     EXPECT_EQ(ReadFileBytes(state.folder + "\\Removed\\t (2).lnk"), "common");
-    const std::string reg = ReadFileBytes(state.folder + "\\Removed\\removed.reg");
-    EXPECT_EQ(reg.substr(0, 12), "REGEDIT4\r\n\r\n");
+    const std::string reg = ReadUtf16File(state.folder + "\\Removed\\removed.reg");
+    EXPECT_EQ(reg.substr(0, 40), "Windows Registry Editor Version 5.00\r\n\r\n");
     EXPECT_NE(reg.find("\r\n[" + UR + "]\r\n\"q\"=\"\\\"C:\\\\P F\\\\q.exe\\\" -a \\\\x \"\r\n"), std::string::npos);
+    EXPECT_NE(reg.find("\r\n[" + UR + "]\r\n\"{97F3}\"=\"C:\\\\{03A9}\\\\{03C9}.exe\"\r\n"), std::string::npos);
     TProcess regedit("C:\\windows\\regedit.exe", "/s \"" + state.folder + "\\Removed\\removed.reg\"");
     EXPECT_EQ(regedit.Wait(20000), 0u);
     EXPECT_EQ(KeyValues(HKEY_CURRENT_USER, USER_RUN), values);
@@ -258,6 +274,7 @@ TEST_F(Checkers, NamesARecordCannotCarryAreKeptAsCommentsOnly)
 {
     const std::string ex = std::string(MACHINE) + "RunOnceEx", planted = "\r\n[HKEY_CURRENT_USER]\r\n@=dword:00000007\r\n";
     const TRegValue kept = Sz("k", "K.exe");
+    RegDeleteValueA(HKEY_CURRENT_USER, "");
     SetKeyValues(HKEY_CURRENT_USER, USER_RUN,
                  {kept, Sz("Updater\r\n@=hex(1):43,3a,5c,70,2e,65,78,65,00\r\n;", "C:\\upd.exe"), Sz("x" + planted, "C:\\x.exe")});
     SetKeyValues(HKEY_LOCAL_MACHINE, ex + "\\s" + planted, {Sz("v", "V.exe")});
@@ -265,8 +282,9 @@ TEST_F(Checkers, NamesARecordCannotCarryAreKeptAsCommentsOnly)
     RunCheck(user, true);
     EXPECT_TRUE(user.AllAnswered());
     EXPECT_EQ(KeyValues(HKEY_CURRENT_USER, USER_RUN), std::vector<TRegValue>{kept});
-    const std::string reg = ReadFileBytes(state.folder + "\\Removed\\removed.reg");
-    EXPECT_NE(reg.find("; type: 1\r\n; data, hex: 43,3a,5c,75,70,64,2e,65,78,65,00\r\n"), std::string::npos) << reg;
+    const std::string reg = ReadUtf16File(state.folder + "\\Removed\\removed.reg");
+    EXPECT_NE(reg.find("; type: 1\r\n; data, hex: 43,00,3a,00,5c,00,75,00,70,00,64,00,2e,00,65,00,78,00,65,00,00,00\r\n"),
+              std::string::npos) << reg;
     EXPECT_EQ(reg.find("\n@="), std::string::npos) << reg;
     // Importing the record plants nothing and changes nothing.
     TProcess regedit("C:\\windows\\regedit.exe", "/s \"" + state.folder + "\\Removed\\removed.reg\"");
@@ -313,10 +331,10 @@ TEST_F(Checkers, StartupFolders)
          [&] { SetShellFolder(HKEY_CURRENT_USER, "Startup", ""); }},
         {"names with ! and =", {"a!b.lnk", "c=d.lnk"}, "", "AA", {"new: " + S + "a!b.lnk", "new: " + S + "c=d.lnk"}, {"a!b.lnk", "c=d.lnk"},
          us("%" + S + "a%21b.lnk=1\r\n%" + S + "c%3Dd.lnk=1\r\n")},
-        {"a name the code page lacks is never another file's", {"cafe.lnk"}, us(S + "cafe.lnk=1\r\n"), "R", {"new: " + S + "caf?.lnk"},
+        {"a name the code page lacks is never another file's", {"cafe.lnk"}, us(S + "cafe.lnk=1\r\n"), "R", {"new: " + S + "caf{00E9}.lnk"},
          {"cafe.lnk"}, us(S + "cafe.lnk=1\r\n"), [&] { make(L"caf\x00E9.lnk"); }, [&] { return !exists(L"caf\x00E9.lnk"); }},
-        {"names that list alike keep their own keys", {}, us(S + "?6587.lnk=1\r\n"), "R", {"new: " + S + "?.lnk"}, {"?.lnk"},
-         us(S + "?6587.lnk=1\r\n"), [&] { make(L"\x4E2D.lnk"), make(L"\x6587.lnk"); },
+        {"names 1251 lacks keep their own keys", {}, us("%" + S + "%u6587.lnk=1\r\n"), "R", {"new: " + S + "{4E2D}.lnk"}, {"{6587}.lnk"},
+         us("%" + S + "%u6587.lnk=1\r\n"), [&] { make(L"\x4E2D.lnk"), make(L"\x6587.lnk"); },
          [&] { return exists(L"\x6587.lnk") && !exists(L"\x4E2D.lnk"); }},
         {"exit during a question", {"a.lnk", "b.lnk"}, us(S + "x.lnk=1\r\n"), "X", {"new: " + S + "a.lnk"}, {"a.lnk", "b.lnk"},
          us(S + "x.lnk=1\r\n")},
@@ -383,6 +401,9 @@ TEST_F(Checkers, WinIniLists)
          {run("\"C:\\P F\\a.exe\"")}, "\"C:\\P F\\a.exe\", \"C:\\b.exe\"", {}, ini("%run=%%22C:\\P F\\a.exe\", \"C:\\b.exe%22\r\n")},
         {"a single quoted element stays accepted", "\"C:\\P F\\t.exe\"", {}, "", "A", {run("\"C:\\P F\\t.exe\"")},
          "\"C:\\P F\\t.exe\"", {}, ini("%run=%%22C:\\P F\\t.exe%22\r\n")},
+        {"a look-alike element is another element", {}, "C:\\Legit.exe,C:\\L{00E9}git.exe", ini("load=C:\\Legit.exe\r\n"), "A",
+         {"new: win.ini\\[windows]\\load=C:\\L{00E9}git.exe"}, {}, "C:\\Legit.exe, C:\\L{00E9}git.exe",
+         ini("%load=%C:\\Legit.exe, C:\\L%u00E9git.exe\r\n")},
         {"a plain value by hand still counts, left as it is", "a.exe", {}, ini("run=a.exe \r\n"), "", {}, "a.exe", {},
          ini("run=a.exe \r\n")},
     };

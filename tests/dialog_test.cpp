@@ -55,7 +55,7 @@ TEST(Dialog, AnswersOptionsAndLayout)
     for (const TRow& row : rows) {
         TUserRobot robot({row.answer});
         TChoice choice = ChoiceCorrectList;
-        EXPECT_EQ(ProgramUser().AskChoice(row.changed, row.entry, choice), row.answered);
+        EXPECT_EQ(ProgramUser().AskChoice(row.changed, W(row.entry), choice), row.answered);
         const TBoxInfo box = OneBox(robot);
         if (row.answered) {
             EXPECT_EQ(choice, row.choice);
@@ -69,7 +69,7 @@ TEST(Dialog, AnswersOptionsAndLayout)
         EXPECT_EQ(box.options, row.changed ? changedOptions : newOptions);
         EXPECT_TRUE(box.firstChecked);
         EXPECT_EQ(box.buttons, (std::vector<int>{IDOK, IDCANCEL}));
-        EXPECT_EQ(box.icon, LoadIconA(nullptr, IDI_QUESTION));
+        EXPECT_EQ(box.icon, LoadIconW(nullptr, IDI_QUESTION));
         EXPECT_EQ(box.owner, state.owner);
         EXPECT_TRUE(box.topmost);
         ASSERT_EQ(box.optionRects.size(), 2u);
@@ -90,8 +90,8 @@ HHOOK vetoHook = nullptr;
 LRESULT CALLBACK VetoSecondOption(int code, WPARAM wParam, LPARAM lParam)
 {
     if (code == HCBT_CREATEWND) {
-        const char* name = reinterpret_cast<CBT_CREATEWNDA*>(lParam)->lpcs->lpszName;
-        if (name != nullptr && !IS_INTRESOURCE(name) && std::string(name) == "Добавить в список разрешенных") {
+        const wchar_t* name = reinterpret_cast<CBT_CREATEWNDW*>(lParam)->lpcs->lpszName;
+        if (name != nullptr && !IS_INTRESOURCE(name) && TWideString(name) == W("Добавить в список разрешенных")) {
             return 1;
         }
     }
@@ -101,11 +101,11 @@ LRESULT CALLBACK VetoSecondOption(int code, WPARAM wParam, LPARAM lParam)
 TEST(Dialog, OkOnABoxWithoutBothOptionsIsNoAnswer)
 {
     TTestState state;
-    THookHandle hook(SetWindowsHookExA(WH_CBT, VetoSecondOption, nullptr, GetCurrentThreadId()));
+    THookHandle hook(SetWindowsHookExW(WH_CBT, VetoSecondOption, nullptr, GetCurrentThreadId()));
     vetoHook = hook.Get();
     TUserRobot robot({{0, TPress::Ok}});
     TChoice choice = ChoiceAddToList;
-    EXPECT_FALSE(ShowChoiceDialog(state.owner, false, "C:\\x.exe", choice));
+    EXPECT_FALSE(ShowChoiceDialog(state.owner, false, L"C:\\x.exe", choice));
     EXPECT_EQ(OneBox(robot).options.size(), 1u);
 }
 
@@ -119,23 +119,23 @@ TEST(Dialog, ProgramBoxesAndTheSettingsFileWarning)
         bool result;
         std::string text;
         std::vector<int> buttons;
-        LPCSTR icon;
+        LPCWSTR icon;
         bool owned, topmost;
     } rows[] = {
-        {[] { return ProgramUser().AskDeleteEmpty("HKEY\\e"); }, TPress::Yes, true,
+        {[] { return ProgramUser().AskDeleteEmpty(L"HKEY\\e"); }, TPress::Yes, true,
          "В реестре обнаружен \"пустой\" параметр:\n\r\n\r\"HKEY\\e\".\n\r\n\rУдалить его?", {IDYES, IDNO}, IDI_QUESTION,
          true, true},
-        {[] { return ProgramUser().AskDeleteEmpty("HKEY\\e"); }, TPress::No, false,
+        {[] { return ProgramUser().AskDeleteEmpty(L"HKEY\\e"); }, TPress::No, false,
          "В реестре обнаружен \"пустой\" параметр:\n\r\n\r\"HKEY\\e\".\n\r\n\rУдалить его?", {IDYES, IDNO}, IDI_QUESTION,
          true, true},
-        {[] { return ProgramUser().Warn("w"), false; }, TPress::Ok, false, "w", {IDOK}, IDI_EXCLAMATION, true, false},
-        {[] { return ProgramUser().Inform("i"), false; }, TPress::Ok, false, "i", {IDOK}, IDI_ASTERISK, true, false},
+        {[] { return ProgramUser().Warn(L"w"), false; }, TPress::Ok, false, "w", {IDOK}, IDI_EXCLAMATION, true, false},
+        {[] { return ProgramUser().Inform(L"i"), false; }, TPress::Ok, false, "i", {IDOK}, IDI_ASTERISK, true, false},
         // Before the hidden window exists: a file where the folder should be.
         {[&] {
              SetMainWnd(nullptr);
              WriteFileBytes(state.folder + "\\Runwarden", "");
              SetShellFolder(HKEY_CURRENT_USER, "AppData", state.folder);
-             return GetSettingsPath() == state.folder + "\\Runwarden\\options.ini";
+             return GetSettingsPath() == W(state.folder + "\\Runwarden\\options.ini");
          },
          TPress::Ok, true, "Не удалось открыть файл \"" + state.folder + "\\Runwarden\\options.ini\"" + cannotOpen,
          {IDOK}, IDI_EXCLAMATION, false, false},
@@ -147,7 +147,7 @@ TEST(Dialog, ProgramBoxesAndTheSettingsFileWarning)
         EXPECT_EQ(box.caption, "Runwarden");
         EXPECT_EQ(box.text, row.text);
         EXPECT_EQ(box.buttons, row.buttons);
-        EXPECT_EQ(box.icon, LoadIconA(nullptr, row.icon));
+        EXPECT_EQ(box.icon, LoadIconW(nullptr, row.icon));
         EXPECT_EQ(box.owner, row.owned ? state.owner : nullptr);
         EXPECT_EQ(box.topmost, row.topmost);
     }

@@ -53,8 +53,8 @@ TEST(Downloads, InstallOverARunningProgramAndUninstall)
         EXPECT_EQ(FolderNames(row.dir), (std::vector<std::string>{"Runwarden.chm", "Runwarden.exe", "readme.txt", "uninstall.exe"}));
         EXPECT_EQ(KeyValues(HKEY_CURRENT_USER, USER_RUN), row.run);
         // What the program started from there takes for "start with Windows".
-        SetOwnCommands(row.dir + "\\Runwarden.exe");
-        EXPECT_TRUE(row.run.empty() || StartupCommand(false) + '\0' == row.run[0].data);
+        SetOwnCommands(W(row.dir + "\\Runwarden.exe"));
+        EXPECT_TRUE(row.run.empty() || Spell(StartupCommand(false)) + '\0' == row.run[0].data);
     }
     EXPECT_EQ(ReadFileBytes(ShellFolder(CSIDL_PROGRAMS) + "\\Runwarden.lnk").substr(0, 4), std::string("L\0\0\0", 4));
     std::vector<std::string> entry;

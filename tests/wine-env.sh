@@ -4,7 +4,8 @@ build_dir=$(cd "$1" && pwd)
 export WINEPREFIX="$build_dir/wineprefix"
 export WINEARCH=win64
 export WINEDEBUG=-all
-export LC_ALL=ru_RU.UTF-8
+# The system code page: 1251 unless a test asks for another locale.
+export LC_ALL=${RUNWARDEN_LOCALE:-ru_RU.UTF-8}
 # Keep Wine from offering to download Mono and Gecko while the prefix is made.
 export WINEDLLOVERRIDES="mscoree=;mshtml="
 if [ -f "$build_dir/xvfb.display" ]; then

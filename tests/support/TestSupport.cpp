@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 
@@ -27,7 +28,56 @@ void RemoveTreeW(const std::wstring& path)
     DeleteFileW(path.c_str()) || RemoveDirectoryW(path.c_str());
 }
 
+bool IsText(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
+
+std::string Bytes(const TWideString& text)
+{
+    return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+}
+
+TWideString Wide(const std::string& bytes)
+{
+    return TWideString(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+}
+
 } // namespace
+
+TWideString W(const std::string& spelled)
+{
+    TWideString text;
+    for (std::size_t i = 0; i < spelled.size(); ++i) {
+        unsigned unit = 0;
+        if (spelled[i] == '{' && i + 5 < spelled.size() && spelled[i + 5] == '}'
+            && std::sscanf(spelled.substr(i + 1, 4).c_str(), "%4x", &unit) == 1) {
+            text += static_cast<wchar_t>(unit);
+            i += 5;
+            continue;
+        }
+        wchar_t wide = 0;
+        MultiByteToWideChar(1251, 0, &spelled[i], 1, &wide, 1);
+        text += wide;
+    }
+    return text;
+}
+
+std::string Spell(const TWideString& text)
+{
+    std::string spelled;
+    for (const wchar_t unit : text) {
+        char byte = 0;
+        BOOL lost = FALSE;
+        wchar_t back = 0;
+        if (WideCharToMultiByte(1251, WC_NO_BEST_FIT_CHARS, &unit, 1, &byte, 1, nullptr, &lost) == 1 && !lost
+            && MultiByteToWideChar(1251, 0, &byte, 1, &back, 1) == 1 && back == unit) {
+            spelled += byte;
+        } else {
+            char code[8];
+            std::snprintf(code, sizeof(code), "{%04X}", static_cast<unsigned>(unit));
+            spelled += code;
+        }
+    }
+    return spelled;
+}
 
 std::string FreshTestFolder()
 {
@@ -54,15 +104,21 @@ bool WriteFileBytes(const std::string& path, const std::string& bytes)
     return static_cast<bool>(std::ofstream(path, std::ios::binary) << bytes);
 }
 
+std::string ReadUtf16File(const std::string& path)
+{
+    const std::string bytes = ReadFileBytes(path);
+    return bytes.compare(0, 2, "\xFF\xFE") == 0 ? Spell(Wide(bytes.substr(2))) : "!";
+}
+
 std::vector<std::string> FolderNames(const std::string& folder)
 {
     std::vector<std::string> names;
-    WIN32_FIND_DATAA data;
-    for (TFindHandle find(FindFirstFileA((folder + "\\*").c_str(), &data)); find.Valid();) {
-        if (data.cFileName != std::string(".") && data.cFileName != std::string("..")) {
-            names.push_back(data.cFileName);
+    WIN32_FIND_DATAW data;
+    for (TFindHandle find(FindFirstFileW((W(folder) + L"\\*").c_str(), &data)); find.Valid();) {
+        if (data.cFileName != std::wstring(L".") && data.cFileName != std::wstring(L"..")) {
+            names.push_back(Spell(data.cFileName));
         }
-        if (!FindNextFileA(find.Get(), &data)) {
+        if (!FindNextFileW(find.Get(), &data)) {
             break;
         }
     }
@@ -74,11 +130,12 @@ void SetKeyValues(HKEY root, const std::string& path, const std::vector<TRegValu
 {
     DeleteKey(root, path, view);
     TRegKey key;
-    ASSERT_EQ(RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, key.Receive(), nullptr),
+    ASSERT_EQ(RegCreateKeyExW(root, W(path).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, key.Receive(), nullptr),
               ERROR_SUCCESS);
     for (const TRegValue& value : values) {
-        RegSetValueExA(key.Get(), value.name.c_str(), 0, value.type, reinterpret_cast<const BYTE*>(value.data.data()),
-                       static_cast<DWORD>(value.data.size()));
+        const std::string data = IsText(value.type) ? Bytes(W(value.data)) : value.data;
+        RegSetValueExW(key.Get(), W(value.name).c_str(), 0, value.type, reinterpret_cast<const BYTE*>(data.data()),
+                       static_cast<DWORD>(data.size()));
     }
 }
 
@@ -86,13 +143,14 @@ std::vector<TRegValue> KeyValues(HKEY root, const std::string& path, REGSAM view
 {
     std::vector<TRegValue> values;
     TRegKey key;
-    RegOpenKeyExA(root, path.c_str(), 0, KEY_READ | view, key.Receive());
-    static char name[16384];
+    RegOpenKeyExW(root, W(path).c_str(), 0, KEY_READ | view, key.Receive());
+    static wchar_t name[16384];
     static BYTE data[1 << 16];
-    for (DWORD index = 0, nameLength = sizeof(name), size = sizeof(data), type = 0;
-         key.Valid() && RegEnumValueA(key.Get(), index, name, &nameLength, nullptr, &type, data, &size) == ERROR_SUCCESS;
-         ++index, nameLength = sizeof(name), size = sizeof(data)) {
-        values.push_back({std::string(name, nameLength), type, std::string(reinterpret_cast<char*>(data), size)});
+    for (DWORD index = 0, nameLength = ARRAYSIZE(name), size = sizeof(data), type = 0;
+         key.Valid() && RegEnumValueW(key.Get(), index, name, &nameLength, nullptr, &type, data, &size) == ERROR_SUCCESS;
+         ++index, nameLength = ARRAYSIZE(name), size = sizeof(data)) {
+        const std::string bytes(reinterpret_cast<char*>(data), size);
+        values.push_back({Spell(TWideString(name, nameLength)), type, IsText(type) ? Spell(Wide(bytes)) : bytes});
     }
     std::sort(values.begin(), values.end(), [](const TRegValue& a, const TRegValue& b) { return a.name < b.name; });
     return values;
@@ -101,15 +159,17 @@ std::vector<TRegValue> KeyValues(HKEY root, const std::string& path, REGSAM view
 void DeleteKey(HKEY root, const std::string& path, REGSAM view)
 {
     TRegKey key;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_ALL_ACCESS | view, key.Receive()) == ERROR_SUCCESS) {
-        RegDeleteTreeA(key.Get(), nullptr);
+    if (RegOpenKeyExW(root, W(path).c_str(), 0, KEY_ALL_ACCESS | view, key.Receive()) == ERROR_SUCCESS) {
+        RegDeleteTreeW(key.Get(), nullptr);
     }
-    RegDeleteKeyExA(root, path.c_str(), view, 0);
+    RegDeleteKeyExW(root, W(path).c_str(), view, 0);
 }
 
 void SetShellFolder(HKEY root, const char* name, const std::string& folder)
 {
-    RegSetKeyValueA(root, SHELL_FOLDERS_KEY, name, REG_SZ, folder.c_str(), static_cast<DWORD>(folder.size() + 1));
+    const TWideString wide = W(folder);
+    RegSetKeyValueW(root, SHELL_FOLDERS_KEY, W(name).c_str(), REG_SZ, wide.c_str(),
+                    static_cast<DWORD>((wide.size() + 1) * sizeof(wchar_t)));
 }
 
 void QuietAutostart(const std::string& folder)
@@ -127,8 +187,8 @@ void QuietAutostart(const std::string& folder)
         SetKeyValues(HKEY_LOCAL_MACHINE, std::string(MACHINE) + key, {}, KEY_WOW64_64KEY);
         SetKeyValues(HKEY_LOCAL_MACHINE, std::string(MACHINE) + key, {}, KEY_WOW64_32KEY);
     }
-    WritePrivateProfileStringA("windows", "run", nullptr, "win.ini");
-    WritePrivateProfileStringA("windows", "load", nullptr, "win.ini");
+    WritePrivateProfileStringW(L"windows", L"run", nullptr, L"win.ini");
+    WritePrivateProfileStringW(L"windows", L"load", nullptr, L"win.ini");
 }
 
 TTestState::TTestState()
@@ -139,7 +199,7 @@ TTestState::TTestState()
     WriteFileBytes(settingsPath, "");
     SetMainWnd(owner);
     SetOwnCommands(ModulePath());
-    SetSettingsFilePath(settingsPath);
+    SetSettingsFilePath(W(settingsPath));
     SetRunAborted(false);
 }
 

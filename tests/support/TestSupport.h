@@ -12,6 +12,12 @@
 #include <string>
 #include <vector>
 
+// Texts in the tests are bytes of code page 1251, as the program's texts
+// were; a UTF-16 unit that 1251 lacks is spelled "{XXXX}" (four hex digits).
+// W and Spell convert exactly, whatever the system's code page.
+TWideString W(const std::string& spelled);
+std::string Spell(const TWideString& text);
+
 constexpr char USER_RUN[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 constexpr char MACHINE[] = "Software\\Microsoft\\Windows\\CurrentVersion\\";
 constexpr char WINDOWS_KEY[] = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows";
@@ -21,21 +27,34 @@ std::string FreshTestFolder();
 void RemoveTree(const std::string& path);
 std::string ReadFileBytes(const std::string& path);
 bool WriteFileBytes(const std::string& path, const std::string& bytes);
+// A UTF-16 file with its byte-order mark, as spelled text; "!" when it has none.
+std::string ReadUtf16File(const std::string& path);
 // The names in a folder, sorted, without "." and "..".
 std::vector<std::string> FolderNames(const std::string& folder);
 
 struct TRegValue {
     std::string name;
     DWORD type;
-    std::string data; // raw bytes, terminators included as stored
+    std::string data; // raw bytes, terminators included as stored; text types as spelled text
     bool operator==(const TRegValue& other) const
     {
         return name == other.name && type == other.type && data == other.data;
     }
 };
+// Control bytes as \xNN, so that a failure prints on one line.
+inline std::string Escaped(const std::string& text)
+{
+    std::string escaped;
+    for (const char c : text) {
+        const unsigned byte = static_cast<unsigned char>(c);
+        escaped += byte < 0x20 || byte == 0x7F ? "\\x" + std::string(1, "0123456789ABCDEF"[byte >> 4]) + "0123456789ABCDEF"[byte & 15]
+                                               : std::string(1, c);
+    }
+    return escaped;
+}
 inline void PrintTo(const TRegValue& value, std::ostream* out)
 {
-    *out << "{\"" << value.name << "\", " << value.type << ", \"" << value.data << "\"}";
+    *out << "{\"" << Escaped(value.name) << "\", " << value.type << ", \"" << Escaped(value.data) << "\"}";
 }
 inline TRegValue Sz(const std::string& name, const std::string& text) { return {name, REG_SZ, text + '\0'}; }
 // The key made anew with exactly these values, in View (KEY_WOW64_32KEY, ...).
@@ -70,18 +89,20 @@ public:
         : answers_(std::move(answers)), before_(std::move(before))
     {
     }
-    bool AskChoice(bool isChanged, const std::string& entryText, TChoice& choice) override
-    {
-        const char answer = Next((isChanged ? "changed: " : "new: ") + entryText);
-        choice = answer == 'R' ? ChoiceRemove : isChanged ? ChoiceCorrectList : ChoiceAddToList;
-        return answer == 'R' || answer == 'A';
-    }
-    bool AskDeleteEmpty(const std::string& path) override { return Next("empty: " + path) == 'Y'; }
-    void Warn(const std::string& text) override { said.push_back("warn: " + text); }
-    void Inform(const std::string& text) override { said.push_back("info: " + text); }
     bool AllAnswered() const { return next_ == answers_.size(); }
 
     std::vector<std::string> said;
+
+protected:
+    bool OnAskChoice(bool isChanged, const TWideString& entryText, TChoice& choice) override
+    {
+        const char answer = Next((isChanged ? "changed: " : "new: ") + Spell(entryText));
+        choice = answer == 'R' ? ChoiceRemove : isChanged ? ChoiceCorrectList : ChoiceAddToList;
+        return answer == 'R' || answer == 'A';
+    }
+    bool OnAskDeleteEmpty(const TWideString& path) override { return Next("empty: " + Spell(path)) == 'Y'; }
+    void OnWarn(const TWideString& text) override { said.push_back("warn: " + Spell(text)); }
+    void OnInform(const TWideString& text) override { said.push_back("info: " + Spell(text)); }
 
 private:
     char Next(const std::string& question);

@@ -15,12 +15,20 @@ DWORD_PTR Send(HWND wnd, UINT message, WPARAM wParam = 0, LPARAM lParam = 0)
     return result;
 }
 
-// A sent WM_GETTEXT reads controls of other processes too.
+DWORD_PTR SendW(HWND wnd, UINT message, WPARAM wParam = 0, LPARAM lParam = 0)
+{
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(wnd, message, wParam, lParam, SMTO_ABORTIFHUNG, BOX_MS, &result);
+    return result;
+}
+
+// A sent WM_GETTEXT reads controls of other processes too; the wide one
+// reads the exact characters.
 std::string Text(HWND wnd)
 {
-    std::string text(Send(wnd, WM_GETTEXTLENGTH) + 1, '\0');
-    text.resize(Send(wnd, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0])));
-    return text;
+    TWideString text(SendW(wnd, WM_GETTEXTLENGTH) + 1, L'\0');
+    text.resize(SendW(wnd, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0])));
+    return Spell(text);
 }
 
 std::string ClassOf(HWND wnd)
