@@ -13,6 +13,8 @@ namespace {
 const HMODULE PROGRAM = LoadLibraryExA(ProgramPath().c_str(), nullptr,
                                        LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
 
+// Types by number (RT_MANIFEST 24, RT_GROUP_ICON 14, RT_ICON 3): the RT_
+// names are wide in a Unicode build.
 std::string Resource(LPCSTR type, LPCSTR name)
 {
     // A null module would be this test program, which carries the same resources.
@@ -40,7 +42,7 @@ const struct { const char* name; TImages images; } GROUPS[] = {
 
 TEST(Resources, ManifestDeclaresDpiAwarenessSupportedWindowsAsInvokerAndCommonControls)
 {
-    const std::string manifest = Resource(RT_MANIFEST, MAKEINTRESOURCEA(1));
+    const std::string manifest = Resource(MAKEINTRESOURCEA(24), MAKEINTRESOURCEA(1));
     const std::string arch = sizeof(void*) == 8 ? "amd64" : "x86";
     for (const std::string& part : std::vector<std::string>{
              "<supportedOS Id=\"{e2011457-1546-43c5-a5fe-008deee3d3f0}\"/>",
@@ -73,7 +75,7 @@ TEST(Resources, ManifestDeclaresDpiAwarenessSupportedWindowsAsInvokerAndCommonCo
 TEST(Resources, IconGroupsHoldEverySizeInTrueColourAndOnePaletteImageForOldShells)
 {
     for (const auto& [name, expected] : GROUPS) {
-        std::string group = Resource(RT_GROUP_ICON, name);
+        std::string group = Resource(MAKEINTRESOURCEA(14), name);
         ASSERT_GE(group.size(), 6u) << name;
         const auto* entries = reinterpret_cast<const TGroupEntry*>(group.data() + 6);
         TImages images;
@@ -81,7 +83,7 @@ TEST(Resources, IconGroupsHoldEverySizeInTrueColourAndOnePaletteImageForOldShell
             const TGroupEntry& entry = entries[i];
             const int size = entry.width ? entry.width : 256; // a byte: 0 stands for 256
             images.emplace_back(size, entry.bpp);
-            std::string image = Resource(RT_ICON, MAKEINTRESOURCEA(entry.id));
+            std::string image = Resource(MAKEINTRESOURCEA(3), MAKEINTRESOURCEA(entry.id));
             ASSERT_EQ(image.size(), entry.bytes) << name << ' ' << size;
             if (size == 256) {
                 EXPECT_EQ(image.substr(0, 8), "\x89PNG\r\n\x1a\n") << name;
