@@ -37,6 +37,8 @@ bool checkRunning = false;
 HMENU trayMenuBar = nullptr; // the loaded resource; destroying it destroys its popup
 HMENU trayMenu = nullptr;
 NOTIFYICONDATAW trayIconData = {};
+TIconHandle trayIcon; // loaded at the size the notification area wants now
+HMODULE commonControls = nullptr; // loaded for LoadIconMetric, kept until the end
 UINT taskbarCreatedMessage = 0;
 HMODULE helpControl = nullptr; // loaded at the first help request, kept until the end
 
@@ -67,6 +69,37 @@ TBoxUser programUser;
 
 void AddTrayIcon() { Shell_NotifyIconW(NIM_ADD, &trayIconData); }
 
+using TLoadIconMetric = HRESULT(WINAPI*)(HINSTANCE, PCWSTR, int, HICON*);
+constexpr int LIM_SMALL_ICON = 0; // LIM_SMALL
+
+// The tray icon at the size the notification area shows at the current DPI:
+// LoadIconMetric (common controls 6, Vista and later) knows it; before that,
+// the small icon's system metric.
+HICON LoadTrayIcon(HINSTANCE instance)
+{
+    if (commonControls == nullptr) {
+        // The manifest's dependency makes this version 6.
+        commonControls = LoadLibraryW(L"comctl32.dll");
+    }
+    const auto loadIconMetric = commonControls == nullptr ? nullptr
+        : reinterpret_cast<TLoadIconMetric>(reinterpret_cast<void*>(GetProcAddress(commonControls, "LoadIconMetric")));
+    HICON icon = nullptr;
+    if (loadIconMetric != nullptr && SUCCEEDED(loadIconMetric(instance, L"TRAYICON", LIM_SMALL_ICON, &icon))) {
+        return icon;
+    }
+    return static_cast<HICON>(LoadImageW(instance, L"TRAYICON", IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                         GetSystemMetrics(SM_CYSMICON), 0));
+}
+
+// After a change of DPI or of the system's metrics the icon is loaded again.
+void RefreshTrayIcon()
+{
+    TIconHandle old(trayIcon.Release());
+    trayIcon.Reset(LoadTrayIcon(GetModuleHandleW(nullptr)));
+    trayIconData.hIcon = trayIcon.Get();
+    Shell_NotifyIconW(NIM_MODIFY, &trayIconData);
+}
+
 void FillTrayIconData(HWND wnd, HINSTANCE instance)
 {
     // The first version of the record: every shell since Windows 95 takes it.
@@ -75,7 +108,8 @@ void FillTrayIconData(HWND wnd, HINSTANCE instance)
     trayIconData.uID = TRAY_ICON_ID;
     trayIconData.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     trayIconData.uCallbackMessage = WM_TRAYICON;
-    trayIconData.hIcon = LoadIconW(instance, L"TRAYICON");
+    trayIcon.Reset(LoadTrayIcon(instance));
+    trayIconData.hIcon = trayIcon.Get();
     lstrcpynW(trayIconData.szTip, MAIN_WINDOW_TITLE, ARRAYSIZE(trayIconData.szTip));
 }
 
@@ -128,6 +162,7 @@ void HandleDestroy()
     trayMenuBar = nullptr;
     trayMenu = nullptr;
     Shell_NotifyIconW(NIM_DELETE, &trayIconData);
+    trayIcon.Reset();
 }
 
 void ShowTrayMenu(HWND wnd)
@@ -355,6 +390,10 @@ LRESULT CALLBACK MainWndProc(HWND wnd, UINT message, WPARAM wParam, LPARAM lPara
         return 0;
     case WM_COMMAND:
         HandleCommand(wnd, LOWORD(wParam));
+        break;
+    case WM_DPICHANGED:
+    case WM_SETTINGCHANGE:
+        RefreshTrayIcon();
         break;
     case WM_TRAYICON:
         HandleTrayIcon(wnd, lParam);

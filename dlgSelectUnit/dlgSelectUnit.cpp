@@ -1,11 +1,15 @@
 #include "dlgSelectUnit.h"
 
 #include "AllowedList.h"
+#include "Dpi.h"
 #include "MainState.h"
 #include "ScopedHandle.h"
 
+#include <climits>
+
 namespace {
 
+// At BASE_DPI; every size is scaled to the DPI of the box's screen.
 constexpr int OPTION_GAP = 3;
 constexpr int ROW_EXTRA = 10; // the gap above, between and below the two options
 constexpr int CHECK_TEXT_GAP = 8; // between a radio button's circle and its caption
@@ -19,6 +23,8 @@ struct TDialogState {
     HHOOK HookHandle = nullptr;
     WNDPROC BoxProc = nullptr; // the box's own window procedure
     bool ChoiceRead = false;   // the box itself was destroyed with its options
+    UINT Dpi = BASE_DPI;
+    TFontHandle Font; // the message font at Dpi, for the options
 };
 
 TDialogState dialogState;
@@ -26,6 +32,20 @@ TDialogState dialogState;
 // Widen: how much the box must grow so that the longer caption fits on one
 // line. A short entry makes a narrow box, in which wrapped captions would
 // reach into the buttons below.
+// The options' font follows the box to a screen of another DPI.
+void UseFontForDpi(UINT dpi)
+{
+    LOGFONTW font = {};
+    dialogState.Dpi = dpi;
+    dialogState.Font.Reset(MessageFontForDpi(dpi, font) ? CreateFontIndirectW(&font) : nullptr);
+}
+
+HFONT OptionFont()
+{
+    return dialogState.Font.Valid() ? dialogState.Font.Get()
+                                    : reinterpret_cast<HFONT>(SendMessageW(dialogState.BoxWnd, WM_GETFONT, 0, 0));
+}
+
 bool CalcOptionRect(RECT& r, int& h, int& widen)
 {
     const HWND box = dialogState.BoxWnd;
@@ -49,16 +69,19 @@ bool CalcOptionRect(RECT& r, int& h, int& widen)
         if (dc.Get() == nullptr) {
             return false;
         }
-        // Measured in the DC's own font and always with the longer new-entry
+        // Measured in the options' font and always with the longer new-entry
         // caption, so both caption sets get the same height.
+        const HGDIOBJ oldFont = SelectObject(dc.Get(), OptionFont());
+        const int check = SystemMetricForDpi(SM_CXMENUCHECK, dialogState.Dpi);
         RECT line = {};
         DrawTextW(dc.Get(), OPTION_ADD, -1, &line, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
-        const int needed = GetSystemMetrics(SM_CXMENUCHECK) + CHECK_TEXT_GAP + line.right;
+        const int needed = check + ScaleForDpi(CHECK_TEXT_GAP, dialogState.Dpi) + line.right;
         widen = needed > r.right - r.left ? needed - (r.right - r.left) : 0;
         r.right += widen;
-        RECT m = {GetSystemMetrics(SM_CXMENUCHECK), 0, r.right - r.left, 1000};
+        RECT m = {check, 0, r.right - r.left, SHRT_MAX};
         DrawTextW(dc.Get(), OPTION_ADD, -1, &m, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
         h = m.bottom;
+        SelectObject(dc.Get(), oldFont);
     }
     r.bottom = r.top + h + h / 2;
     r.top = r.top + h / 2;
@@ -90,7 +113,7 @@ HWND CreateOption(const wchar_t* caption, const RECT& r, int y)
         WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_LEFT | BS_AUTORADIOBUTTON, r.left, y,
         r.right - r.left, r.bottom - r.top, box, nullptr, GetModuleHandleW(nullptr), nullptr);
     if (option != nullptr) {
-        SendMessageW(option, WM_SETFONT, static_cast<WPARAM>(SendMessageW(box, WM_GETFONT, 0, 0)), 0);
+        SendMessageW(option, WM_SETFONT, reinterpret_cast<WPARAM>(OptionFont()), 0);
     }
     return option;
 }
@@ -100,14 +123,16 @@ void AddOptionButtons()
     RECT r = {};
     int h = 0;
     int widen = 0;
+    UseFontForDpi(WindowDpi(dialogState.BoxWnd));
     if (!CalcOptionRect(r, h, widen)) {
         return;
     }
-    const int growth = 2 * h + ROW_EXTRA;
+    const int gap = ScaleForDpi(OPTION_GAP, dialogState.Dpi);
+    const int growth = 2 * h + ScaleForDpi(ROW_EXTRA, dialogState.Dpi);
     ShiftBoxButtons(widen / 2, growth);
     const bool changed = dialogState.IsChangedEntry;
     dialogState.OptionWnd1 =
-        CreateOption(changed ? OPTION_REMOVE_CHANGED : OPTION_REMOVE_NEW, r, r.top + OPTION_GAP);
+        CreateOption(changed ? OPTION_REMOVE_CHANGED : OPTION_REMOVE_NEW, r, r.top + gap);
     if (dialogState.OptionWnd1 != nullptr) {
         SendMessageW(dialogState.OptionWnd1, BM_SETCHECK, BST_CHECKED, 0);
         // Told straight to the button; the keyboard focus stays where the box put it.
@@ -115,7 +140,7 @@ void AddOptionButtons()
         SendMessageW(dialogState.OptionWnd1, WM_SETFOCUS, 0, 0);
     }
     dialogState.OptionWnd2 =
-        CreateOption(changed ? OPTION_CORRECT : OPTION_ADD, r, r.top + h + 2 * OPTION_GAP);
+        CreateOption(changed ? OPTION_CORRECT : OPTION_ADD, r, r.top + h + 2 * gap);
     RECT box = {};
     if (GetWindowRect(dialogState.BoxWnd, &box)) {
         SetWindowPos(dialogState.BoxWnd, nullptr, 0, 0, box.right - box.left + widen,
@@ -126,6 +151,22 @@ void AddOptionButtons()
 
 bool OptionsShown() { return dialogState.OptionWnd1 != nullptr && dialogState.OptionWnd2 != nullptr; }
 
+// The box moved to a screen of another DPI: it takes the rectangle Windows
+// suggests, and the options the font of that DPI (the box scales the
+// controls of its own template itself).
+void MoveToDpi(UINT dpi, const RECT& suggested)
+{
+    SetWindowPos(dialogState.BoxWnd, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    TFontHandle oldFont(dialogState.Font.Release());
+    UseFontForDpi(dpi);
+    for (const HWND option : {dialogState.OptionWnd1, dialogState.OptionWnd2}) {
+        if (option != nullptr) {
+            SendMessageW(option, WM_SETFONT, reinterpret_cast<WPARAM>(OptionFont()), TRUE);
+        }
+    }
+}
+
 // Some message boxes lay out their controls inside WM_INITDIALOG, after the
 // box's first activation; the options are therefore added once the box's own
 // WM_INITDIALOG has run, when its geometry is final everywhere.
@@ -134,6 +175,9 @@ LRESULT CALLBACK BoxWndProc(HWND wnd, UINT message, WPARAM wParam, LPARAM lParam
     const LRESULT result = CallWindowProcW(dialogState.BoxProc, wnd, message, wParam, lParam);
     if (message == WM_INITDIALOG && wnd == dialogState.BoxWnd && !OptionsShown()) {
         AddOptionButtons();
+    }
+    if (message == WM_DPICHANGED && wnd == dialogState.BoxWnd) {
+        MoveToDpi(LOWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
     }
     return result;
 }
@@ -192,6 +236,8 @@ bool ShowChoiceDialog(HWND owner, bool isChanged, const TWideString& entryText, 
         }
         dialogState.HookHandle = nullptr;
     }
+    // The options are gone with the box; their font goes now.
+    dialogState.Font.Reset();
     choice = dialogState.LastChoice;
     return result == IDOK && dialogState.ChoiceRead;
 }

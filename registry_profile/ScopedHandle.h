@@ -80,6 +80,17 @@ struct TMenuTraits {
     static void Close(HMENU menu) { DestroyMenu(menu); }
 };
 
+struct TFontTraits {
+    using Type = HFONT;
+    static HFONT Invalid() { return nullptr; }
+    static void Close(HFONT font) { DeleteObject(font); }
+};
+struct TIconTraits {
+    using Type = HICON;
+    static HICON Invalid() { return nullptr; }
+    static void Close(HICON icon) { DestroyIcon(icon); }
+};
+
 using TRegKey = TScopedHandle<TRegKeyTraits>;
 using TFindHandle = TScopedHandle<TFindTraits>;
 using TFileHandle = TScopedHandle<TFileTraits>;
@@ -87,6 +98,8 @@ using TKernelHandle = TScopedHandle<TKernelTraits>;
 using TChangeHandle = TScopedHandle<TChangeTraits>;
 using THookHandle = TScopedHandle<THookTraits>;
 using TMenuHandle = TScopedHandle<TMenuTraits>;
+using TFontHandle = TScopedHandle<TFontTraits>;
+using TIconHandle = TScopedHandle<TIconTraits>;
 
 // A window DC must be released against the window it came from.
 class TWindowDC {

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 namespace {
 
 const std::string ENTRY = "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\\x=C:\\x.exe";
@@ -38,6 +40,10 @@ bool Inside(const RECT& inner, const RECT& outer)
 TEST(Dialog, AnswersOptionsAndLayout)
 {
     TTestState state;
+    // 96 unless dpi-run.sh runs the test on a screen of another DPI.
+    const char* dpi = std::getenv("RUNWARDEN_TEST_DPI");
+    const TWindowDC screen(nullptr);
+    ASSERT_EQ(GetDeviceCaps(screen.Get(), LOGPIXELSY), dpi ? std::atoi(dpi) : 96);
     struct TRow {
         bool changed;
         TAnswer answer;
@@ -81,6 +87,11 @@ TEST(Dialog, AnswersOptionsAndLayout)
         EXPECT_LE(second.bottom, box.buttonRect.top);
         EXPECT_TRUE(Inside(first, box.client) && Inside(second, box.client));
         EXPECT_TRUE(Inside(box.buttonRect, box.client));
+        // The options speak in the message font of the screen's DPI, as the box does.
+        NONCLIENTMETRICSW metrics = {sizeof(metrics)};
+        ASSERT_TRUE(SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0));
+        EXPECT_EQ(box.optionFontHeight, metrics.lfMessageFont.lfHeight);
+        EXPECT_EQ(box.optionFontHeight, box.textFontHeight);
     }
 }
 

@@ -44,6 +44,12 @@ bool IsOption(HWND wnd)
         && (GetWindowLongPtrA(wnd, GWL_STYLE) & BS_TYPEMASK) == BS_AUTORADIOBUTTON;
 }
 
+LONG FontHeight(HWND wnd)
+{
+    LOGFONTW font = {};
+    return GetObjectW(reinterpret_cast<HFONT>(Send(wnd, WM_GETFONT)), sizeof(font), &font) ? font.lfHeight : 0;
+}
+
 RECT ClientRect(HWND box, HWND child)
 {
     RECT r = {};
@@ -65,6 +71,7 @@ TBoxInfo Describe(HWND box)
         if (IsOption(child)) {
             info.firstChecked = info.firstChecked || (info.options.empty() && Send(child, BM_GETCHECK) == BST_CHECKED);
             info.options.push_back(Text(child));
+            info.optionFontHeight = FontHeight(child);
             info.optionRects.push_back(ClientRect(box, child));
         } else if (lstrcmpiA(ClassOf(child).c_str(), "Button") == 0) {
             info.buttonRect = info.buttons.empty() ? ClientRect(box, child) : info.buttonRect;
@@ -74,6 +81,7 @@ TBoxInfo Describe(HWND box)
             info.iconRect = ClientRect(box, child);
         } else {
             info.text = Text(child);
+            info.textFontHeight = FontHeight(child);
             info.textRect = ClientRect(box, child);
         }
     }

@@ -19,6 +19,7 @@ struct TBoxInfo {
     std::vector<int> buttons; // command ids of the push buttons, in window order
     std::vector<std::string> options; // the radio options' captions, in window order
     std::vector<RECT> optionRects;    // in the box's client coordinates, as the rest
+    LONG optionFontHeight = 0, textFontHeight = 0; // the fonts' lfHeight; a box of this process only
     bool firstChecked = false;
     RECT textRect = {}, iconRect = {}, buttonRect = {}, client = {};
     HICON icon = nullptr; // compare with LoadIcon(nullptr, IDI_...) in this process only
