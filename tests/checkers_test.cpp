@@ -240,7 +240,7 @@ TEST_F(Checkers, RemovalsCanBeUndone)
     const std::vector<TRegValue> values = {Sz("", "C:\\d.exe"), {"e", REG_EXPAND_SZ, std::string("%w%\\x.exe\0", 10)},
         {"m", REG_MULTI_SZ, std::string("a\0b c\0\0", 7)}, {"n", REG_DWORD, std::string("\x01\x02\x00\x80", 4)},
         {"o", REG_BINARY, std::string("\0\xFF\r\n", 4)}, Sz("q", "\"C:\\P F\\q.exe\" -a \\x "), Sz("s", "line\r\nbreak"),
-        {"z", REG_SZ, std::string("zero\0inside\0", 12)}, Sz("{97F3}", "C:\\{03A9}\\{03C9}.exe"), Sz("{D83D}{DE00}", "x{D800}"),
+        Sz("y{D800}", "C:\\y.exe"), {"z", REG_SZ, std::string("zero\0inside\0", 12)}, Sz("{97F3}", "C:\\{03A9}\\{03C9}.exe"), Sz("{D83D}{DE00}", "x{D800}"),
         Sz("Имя", "C:\\Программа.exe")};
     SetKeyValues(HKEY_CURRENT_USER, USER_RUN, values);
     SetKeyValues(HKEY_LOCAL_MACHINE, run, {Sz("w", "C:\\32.exe")}, KEY_WOW64_32KEY);
@@ -249,7 +249,7 @@ TEST_F(Checkers, RemovalsCanBeUndone)
     WriteFileBytes(state.folder + "\\Startup\\t.lnk", file);
     WriteFileBytes(state.folder + "\\Common Startup\\t.lnk", "common");
     // The values come by name.
-    TScriptedUser user("RRRRRRRRRRR" "R" "RR" "CR");
+    TScriptedUser user("RRRRRRRRRRRR" "R" "RR" "CR");
     RunCheck(user, true);
     EXPECT_TRUE(user.AllAnswered());
     EXPECT_TRUE(KeyValues(HKEY_CURRENT_USER, USER_RUN).empty());
