@@ -3,6 +3,7 @@
 #include "MainState.h"
 #include "ScopedHandle.h"
 
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -111,9 +112,14 @@ TWideString FreeName(const TWideString& folder, const TWideString& name)
 // kept under a free name beside the new file.
 bool SetAsideOldRegFile(const TWideString& path)
 {
-    std::string bytes;
-    if (!ReadFileBytes(path, bytes) || bytes.compare(0, sizeof(OLD_HEADER) - 1, OLD_HEADER) != 0) {
-        return true;
+    char head[sizeof(OLD_HEADER) - 1] = {};
+    DWORD read = 0;
+    {
+        TFileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        if (!file.Valid() || !ReadFile(file.Get(), head, sizeof(head), &read, nullptr) || read != sizeof(head)
+            || std::memcmp(head, OLD_HEADER, sizeof(head)) != 0) {
+            return true;
+        }
     }
     return MoveFileExW(path.c_str(), FreeName(RemovedFolder() + L"\\", REG_FILE).c_str(), 0) != FALSE;
 }

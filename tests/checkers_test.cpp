@@ -278,11 +278,17 @@ TEST_F(Checkers, NamesARecordCannotCarryAreKeptAsCommentsOnly)
     SetKeyValues(HKEY_CURRENT_USER, USER_RUN,
                  {kept, Sz("Updater\r\n@=hex(1):43,3a,5c,70,2e,65,78,65,00\r\n;", "C:\\upd.exe"), Sz("x" + planted, "C:\\x.exe")});
     SetKeyValues(HKEY_LOCAL_MACHINE, ex + "\\s" + planted, {Sz("v", "V.exe")});
+    // An earlier version's REGEDIT4 record is kept beside the new one.
+    const std::string removed = state.folder + "\\Removed\\", old = "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\x]\r\n\"\xC8\"=\"1\"\r\n";
+    CreateDirectoryA(removed.c_str(), nullptr);
+    WriteFileBytes(removed + "removed.reg", old);
     TScriptedUser user("ARRR");
     RunCheck(user, true);
     EXPECT_TRUE(user.AllAnswered());
     EXPECT_EQ(KeyValues(HKEY_CURRENT_USER, USER_RUN), std::vector<TRegValue>{kept});
-    const std::string reg = ReadUtf16File(state.folder + "\\Removed\\removed.reg");
+    EXPECT_EQ(FolderNames(removed), (std::vector<std::string>{"removed (2).reg", "removed.reg"}));
+    EXPECT_EQ(ReadFileBytes(removed + "removed (2).reg"), old);
+    const std::string reg = ReadUtf16File(removed + "removed.reg");
     EXPECT_NE(reg.find("; type: 1\r\n; data, hex: 43,00,3a,00,5c,00,75,00,70,00,64,00,2e,00,65,00,78,00,65,00,00,00\r\n"),
               std::string::npos) << reg;
     EXPECT_EQ(reg.find("\n@="), std::string::npos) << reg;
