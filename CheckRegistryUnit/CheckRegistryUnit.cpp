@@ -87,10 +87,21 @@ bool ReadValueAt(HKEY key, DWORD index, TKeyInfo& info, TRegEntry& entry)
 
 TWideString EntryPath(const TRunLocation& location, const TWideString& name) { return location.keyPath + L"\\" + name; }
 
+// Recorded first: what cannot be put back is not removed. The key is opened
+// for writing before that, so that no record tells of a removal that could
+// not happen. On failure the Win32 error is left in GetLastError():
+// ERROR_ACCESS_DENIED when the key may not be written.
+bool RemoveRecordedValue(HKEY key, const TWideString& keyPath, const TWideString& name)
+{
+    TRegKey writable;
+    const LONG opened = RegOpenKeyExW(key, L"", 0, KEY_SET_VALUE, writable.Receive());
+    SetLastError(static_cast<DWORD>(opened));
+    return opened == ERROR_SUCCESS && RecordRemovedValue(key, keyPath, name) && DeleteRegValue(writable.Get(), L"", name);
+}
+
 void DeleteValue(TUser& user, HKEY key, const TWideString& name, const TRunLocation& location)
 {
-    // Recorded first: what cannot be put back is not removed.
-    if (!RecordRemovedValue(key, location.keyPath, name) || !DeleteRegValue(key, L"", name)) {
+    if (!RemoveRecordedValue(key, location.keyPath, name)) {
         user.Warn(FormatMsg(MSG_CANNOT_DELETE_KEY, {EntryPath(location, name)}));
     }
 }
