@@ -1,6 +1,7 @@
 #include "CheckRegistryUnit.h"
 
 #include "AllowedList.h"
+#include "Elevation.h"
 #include "MainState.h"
 #include "Removed.h"
 #include "ScopedHandle.h"
@@ -85,22 +86,59 @@ bool ReadValueAt(HKEY key, DWORD index, TKeyInfo& info, TRegEntry& entry)
     return false;
 }
 
+// The value as the checker reads it; false when there is none.
+bool ReadNamedValue(HKEY key, const TWideString& name, TRegEntry& entry)
+{
+    DWORD size = 0;
+    if (RegQueryValueExW(key, name.c_str(), nullptr, &entry.type, nullptr, &size) != ERROR_SUCCESS) {
+        return false;
+    }
+    std::vector<BYTE> data(size + sizeof(wchar_t), 0);
+    if (RegQueryValueExW(key, name.c_str(), nullptr, &entry.type, data.data(), &size) != ERROR_SUCCESS) {
+        return false;
+    }
+    entry.name = name;
+    entry.value = ValueText(entry.type, data, size);
+    return true;
+}
+
 TWideString EntryPath(const TRunLocation& location, const TWideString& name) { return location.keyPath + L"\\" + name; }
 
-void DeleteValue(TUser& user, HKEY key, const TWideString& name, const TRunLocation& location)
+// Recorded first: what cannot be put back is not removed. The key is opened
+// for writing before that, so that no record tells of a removal that could
+// not happen. On failure the Win32 error is left in GetLastError():
+// ERROR_ACCESS_DENIED when the key may not be written.
+bool RemoveRecordedValue(HKEY key, const TWideString& keyPath, const TWideString& name)
 {
-    // Recorded first: what cannot be put back is not removed.
-    if (!RecordRemovedValue(key, location.keyPath, name) || !DeleteRegValue(key, L"", name)) {
-        user.Warn(FormatMsg(MSG_CANNOT_DELETE_KEY, {EntryPath(location, name)}));
+    TRegKey writable;
+    const LONG opened = RegOpenKeyExW(key, L"", 0, KEY_SET_VALUE, writable.Receive());
+    SetLastError(static_cast<DWORD>(opened));
+    return opened == ERROR_SUCCESS && RecordRemovedValue(key, keyPath, name) && DeleteRegValue(writable.Get(), L"", name);
+}
+
+void DeleteValue(TUser& user, HKEY key, const TRegEntry& entry, const TRunLocation& location)
+{
+    if (RemoveRecordedValue(key, location.keyPath, entry.name)) {
+        return;
+    }
+    const DWORD error = GetLastError();
+    const TWideString path = EntryPath(location, entry.name);
+    TWideString hash;
+    // Only the local machine's keys: see Elevation.h.
+    if (error == ERROR_ACCESS_DENIED && location.root == HKEY_LOCAL_MACHINE && TextHash(entry.value, hash)) {
+        OfferElevatedRemoval(user, path, RemovalSwitch(REMOVE_VALUE_SWITCH, {location.keyPath, entry.name, hash}),
+                             MSG_CANNOT_DELETE_KEY);
+    } else {
+        user.Warn(FormatMsg(MSG_CANNOT_DELETE_KEY, {path}));
     }
 }
 
 bool IsEitherOwnCommand(const TWideString& command) { return IsOwnCommand(command) || IsOwnOnceCommand(command); }
 
-void CheckEmptyValue(TUser& user, HKEY key, const TWideString& name, const TRunLocation& location)
+void CheckEmptyValue(TUser& user, HKEY key, const TRegEntry& entry, const TRunLocation& location)
 {
-    if (user.AskDeleteEmpty(EntryPath(location, name)) && !RunAborted()) {
-        DeleteValue(user, key, name, location);
+    if (user.AskDeleteEmpty(EntryPath(location, entry.name)) && !RunAborted()) {
+        DeleteValue(user, key, entry, location);
     }
 }
 
@@ -119,7 +157,7 @@ bool CheckRegistryValue(TUser& user, TWideString& records, HKEY key, const TRegE
     const TWideString& name = entry.name;
     const TWideString& value = entry.value;
     if (IsEmptyText(entry)) {
-        CheckEmptyValue(user, key, name, location);
+        CheckEmptyValue(user, key, entry, location);
         return true;
     }
     const std::optional<TWideString> listed = LookupAllowed(location.section, name);
@@ -150,7 +188,7 @@ bool CheckRegistryValue(TUser& user, TWideString& records, HKEY key, const TRegE
             AppendRecord(records, name, *listed);
         }
     } else if (choice == ChoiceRemove) {
-        DeleteValue(user, key, name, location);
+        DeleteValue(user, key, entry, location);
     } else {
         AppendRecord(records, name, value);
     }
@@ -235,7 +273,33 @@ std::vector<TRunLocation> RunLocations(bool windows64)
 namespace {
 
 // Windows runs RunOnceEx from its numbered subkeys, one level down; each is
-// checked as a key of its own, in a section named by its path.
+// a key of its own, in a section named by its path.
+TRunLocation SubkeyLocation(const TRunLocation& location, const TWideString& subkey)
+{
+    return {location.root, location.path + L"\\" + subkey, SubkeySection(location.section, subkey), location.view,
+            location.keyPath + L"\\" + subkey, false};
+}
+
+// The guarded key of the local machine that KeyPath names.
+bool FindMachineKey(const TWideString& keyPath, TRunLocation& found)
+{
+    for (const TRunLocation& location : RunLocations(OnWindows64())) {
+        const bool machine = location.root == HKEY_LOCAL_MACHINE;
+        const std::size_t length = location.keyPath.size() + 1;
+        if (machine && keyPath == location.keyPath) {
+            found = location;
+            return true;
+        }
+        if (machine && location.subkeys && keyPath.size() > length
+            && keyPath.compare(0, length, location.keyPath + L"\\") == 0
+            && keyPath.find(L'\\', length) == TWideString::npos) {
+            found = SubkeyLocation(location, keyPath.substr(length));
+            return true;
+        }
+    }
+    return false;
+}
+
 void CheckSubkeys(TUser& user, HKEY key, const TRunLocation& location)
 {
     std::vector<TWideString> names;
@@ -252,10 +316,7 @@ void CheckSubkeys(TUser& user, HKEY key, const TRunLocation& location)
         if (RegOpenKeyExW(key, subkey.c_str(), 0, KEY_READ | location.view, sub.Receive()) != ERROR_SUCCESS) {
             continue;
         }
-        const TRunLocation inner = {location.root, location.path + L"\\" + subkey,
-                                    SubkeySection(location.section, subkey), location.view,
-                                    location.keyPath + L"\\" + subkey, false};
-        CheckRegistryKey(user, sub.Get(), inner);
+        CheckRegistryKey(user, sub.Get(), SubkeyLocation(location, subkey));
         if (RunAborted()) {
             return;
         }
@@ -280,4 +341,30 @@ void CheckRegistry(TUser& user)
             return;
         }
     }
+}
+
+DWORD RemoveValueAsAdministrator(const std::vector<TWideString>& arguments)
+{
+    TRunLocation location;
+    if (arguments.size() != 3 || !IsTextHash(arguments[2]) || !FindMachineKey(arguments[0], location)) {
+        return ELEVATED_FAILED;
+    }
+    TRegKey key;
+    const LONG opened =
+        RegOpenKeyExW(location.root, location.path.c_str(), 0, KEY_QUERY_VALUE | location.view, key.Receive());
+    if (opened != ERROR_SUCCESS) {
+        return opened == ERROR_FILE_NOT_FOUND ? ELEVATED_CHANGED : ELEVATED_FAILED;
+    }
+    TRegEntry entry;
+    TWideString hash;
+    if (!ReadNamedValue(key.Get(), arguments[1], entry)) {
+        return ELEVATED_CHANGED;
+    }
+    if (!TextHash(entry.value, hash)) {
+        return ELEVATED_FAILED;
+    }
+    if (hash != arguments[2]) {
+        return ELEVATED_CHANGED;
+    }
+    return RemoveRecordedValue(key.Get(), location.keyPath, arguments[1]) ? ELEVATED_REMOVED : ELEVATED_FAILED;
 }

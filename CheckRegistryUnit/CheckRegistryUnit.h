@@ -48,3 +48,7 @@ void CheckRegistryKey(TUser& user, HKEY key, const TRunLocation& location);
 // True when it showed a box, during which the key may have changed.
 bool CheckRegistryValue(TUser& user, TWideString& records, HKEY key, const TRegEntry& entry,
                         const TRunLocation& location);
+
+// The elevated side of -remove-value (Elevation.h): the key, the value's
+// name and the hash of its command. Returns the exit code.
+DWORD RemoveValueAsAdministrator(const std::vector<TWideString>& arguments);

@@ -1,6 +1,7 @@
 #include "CheckStartupUnit.h"
 
 #include "AllowedList.h"
+#include "Elevation.h"
 #include "MainState.h"
 #include "Removed.h"
 #include "ScopedHandle.h"
@@ -51,6 +52,32 @@ bool IsSkippedName(const TWideString& lowerName)
     return false;
 }
 
+// The name of a file directly in the common Startup folder, named as the
+// checker names it; false for any other path. A slash or a colon in the
+// name would reach out of the folder or into a stream.
+bool InCommonStartup(const TWideString& path, TWideString& name)
+{
+    const TWideString folder = StartupFolderPath(true) + L"\\";
+    if (folder.size() == 1 || path.size() <= folder.size() || path.compare(0, folder.size(), folder) != 0) {
+        return false;
+    }
+    name = path.substr(folder.size());
+    return name.find_first_of(L"\\/:") == TWideString::npos;
+}
+
+// Only the common folder's files: see Elevation.h.
+void FileNotMoved(TUser& user, const TStartupEntry& entry)
+{
+    const DWORD error = GetLastError();
+    TWideString name;
+    if (error == ERROR_ACCESS_DENIED && InCommonStartup(entry.realPath, name)) {
+        OfferElevatedRemoval(user, entry.path, RemovalSwitch(REMOVE_FILE_SWITCH, {entry.realPath}),
+                             MSG_CANNOT_DELETE_FILE);
+    } else {
+        user.Warn(FormatMsg(MSG_CANNOT_DELETE_FILE, {entry.path}));
+    }
+}
+
 void CheckStartupEntry(TUser& user, TWideString& records, const TStartupEntry& entry, const TWideString& section)
 {
     if (LookupAllowed(section, entry.path)) {
@@ -68,7 +95,7 @@ void CheckStartupEntry(TUser& user, TWideString& records, const TStartupEntry& e
     }
     // Moved aside, never deleted: the user can put it back.
     if (!MoveToRemoved(entry.realPath, entry.name)) {
-        user.Warn(FormatMsg(MSG_CANNOT_DELETE_FILE, {entry.path}));
+        FileNotMoved(user, entry);
     }
 }
 
@@ -123,4 +150,16 @@ void CheckStartupFolder(TUser& user, const TWideString& folder, const TWideStrin
     if (CheckListedEntries(user, records, folder, mask, section)) {
         SaveAllowedSection(records, section);
     }
+}
+
+DWORD RemoveFileAsAdministrator(const std::vector<TWideString>& arguments)
+{
+    TWideString name;
+    if (arguments.size() != 1 || !InCommonStartup(arguments[0], name)) {
+        return ELEVATED_FAILED;
+    }
+    if (MoveToRemoved(arguments[0], name)) {
+        return ELEVATED_REMOVED;
+    }
+    return GetLastError() == ERROR_FILE_NOT_FOUND ? ELEVATED_CHANGED : ELEVATED_FAILED;
 }

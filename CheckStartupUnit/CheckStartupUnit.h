@@ -6,6 +6,8 @@
 
 #include "User.h"
 
+#include <vector>
+
 // The user's or the common Startup folder as the shell's "Shell Folders" key
 // names it now; empty when it names none.
 TWideString StartupFolderPath(bool common);
@@ -16,3 +18,7 @@ void CheckStartup(TUser& user);
 // One folder. Folder ends with "\"; Section is the folder's allowed-list
 // section, rewritten when the folder is done (erased when it cannot be listed).
 void CheckStartupFolder(TUser& user, const TWideString& folder, const TWideString& mask, const TWideString& section);
+
+// The elevated side of -remove-file (Elevation.h): the file's path. Returns
+// the exit code.
+DWORD RemoveFileAsAdministrator(const std::vector<TWideString>& arguments);

@@ -4,6 +4,7 @@
 #include "CheckINIUnit.h"
 #include "CheckRegistryUnit.h"
 #include "CheckStartupUnit.h"
+#include "Elevation.h"
 #include "MainState.h"
 #include "Removed.h"
 #include "ScopedHandle.h"
@@ -50,16 +51,20 @@ protected:
     {
         return ShowChoiceDialog(MainWnd(), isChanged, entryText, choice);
     }
-    bool OnAskDeleteEmpty(const TWideString& path) override
-    {
-        return MessageBoxW(MainWnd(), FormatMsg(MSG_EMPTY_VALUE, {path}).c_str(), APP_CAPTION,
-                           MB_YESNO | MB_ICONQUESTION | MB_SYSTEMMODAL)
-            == IDYES;
-    }
+    bool OnAskDeleteEmpty(const TWideString& path) override { return AskYesNo(MSG_EMPTY_VALUE, path); }
+    bool OnAskElevate(const TWideString& entry) override { return AskYesNo(MSG_ASK_ELEVATE, entry); }
     void OnWarn(const TWideString& text) override { ShowWarning(text); }
     void OnInform(const TWideString& text) override
     {
         MessageBoxW(MainWnd(), text.c_str(), APP_CAPTION, MB_OK | MB_ICONINFORMATION);
+    }
+
+private:
+    static bool AskYesNo(const wchar_t* templ, const TWideString& text)
+    {
+        return MessageBoxW(MainWnd(), FormatMsg(templ, {text}).c_str(), APP_CAPTION,
+                           MB_YESNO | MB_ICONQUESTION | MB_SYSTEMMODAL)
+            == IDYES;
     }
 };
 
@@ -335,6 +340,25 @@ int RunMessageLoop()
     }
 }
 
+// The elevated removal of one entry (Elevation.h). False when the command
+// line holds no such switch.
+bool RunElevatedRemoval(const wchar_t* commandLine, int& exitCode)
+{
+    std::vector<TWideString> arguments;
+    if (!SplitCommandLine(commandLine, arguments) || arguments.size() < 2
+        || (arguments[1] != REMOVE_VALUE_SWITCH && arguments[1] != REMOVE_FILE_SWITCH)) {
+        return false;
+    }
+    const bool value = arguments[1] == REMOVE_VALUE_SWITCH;
+    arguments.erase(arguments.begin(), arguments.begin() + 2);
+    DWORD result = ELEVATED_FAILED;
+    if (TakeRemovedFolder(arguments)) {
+        result = value ? RemoveValueAsAdministrator(arguments) : RemoveFileAsAdministrator(arguments);
+    }
+    exitCode = static_cast<int>(result);
+    return true;
+}
+
 } // namespace
 
 TWideString FirstArgument(const wchar_t* commandLine)
@@ -446,6 +470,11 @@ HMENU TrayMenu() { return trayMenu; }
 
 int RunwardenMain(HINSTANCE instance, const wchar_t* commandLine)
 {
+    // Before the instance rule: the resident program itself starts it.
+    int removalCode = 0;
+    if (RunElevatedRemoval(commandLine, removalCode)) {
+        return removalCode;
+    }
     // The mutex comes first: starts made at the same moment all find no
     // window yet. The window check still respects versions without it.
     const TKernelHandle instanceMutex(CreateMutexW(nullptr, FALSE, INSTANCE_MUTEX));

@@ -13,6 +13,8 @@ constexpr wchar_t REG_FILE[] = L"removed.reg";
 constexpr wchar_t REG_HEADER[] = L"\xFEFFWindows Registry Editor Version 5.00\r\n";
 constexpr char OLD_HEADER[] = "REGEDIT4";
 
+TWideString givenFolder;
+
 TWideString Quoted(const TWideString& text)
 {
     TWideString quoted = L"\"";
@@ -164,18 +166,28 @@ TWideString RegFileRecord(const TWideString& keyPath, const TWideString& name, D
 
 TWideString RemovedFolder()
 {
+    if (!givenFolder.empty()) {
+        return givenFolder;
+    }
     const TWideString& settings = SettingsFilePath();
     return settings.substr(0, settings.rfind(L'\\') + 1) + REMOVED_FOLDER;
 }
+
+void SetRemovedFolder(const TWideString& folder) { givenFolder = folder; }
 
 bool MakeRemovedFolder()
 {
     const TWideString folder = RemovedFolder();
     const DWORD attributes = GetFileAttributesW(folder.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES) {
-        return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return CreateDirectoryW(folder.c_str(), nullptr) != FALSE;
     }
-    return CreateDirectoryW(folder.c_str(), nullptr) != FALSE;
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        // The error CreateDirectory gives for a file in its place.
+        SetLastError(ERROR_ALREADY_EXISTS);
+        return false;
+    }
+    return true;
 }
 
 bool RecordRemovedValue(HKEY key, const TWideString& keyPath, const TWideString& name)
@@ -200,7 +212,12 @@ bool RecordRemovedString(const TWideString& keyPath, const TWideString& name, co
 bool MoveToRemoved(const TWideString& path, const TWideString& name)
 {
     const DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || !MakeRemovedFolder()) {
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        // Not a lack of rights: no administrator could move it either.
+        SetLastError(ERROR_DIRECTORY);
+        return false;
+    }
+    if (attributes == INVALID_FILE_ATTRIBUTES || !MakeRemovedFolder()) {
         return false;
     }
     // Startup folders and the settings may lie on different volumes.

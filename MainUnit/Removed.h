@@ -3,7 +3,8 @@
 // What the checkers remove is kept, so that it can be put back: registry
 // values and win.ini lists are appended to Removed\removed.reg, a file that
 // regedit imports; Startup files are moved into Removed. The folder lies
-// beside the settings file and is made when first needed.
+// beside the settings file (or is the one an elevated removal was given)
+// and is made when first needed.
 //
 // removed.reg is a "Windows Registry Editor Version 5.00" file in UTF-16, so
 // that every name and text comes back exactly, whatever the system's code
@@ -19,7 +20,11 @@ constexpr wchar_t MSG_RESTORE_BY_HAND[] =
     L"другой управляющий символ. Восстановите его вручную.";
 
 TWideString RemovedFolder();
-// Makes the folder when it is missing; false when it cannot be made.
+// Records go to Folder from now on: the elevated process may run as another
+// account, whose own settings file is not the user's.
+void SetRemovedFolder(const TWideString& folder);
+// Makes the folder when it is missing; false (the Win32 error left in
+// GetLastError()) when it cannot be made.
 bool MakeRemovedFolder();
 
 // Appends the value Name of the open Key, with its type and data, under
@@ -31,7 +36,8 @@ bool RecordRemovedString(const TWideString& keyPath, const TWideString& name, co
 
 // Moves the file into the folder under its own name, or with " (2)", " (3)",
 // ... before the extension when that name is taken there. A folder is not
-// moved: it was never an entry Windows starts.
+// moved: it was never an entry Windows starts. On failure the Win32 error
+// is left in GetLastError().
 bool MoveToRemoved(const TWideString& path, const TWideString& name);
 
 // The record of one value: its key line and "name"=data (the unnamed value

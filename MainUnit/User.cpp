@@ -19,6 +19,13 @@ bool TUser::AskDeleteEmpty(const TWideString& path)
     return yes;
 }
 
+bool TUser::AskElevate(const TWideString& entry)
+{
+    const bool yes = OnAskElevate(entry);
+    AllowedListMayHaveChanged();
+    return yes;
+}
+
 void TUser::Warn(const TWideString& text)
 {
     OnWarn(text);

@@ -20,6 +20,9 @@ public:
     bool AskChoice(bool isChanged, const TWideString& entryText, TChoice& choice);
     // Whether to delete a registry value that holds no command; Path names it.
     bool AskDeleteEmpty(const TWideString& path);
+    // Whether to remove, as administrator, an entry that the user's rights
+    // could not remove; Entry names it.
+    bool AskElevate(const TWideString& entry);
     void Warn(const TWideString& text);
     // The end of a check run that the user started.
     void Inform(const TWideString& text);
@@ -29,6 +32,7 @@ protected:
     // have been edited meanwhile; the calls above tell the list so.
     virtual bool OnAskChoice(bool isChanged, const TWideString& entryText, TChoice& choice) = 0;
     virtual bool OnAskDeleteEmpty(const TWideString& path) = 0;
+    virtual bool OnAskElevate(const TWideString& entry) = 0;
     virtual void OnWarn(const TWideString& text) = 0;
     virtual void OnInform(const TWideString& text) = 0;
 };

@@ -68,6 +68,7 @@ public:
 protected:
     bool OnAskChoice(bool, const TWideString&, TChoice&) override { return ++asked, false; }
     bool OnAskDeleteEmpty(const TWideString&) override { return ++asked, false; }
+    bool OnAskElevate(const TWideString&) override { return ++asked, false; }
     void OnWarn(const TWideString&) override { ++asked; }
     void OnInform(const TWideString&) override { ++asked; }
 };

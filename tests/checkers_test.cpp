@@ -78,6 +78,13 @@ void SetList(const char* key, const TValue& value)
     }
 }
 
+// removed.reg with the time of its one record blanked; "!" when there is none.
+std::string Record(const std::string& folder)
+{
+    std::string reg = ReadUtf16File(folder + "\\Removed\\removed.reg");
+    return reg.size() > 61 ? reg.replace(42, 19, "T") : reg;
+}
+
 TValue List(const char* key)
 {
     for (const TRegValue& value : KeyValues(HKEY_CURRENT_USER, WINDOWS_KEY)) {
@@ -107,6 +114,17 @@ TEST_F(Checkers, RegistryRunKeys)
         SetKeyValues(HKEY_LOCAL_MACHINE, ex + "\\0002", {Sz("gone", "C:\\g.exe")});
         SetKeyValues(HKEY_LOCAL_MACHINE, ex + "\\a\r\nb", {Sz("x", "X.exe")});
     };
+    // A machine value the user may not remove; its name is hard to quote.
+    const std::string mr = std::string(MACHINE) + "Run", odd = "say \"hi\"\\", M = "HKEY_LOCAL_MACHINE\\" + mr + "\\" + odd;
+    const auto denied = [&] { SetKeyValues(HKEY_LOCAL_MACHINE, mr, {Sz(odd, "M.exe")}), DenySetValue(HKEY_LOCAL_MACHINE, mr, true); };
+    const auto allow = [&](const char* command) {
+        return [=](std::size_t i) { i == 1 ? DenySetValue(HKEY_LOCAL_MACHINE, mr, false), void(command && WriteRegString(HKEY_LOCAL_MACHINE, W(mr), W(odd), W(command))) : void(); };
+    };
+    const auto machine = [&](const std::vector<TRegValue>& values, const std::string& record) {
+        return [=] { return DenySetValue(HKEY_LOCAL_MACHINE, mr, false), KeyValues(HKEY_LOCAL_MACHINE, mr) == values && Record(state.folder) == record; };
+    };
+    const TSaid offer = {"new: " + M + "=M.exe", "admin: " + M}, cannot = {offer[0], offer[1], "warn: Не удалось удалить ключ: \"" + M + "\"."};
+    const std::string removed = "Windows Registry Editor Version 5.00\r\n\r\n; T\r\n[HKEY_LOCAL_MACHINE\\" + mr + "]\r\n\"say \\\"hi\\\"\\\\\"=\"M.exe\"\r\n";
     struct TRow {
         const char* what;
         std::vector<TRegValue> values; // the user's Run key
@@ -194,6 +212,12 @@ TEST_F(Checkers, RegistryRunKeys)
              Unwritable();
              SetKeyValues(HKEY_LOCAL_MACHINE, std::string(MACHINE) + "Run", {Sz("m", "M.exe")});
          }},
+        {"machine value, removed as administrator", {}, "", "RY", offer, {}, "", 0, allow(nullptr), ProgramPath(), denied, machine({}, removed)},
+        {"machine value changed before the administrator came", {}, "", "RY", {offer[0], offer[1], "warn: Запись \"" + M + "\" изменилась, пока вы отвечали, поэтому она не удалена."},
+         {}, "", 1, allow("M2.exe"), ProgramPath(), denied, machine({Sz(odd, "M2.exe")}, "!")},
+        {"machine value, not as administrator", {}, "", "RN", cannot, {}, "", 1, nullptr, ProgramPath(), denied, machine({Sz(odd, "M.exe")}, "!")},
+        {"machine value the administrator may not remove either", {}, "", "RY", cannot, {}, "", 1, nullptr, ProgramPath(), denied,
+         machine({Sz(odd, "M.exe")}, "!")},
     };
     for (const TRow& row : rows) {
         SCOPED_TRACE(row.what);
@@ -319,6 +343,7 @@ TEST_F(Checkers, StartupFolders)
         std::string optionsAfter;
         std::function<void()> setUp;
         std::function<bool()> holds;
+        TStep during;
     } rows[] = {
         {"new, added; the name in lower case", {"Tool.LNK"}, "", "A", {"new: " + S + "tool.lnk"}, {"Tool.LNK"}, us(S + "tool.lnk=1\r\n")},
         {"new, cancelled stays allowed", {"t.lnk"}, "", "C", {"new: " + S + "t.lnk"}, {"t.lnk"}, us(S + "t.lnk=1\r\n")},
@@ -346,6 +371,11 @@ TEST_F(Checkers, StartupFolders)
          us(S + "x.lnk=1\r\n")},
         {"unwritable settings file ends the checker after the user's folder", {"a.lnk"}, "", "A", {"new: " + S + "a.lnk", "raised: " + dir},
          {"a.lnk"}, "", [&] { Unwritable(), WriteFileBytes(C + "c.lnk", ""); }},
+        {"a common file no one may move is moved as administrator once it may", {}, "", "RY", {"new: " + C + "c.lnk", "admin: " + C + "c.lnk"}, {}, "",
+         [&] { SetOwnCommands(W(ProgramPath())), WriteFileBytes(C + "c.lnk", "c");
+             EXPECT_TRUE(SetImmutable(C + "c.lnk", true)); },
+         [&] { return FolderNames(C).empty() ? ReadFileBytes(state.folder + "\\Removed\\c.lnk") == "c" : SetImmutable(C + "c.lnk", false) && false; },
+         [&](std::size_t i) { i == 1 && SetImmutable(C + "c.lnk", false); }},
     };
     for (const TRow& row : rows) {
         SCOPED_TRACE(row.what);
@@ -354,7 +384,7 @@ TEST_F(Checkers, StartupFolders)
             file.back() == '\\' ? void(CreateDirectoryA((S + file).c_str(), nullptr)) : void(WriteFileBytes(S + file, ""));
         }
         row.setUp ? row.setUp() : void();
-        EXPECT_EQ(Run(CheckStartup, row.answers), row.said);
+        EXPECT_EQ(Run(CheckStartup, row.answers, row.during), row.said);
         EXPECT_EQ(FolderNames(user), row.after);
         EXPECT_EQ(Options(), row.optionsAfter);
         EXPECT_TRUE(!row.holds || row.holds());

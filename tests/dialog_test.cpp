@@ -139,6 +139,8 @@ TEST(Dialog, ProgramBoxesAndTheSettingsFileWarning)
         {[] { return ProgramUser().AskDeleteEmpty(L"HKEY\\e"); }, TPress::No, false,
          "В реестре обнаружен \"пустой\" параметр:\n\r\n\r\"HKEY\\e\".\n\r\n\rУдалить его?", {IDYES, IDNO}, IDI_QUESTION,
          true, true},
+        {[] { return ProgramUser().AskElevate(L"HKEY\\e"); }, TPress::Yes, true,
+         "Для удаления \"HKEY\\e\" нужны права администратора.\n\r\n\rУдалить от имени администратора?", {IDYES, IDNO}, IDI_QUESTION, true, true},
         {[] { return ProgramUser().Warn(L"w"), false; }, TPress::Ok, false, "w", {IDOK}, IDI_EXCLAMATION, true, false},
         {[] { return ProgramUser().Inform(L"i"), false; }, TPress::Ok, false, "i", {IDOK}, IDI_ASTERISK, true, false},
         // Before the hidden window exists: a file where the folder should be.

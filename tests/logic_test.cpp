@@ -3,7 +3,9 @@
 
 #include "AllowedList.h"
 #include "CheckRegistryUnit.h"
+#include "Elevation.h"
 #include "MainUnit.h"
+#include "Removed.h"
 #include "ScopedHandle.h"
 #include "Settings.h"
 #include "TestSupport.h"
@@ -67,6 +69,15 @@ TEST(Pure, FirstArgumentOwnCommandsTrimmingAndMessages)
     EXPECT_EQ(FormatMsg(L"", {L"x"}), L"");
     EXPECT_EQ(FormatMsg(L"a \"%s\".", {L"100%s d"}), L"a \"100%s d\".");
     EXPECT_EQ(FormatMsg(L"%s", {TWideString(3000, L'x')}), TWideString(1023, L'x'));
+
+    // The elevated removal's switch reads back exactly as it was written.
+    SetRemovedFolder(L"C:\\R F\\");
+    std::vector<TWideString> split;
+    const std::vector<TWideString> texts = {L"a b", L"\"q\" \"", L"x\\", L"\\\\\"\\", L"", L"l\r\n\t%", L"C:\\R F\\"};
+    ASSERT_TRUE(SplitCommandLine((L"p.exe " + RemovalSwitch(L"-s", {texts[0], texts[1], texts[2], texts[3], texts[4], texts[5]})).c_str(), split));
+    ASSERT_EQ(split.size(), 9u);
+    EXPECT_EQ(std::vector<TWideString>(split.begin() + 2, split.end()), texts);
+    SetRemovedFolder(L"");
 }
 
 class Store : public testing::Test {

@@ -1,5 +1,6 @@
 // The whole program as a process, its boxes answered by the robot.
 
+#include "Elevation.h"
 #include "MainUnit.h"
 #include "ScopedHandle.h"
 #include "TestSupport.h"
@@ -262,4 +263,39 @@ TEST_F(Program, AStreamOfUnrelatedChangesDoesNotHoldTheQuestionOff)
     }
     PostMessageA(program.MainWindow(START_MS), WM_CLOSE, 0, 0);
     EXPECT_EQ(program.Wait(START_MS), 0u);
+}
+
+TEST_F(Program, RemovalSwitchActsOnlyOnTheGuardedPlaces)
+{
+    const std::string run = std::string(MACHINE) + "Run", removed = " \"" + folder + "\\Removed\"", machine = "-remove-value \"HKEY_LOCAL_MACHINE\\";
+    TWideString hash;
+    ASSERT_TRUE(TextHash(L"V.exe", hash));
+    const std::string v = "\" v " + Spell(hash) + removed;
+    const std::vector<TRegValue> values = {Sz("v", "V.exe")};
+    for (const std::string& key : {run, run + "\\sub", std::string("Software\\rwtest")}) {
+        SetKeyValues(HKEY_LOCAL_MACHINE, key, values);
+    }
+    SetKeyValues(HKEY_CURRENT_USER, USER_RUN, values);
+    WriteFileBytes(folder + "\\x.lnk", "x");
+    // As if the resident program ran: the switch is no instance of it.
+    const TKernelHandle instance(CreateMutexA(nullptr, FALSE, "Local\\Runwarden"));
+    const std::pair<std::string, DWORD> rows[] = {
+        {machine + "Software\\rwtest" + v, ELEVATED_FAILED}, {machine + run + "\\sub" + v, ELEVATED_FAILED},
+        {"-remove-value \"HKEY_CURRENT_USER\\" + std::string(USER_RUN) + v, ELEVATED_FAILED},
+        {machine + run + "\" v 00" + removed, ELEVATED_FAILED}, {machine + run + v.substr(0, v.size() - removed.size()) + " Removed", ELEVATED_FAILED},
+        {"-remove-file \"" + folder + "\\x.lnk\"" + removed, ELEVATED_FAILED},
+        {"-remove-file \"" + folder + "\\Common Startup\\..\\x.lnk\"" + removed, ELEVATED_FAILED}, {"-remove-file", ELEVATED_FAILED},
+        {machine + run + "\" w " + v.substr(4), ELEVATED_CHANGED}, {machine + run + v, ELEVATED_REMOVED},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(TProcess(ProgramPath(), row.first).Wait(START_MS), row.second) << row.first;
+    }
+    EXPECT_EQ(KeyValues(HKEY_LOCAL_MACHINE, run), std::vector<TRegValue>{});
+    for (const std::string& key : {run + "\\sub", std::string("Software\\rwtest")}) {
+        EXPECT_EQ(KeyValues(HKEY_LOCAL_MACHINE, key), values);
+        DeleteKey(HKEY_LOCAL_MACHINE, key);
+    }
+    EXPECT_EQ(KeyValues(HKEY_CURRENT_USER, USER_RUN), values);
+    EXPECT_EQ(FolderNames(folder), (std::vector<std::string>{"Common Startup", "Removed", "Startup", "x.lnk"}));
+    SetKeyValues(HKEY_CURRENT_USER, USER_RUN, {});
 }

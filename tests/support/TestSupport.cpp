@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sddl.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
@@ -170,6 +172,37 @@ void SetShellFolder(HKEY root, const char* name, const std::string& folder)
     const TWideString wide = W(folder);
     RegSetKeyValueW(root, SHELL_FOLDERS_KEY, W(name).c_str(), REG_SZ, wide.c_str(),
                     static_cast<DWORD>((wide.size() + 1) * sizeof(wchar_t)));
+}
+
+void DenySetValue(HKEY root, const std::string& path, bool deny)
+{
+    PSECURITY_DESCRIPTOR security = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(deny ? "D:(D;;0x2;;;WD)(A;;KA;;;WD)" : "D:(A;;KA;;;WD)",
+                                                                     SDDL_REVISION_1, &security, nullptr));
+    TRegKey key;
+    RegOpenKeyExA(root, path.c_str(), 0, WRITE_DAC, key.Receive());
+    EXPECT_EQ(RegSetKeySecurity(key.Get(), DACL_SECURITY_INFORMATION, security), ERROR_SUCCESS);
+    LocalFree(security);
+}
+
+bool SetImmutable(const std::string& path, bool immutable)
+{
+    const auto unixName = reinterpret_cast<char*(CDECL*)(LPCWSTR)>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_unix_file_name")));
+    const auto unix = [&](const std::string& windows) {
+        char* name = unixName(W(windows).c_str());
+        const std::string copy = name;
+        return HeapFree(GetProcessHeap(), 0, name), copy;
+    };
+    const std::string done = "C:\\rwtest\\chattr.done";
+    DeleteFileA(done.c_str());
+    std::string command = std::string("/bin/sh -c \"chattr ") + (immutable ? "+i '" : "-i '") + unix(path) + "' && touch '"
+        + unix(done) + "'\"";
+    // Wine runs a Linux program but gives no handle to wait on: it leaves a mark.
+    STARTUPINFOA startup = {sizeof(startup)};
+    PROCESS_INFORMATION info = {};
+    return CreateProcessA("Z:\\bin\\sh", &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)
+        && WaitFor(5000, [&] { return GetFileAttributesA(done.c_str()) != INVALID_FILE_ATTRIBUTES; });
 }
 
 void QuietAutostart(const std::string& folder)

@@ -63,6 +63,11 @@ void SetKeyValues(HKEY root, const std::string& path, const std::vector<TRegValu
 std::vector<TRegValue> KeyValues(HKEY root, const std::string& path, REGSAM view = 0);
 void DeleteKey(HKEY root, const std::string& path, REGSAM view = 0);
 void SetShellFolder(HKEY root, const char* name, const std::string& folder);
+// Denies setting and deleting the key's values to everyone, or allows all again.
+void DenySetValue(HKEY root, const std::string& path, bool deny);
+// Sets or clears the file's immutable flag from the Linux side (chattr):
+// no one, root included, may move it then. False when it did not take.
+bool SetImmutable(const std::string& path, bool immutable);
 
 // Points the settings (AppData) and both Startup folders (Folder\Startup and
 // Folder\Common Startup) at empty folders and empties every Run key and
@@ -80,7 +85,8 @@ struct TTestState {
 
 // A user that answers from a script, one letter per question: R remove (OK
 // on the first option), A add or correct (OK on the second), C cancel, Y
-// yes, N no, X the user ends the program while the question is open. It
+// yes, N no (to the empty value and to removing as administrator), X the
+// user ends the program while the question is open. It
 // writes down every question and message, and runs Before(i) as question i
 // (from 0) is asked.
 class TScriptedUser : public TUser {
@@ -101,6 +107,7 @@ protected:
         return answer == 'R' || answer == 'A';
     }
     bool OnAskDeleteEmpty(const TWideString& path) override { return Next("empty: " + Spell(path)) == 'Y'; }
+    bool OnAskElevate(const TWideString& entry) override { return Next("admin: " + Spell(entry)) == 'Y'; }
     void OnWarn(const TWideString& text) override { said.push_back("warn: " + Spell(text)); }
     void OnInform(const TWideString& text) override { said.push_back("info: " + Spell(text)); }
 
