@@ -6,6 +6,8 @@
 
 #include "User.h"
 
+#include <windows.h>
+
 // The user's or the common Startup folder as the shell's "Shell Folders" key
 // names it now; empty when it names none.
 TWideString StartupFolderPath(bool common);
@@ -14,5 +16,7 @@ TWideString StartupFolderPath(bool common);
 void CheckStartup(TUser& user);
 
 // One folder. Folder ends with "\"; Section is the folder's allowed-list
-// section, rewritten when the folder is done (erased when it cannot be listed).
-void CheckStartupFolder(TUser& user, const TWideString& folder, const TWideString& mask, const TWideString& section);
+// section, rewritten when the folder is done (erased when it cannot be listed);
+// SwitchRoot holds the folder's Task Manager switches.
+void CheckStartupFolder(TUser& user, const TWideString& folder, const TWideString& mask, const TWideString& section,
+                        HKEY switchRoot);
