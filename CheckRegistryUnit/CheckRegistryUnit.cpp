@@ -20,14 +20,17 @@ constexpr wchar_t RUN_PARENT[] = L"Software\\Microsoft\\Windows\\CurrentVersion\
 constexpr wchar_t WOW_PARENT[] = L"Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\";
 constexpr wchar_t USER_ROOT[] = L"HKEY_CURRENT_USER\\";
 constexpr wchar_t MACHINE_ROOT[] = L"HKEY_LOCAL_MACHINE\\";
+constexpr wchar_t RUN[] = L"Run";
 constexpr wchar_t RUN_ONCE_EX[] = L"RunOnceEx";
-const wchar_t* const USER_KEYS[] = {L"Run", L"RunOnce"};
-const wchar_t* const MACHINE_KEYS[] = {L"Run", L"RunOnce", RUN_ONCE_EX, L"RunServices", L"RunServicesOnce"};
+const wchar_t* const USER_KEYS[] = {RUN, L"RunOnce"};
+const wchar_t* const MACHINE_KEYS[] = {RUN, L"RunOnce", RUN_ONCE_EX, L"RunServices", L"RunServicesOnce"};
 constexpr DWORD MAX_KEY_NAME = 256; // the longest key name, with its terminator
 
 // A value that keeps growing between the size query and the read is given
 // up on after this many attempts, so the walk cannot loop forever.
 constexpr int MAX_READ_ATTEMPTS = 16;
+
+constexpr DWORD SWITCH_SIZE = 12; // bytes in every switch Task Manager writes
 
 struct TKeyInfo {
     DWORD count = 0;
@@ -142,6 +145,14 @@ void CheckEmptyValue(TUser& user, HKEY key, const TRegEntry& entry, const TRunLo
     }
 }
 
+// The listed command, if any, stays in the list as it was.
+void KeepListed(TWideString& records, const TWideString& name, const std::optional<TWideString>& listed)
+{
+    if (listed) {
+        AppendRecord(records, name, *listed);
+    }
+}
+
 // Only a text can be empty: a number or binary data that starts with a zero
 // byte still holds something.
 bool IsEmptyText(const TRegEntry& entry)
@@ -176,6 +187,11 @@ bool CheckRegistryValue(TUser& user, TWideString& records, HKEY key, const TRegE
         AppendRecord(records, name, value);
         return false;
     }
+    // Windows will not start it: nothing to ask until it is switched on again.
+    if (IsSwitchedOff(location.root, location.switchKey, name)) {
+        KeepListed(records, name, listed);
+        return false;
+    }
     const bool changed = listed.has_value();
     const TWideString entryText = (changed ? name : EntryPath(location, name)) + L"=" + value;
     TChoice choice = ChoiceRemove;
@@ -184,9 +200,7 @@ bool CheckRegistryValue(TUser& user, TWideString& records, HKEY key, const TRegE
         return true;
     }
     if (!ok) {
-        if (changed) {
-            AppendRecord(records, name, *listed);
-        }
+        KeepListed(records, name, listed);
     } else if (choice == ChoiceRemove) {
         DeleteValue(user, key, entry, location);
     } else {
@@ -248,19 +262,51 @@ bool OnWindows64()
     return IsWindows64(sizeof(void*) == 8, IsWow64Process(GetCurrentProcess(), &wow64) && wow64);
 }
 
+// On 32-bit Windows the view flags mean nothing; they are left out there.
+REGSAM NativeView(bool windows64) { return static_cast<REGSAM>(windows64 ? KEY_WOW64_64KEY : 0); }
+
+// Task Manager's switch is a REG_BINARY value named as the entry. Microsoft
+// documents none of it; the forms seen in practice are 12 bytes: a first
+// byte of 02 or 06 when on, 03 or 07 when switched off, the bytes after it
+// zero when on and holding the time of the switch when off. Only that off
+// form counts: any other value, like a missing one, leaves the entry on, so
+// nothing malformed can keep an entry from being asked about.
+bool IsSwitchedOff(HKEY root, const TWideString& switchKey, const TWideString& name)
+{
+    if (switchKey.empty()) {
+        return false;
+    }
+    TRegKey key;
+    if (RegOpenKeyExW(root, switchKey.c_str(), 0, KEY_QUERY_VALUE | NativeView(OnWindows64()), key.Receive())
+        != ERROR_SUCCESS) {
+        return false;
+    }
+    BYTE data[SWITCH_SIZE];
+    DWORD type = 0;
+    DWORD size = sizeof(data);
+    // A longer value does not fit and fails with ERROR_MORE_DATA.
+    if (RegQueryValueExW(key.Get(), name.c_str(), nullptr, &type, data, &size) != ERROR_SUCCESS || type != REG_BINARY
+        || size != SWITCH_SIZE) {
+        return false;
+    }
+    return (data[0] & 1) != 0 && std::any_of(data + 1, data + SWITCH_SIZE, [](BYTE b) { return b != 0; });
+}
+
 std::vector<TRunLocation> RunLocations(bool windows64)
 {
     std::vector<TRunLocation> locations;
     const auto add = [&](HKEY root, const wchar_t* parent, const wchar_t* key, REGSAM view) {
         const TWideString keyPath = (root == HKEY_CURRENT_USER ? USER_ROOT : MACHINE_ROOT) + (parent + TWideString(key));
-        locations.push_back({root, RUN_PARENT + TWideString(key), keyPath, view, keyPath, key == RUN_ONCE_EX});
+        // Task Manager switches the Run keys only, the 32-bit view's in a key of its own.
+        const TWideString switchKey =
+            key != RUN ? TWideString() : STARTUP_APPROVED_KEY + TWideString(view == KEY_WOW64_32KEY ? L"\\Run32" : L"\\Run");
+        locations.push_back({root, RUN_PARENT + TWideString(key), keyPath, view, keyPath, key == RUN_ONCE_EX, switchKey});
     };
     for (const wchar_t* key : USER_KEYS) {
         add(HKEY_CURRENT_USER, RUN_PARENT, key, 0);
     }
-    // On 32-bit Windows the view flags mean nothing; they are left out there.
     for (const wchar_t* key : MACHINE_KEYS) {
-        add(HKEY_LOCAL_MACHINE, RUN_PARENT, key, static_cast<REGSAM>(windows64 ? KEY_WOW64_64KEY : 0));
+        add(HKEY_LOCAL_MACHINE, RUN_PARENT, key, NativeView(windows64));
     }
     if (windows64) {
         for (const wchar_t* key : MACHINE_KEYS) {
@@ -277,7 +323,7 @@ namespace {
 TRunLocation SubkeyLocation(const TRunLocation& location, const TWideString& subkey)
 {
     return {location.root, location.path + L"\\" + subkey, SubkeySection(location.section, subkey), location.view,
-            location.keyPath + L"\\" + subkey, false};
+            location.keyPath + L"\\" + subkey, false, TWideString()};
 }
 
 // The guarded key of the local machine that KeyPath names.

@@ -17,18 +17,31 @@ struct TRunLocation {
     REGSAM view;         // KEY_WOW64_64KEY, KEY_WOW64_32KEY or 0
     TWideString keyPath; // the full name, root included: in the questions and the record
     bool subkeys;        // RunOnceEx: Windows runs the values of its subkeys
+    // Task Manager's switches for the key's values, under the same root;
+    // empty for the keys Task Manager does not list.
+    TWideString switchKey;
 };
+
+// Where Task Manager (Windows 8 and later) keeps its startup switches, one
+// subkey per kind of place, in the native view.
+constexpr wchar_t STARTUP_APPROVED_KEY[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved";
 
 // Windows is 64-bit for a 64-bit build, and for a 32-bit one that runs
 // under WOW64.
 bool IsWindows64(bool build64, bool wow64);
 bool OnWindows64();
+// The flag that opens a key of HKEY_LOCAL_MACHINE in the native view.
+REGSAM NativeView(bool windows64);
 // The keys in the order they are checked.
 std::vector<TRunLocation> RunLocations(bool windows64);
 
 constexpr wchar_t MSG_EMPTY_VALUE[] =
     L"В реестре обнаружен \"пустой\" параметр:\n\r\n\r\"%s\".\n\r\n\rУдалить его?";
 constexpr wchar_t MSG_CANNOT_DELETE_KEY[] = L"Не удалось удалить ключ: \"%s\".";
+
+// True when Task Manager has switched the entry Name off: Windows will not
+// start it, although it is still there. An empty SwitchKey switches nothing.
+bool IsSwitchedOff(HKEY root, const TWideString& switchKey, const TWideString& name);
 
 // Checks every key of RunLocations(OnWindows64()) in order; raises TINIExcept when the settings file cannot
 // be written.

@@ -2,6 +2,7 @@
 
 #include "AllowedList.h"
 #include "Elevation.h"
+#include "CheckRegistryUnit.h"
 #include "MainState.h"
 #include "Removed.h"
 #include "ScopedHandle.h"
@@ -78,10 +79,15 @@ void FileNotMoved(TUser& user, const TStartupEntry& entry)
     }
 }
 
-void CheckStartupEntry(TUser& user, TWideString& records, const TStartupEntry& entry, const TWideString& section)
+void CheckStartupEntry(TUser& user, TWideString& records, const TStartupEntry& entry, const TWideString& section,
+                       HKEY switchRoot)
 {
     if (LookupAllowed(section, entry.path)) {
         AppendBareRecord(records, entry.path);
+        return;
+    }
+    // Windows will not start it: nothing to ask, nothing recorded, until it is switched on again.
+    if (IsSwitchedOff(switchRoot, STARTUP_APPROVED_KEY + TWideString(L"\\StartupFolder"), entry.name)) {
         return;
     }
     TChoice choice = ChoiceAddToList;
@@ -101,7 +107,7 @@ void CheckStartupEntry(TUser& user, TWideString& records, const TStartupEntry& e
 
 // False when the user ended the program during a question.
 bool CheckListedEntries(TUser& user, TWideString& records, const TWideString& folder, const TWideString& mask,
-                        const TWideString& section)
+                        const TWideString& section, HKEY switchRoot)
 {
     WIN32_FIND_DATAW data;
     TFindHandle find(FindFirstFileW((folder + mask).c_str(), &data));
@@ -114,7 +120,7 @@ bool CheckListedEntries(TUser& user, TWideString& records, const TWideString& fo
         if (IsSkippedName(lower)) {
             continue;
         }
-        CheckStartupEntry(user, records, {folder + lower, folder + name, name}, section);
+        CheckStartupEntry(user, records, {folder + lower, folder + name, name}, section, switchRoot);
         if (RunAborted()) {
             return false;
         }
@@ -137,17 +143,18 @@ void CheckStartup(TUser& user)
         if (folder.empty()) {
             continue;
         }
-        CheckStartupFolder(user, folder + L"\\", ALL_FILES_MASK, startup.section);
+        CheckStartupFolder(user, folder + L"\\", ALL_FILES_MASK, startup.section, startup.root);
         if (RunAborted()) {
             return;
         }
     }
 }
 
-void CheckStartupFolder(TUser& user, const TWideString& folder, const TWideString& mask, const TWideString& section)
+void CheckStartupFolder(TUser& user, const TWideString& folder, const TWideString& mask, const TWideString& section,
+                        HKEY switchRoot)
 {
     TWideString records;
-    if (CheckListedEntries(user, records, folder, mask, section)) {
+    if (CheckListedEntries(user, records, folder, mask, section, switchRoot)) {
         SaveAllowedSection(records, section);
     }
 }

@@ -6,6 +6,8 @@
 
 #include "User.h"
 
+#include <windows.h>
+
 #include <vector>
 
 // The user's or the common Startup folder as the shell's "Shell Folders" key
@@ -16,8 +18,10 @@ TWideString StartupFolderPath(bool common);
 void CheckStartup(TUser& user);
 
 // One folder. Folder ends with "\"; Section is the folder's allowed-list
-// section, rewritten when the folder is done (erased when it cannot be listed).
-void CheckStartupFolder(TUser& user, const TWideString& folder, const TWideString& mask, const TWideString& section);
+// section, rewritten when the folder is done (erased when it cannot be listed);
+// SwitchRoot holds the folder's Task Manager switches.
+void CheckStartupFolder(TUser& user, const TWideString& folder, const TWideString& mask, const TWideString& section,
+                        HKEY switchRoot);
 
 // The elevated side of -remove-file (Elevation.h): the file's path. Returns
 // the exit code.

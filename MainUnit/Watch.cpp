@@ -77,6 +77,12 @@ void StartWatching()
             WatchKey(location.root, ParentOf(location.path), location.view, FALSE, PARENT_CHANGES);
         }
     }
+    // Task Manager's switches, whole, so that an entry switched on is asked
+    // about at once; the parent for the key made or deleted, as above.
+    for (const HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+        WatchKey(root, STARTUP_APPROVED_KEY, NativeView(OnWindows64()), TRUE);
+        WatchKey(root, ParentOf(STARTUP_APPROVED_KEY), NativeView(OnWindows64()), FALSE, PARENT_CHANGES);
+    }
     WatchKey(HKEY_CURRENT_USER, WIN_INI_KEY, 0, FALSE);
     WatchKey(HKEY_CURRENT_USER, SHELL_FOLDERS_KEY, 0, FALSE);
     WatchKey(HKEY_LOCAL_MACHINE, SHELL_FOLDERS_KEY, 0, FALSE);

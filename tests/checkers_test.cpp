@@ -27,6 +27,7 @@ std::string Section(const std::string& name, const std::string& lines) { return 
 std::string U(const std::string& lines) { return Section(UR, lines); }
 std::string New(const std::string& entry) { return "new: " + UR + "\\" + entry; }
 std::string Changed(const std::string& entry) { return "changed: " + entry; }
+void Switches(HKEY root, const char* key, const std::vector<TRegValue>& values) { SetKeyValues(root, std::string(APPROVED) + "\\" + key, values); }
 
 class Checkers : public testing::Test {
 protected:
@@ -104,7 +105,8 @@ TEST_F(Checkers, RegistryRunKeys)
     const auto remove = [](std::size_t at, const char* name) {
         return [=](std::size_t i) { i == at ? void(DeleteRegValue(HKEY_CURRENT_USER, W(USER_RUN), W(name))) : void(); };
     };
-    const std::string ex = std::string(MACHINE) + "RunOnceEx";
+    const std::string ex = std::string(MACHINE) + "RunOnceEx", run = std::string(MACHINE) + "Run";
+    const std::vector<TRegValue> seven = {a, Sz("b", "x"), Sz("c", "x"), Sz("d", "x"), Sz("e", "x"), Sz("f", "x"), Sz("g", "x")};
     const auto anyType = [ex] {
         SetKeyValues(HKEY_LOCAL_MACHINE, ex,
                      {Sz("1", "C:\\s.exe"), {"2", REG_EXPAND_SZ, std::string("%w%\\x\0", 7)}, {"3", REG_MULTI_SZ, std::string("f\0g\0\0", 5)},
@@ -207,6 +209,16 @@ TEST_F(Checkers, RegistryRunKeys)
         {"an entry in Cyrillic listed by an earlier version passes", {Sz("\xD1\xF2\xE0\xF0\xFB\xE9", "C:\\\xF1\xF2\xE0\xF0\xFB\xE9.exe")},
          U("\xD1\xF2\xE0\xF0\xFB\xE9=C:\\\xF1\xF2\xE0\xF0\xFB\xE9.exe\r\n"), "", {}, {Sz("\xD1\xF2\xE0\xF0\xFB\xE9", "C:\\\xF1\xF2\xE0\xF0\xFB\xE9.exe")},
          U("\xD1\xF2\xE0\xF0\xFB\xE9=C:\\\xF1\xF2\xE0\xF0\xFB\xE9.exe\r\n"), 0},
+        {"only the off form switches off", seven, "", "CCCCCC", {New("b=x"), New("c=x"), New("d=x"), New("e=x"), New("f=x"), New("g=x")}, seven, "", 6,
+         nullptr, "", [] { Switches(HKEY_CURRENT_USER, "Run", {Bin("a", SWITCH_OFF), Bin("b", SWITCH_ON), Bin("c", "\x06" + SWITCH_ON.substr(1)),
+         Bin("d", "\x03\x11\x22\x33"), Bin("e", "\x02" + SWITCH_OFF.substr(1)), Bin("f", "\x03" + SWITCH_ON.substr(1)), Bin("g", SWITCH_OFF, REG_NONE)}); }},
+        {"switched off, listed entries stay listed as they were", {a, b}, U("a=A.exe\r\nb=old.exe\r\n"), "", {}, {a, b},
+         U("a=A.exe\r\nb=old.exe\r\n"), 0, nullptr, "", [] { Switches(HKEY_CURRENT_USER, "Run", {Bin("a", SWITCH_OFF), Bin("b", SWITCH_OFF)}); }},
+        {"each view and root has its own switches", {a}, "", "CCC", {New("a=A.exe"), "new: HKEY_LOCAL_MACHINE\\" + run + "\\c=C.exe",
+         "new: HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run\\b=B.exe"}, {a}, "", 3, nullptr, "", [&] {
+             SetKeyValues(HKEY_LOCAL_MACHINE, run, {b, c}), SetKeyValues(HKEY_LOCAL_MACHINE, run, {b, c}, KEY_WOW64_32KEY);
+             Switches(HKEY_LOCAL_MACHINE, "Run", {Bin("a", SWITCH_OFF), Bin("b", SWITCH_OFF)});
+             Switches(HKEY_LOCAL_MACHINE, "Run32", {Bin("c", SWITCH_OFF)}); }},
         {"unwritable settings file ends the checker at the first key", {a}, "", "A", {New("a=A.exe"), "raised: " + dir}, {a}, "", 1,
          nullptr, "", [&] {
              Unwritable();
@@ -367,6 +379,9 @@ TEST_F(Checkers, StartupFolders)
         {"names 1251 lacks keep their own keys", {}, us("%" + S + "%u6587.lnk=1\r\n"), "R", {"new: " + S + "{4E2D}.lnk"}, {"{6587}.lnk"},
          us("%" + S + "%u6587.lnk=1\r\n"), [&] { make(L"\x4E2D.lnk"), make(L"\x6587.lnk"); },
          [&] { return exists(L"\x6587.lnk") && !exists(L"\x4E2D.lnk"); }},
+        {"switched off by its name in its folder's root", {"T.lnk", "t.pif"}, "", "C", {"new: " + S + "t.pif"}, {"T.lnk", "t.pif"},
+         us(S + "t.pif=1\r\n"), [&] { Switches(HKEY_CURRENT_USER, "StartupFolder", {Bin("T.lnk", SWITCH_OFF)}), WriteFileBytes(C + "c.lnk", "");
+             Switches(HKEY_LOCAL_MACHINE, "StartupFolder", {Bin("c.lnk", SWITCH_OFF)}); }},
         {"exit during a question", {"a.lnk", "b.lnk"}, us(S + "x.lnk=1\r\n"), "X", {"new: " + S + "a.lnk"}, {"a.lnk", "b.lnk"},
          us(S + "x.lnk=1\r\n")},
         {"unwritable settings file ends the checker after the user's folder", {"a.lnk"}, "", "A", {"new: " + S + "a.lnk", "raised: " + dir},

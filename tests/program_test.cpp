@@ -199,9 +199,12 @@ TEST_F(Program, ResidentProgramAsksAboutEveryChangeAtOnce)
 {
     const std::string once = std::string(MACHINE) + "RunServicesOnce";
     DeleteKey(HKEY_LOCAL_MACHINE, once, KEY_WOW64_64KEY);
+    const std::string switches = std::string(APPROVED) + "\\Run", exSub = std::string(MACHINE) + "RunOnceEx\\0001";
+    SetKeyValues(HKEY_CURRENT_USER, USER_RUN, {Sz("f", "F.exe")}), SetKeyValues(HKEY_CURRENT_USER, switches, {Bin("f", SWITCH_OFF)});
     TProcess program(ProgramPath(), "");
     const HWND wnd = program.MainWindow(START_MS);
     ASSERT_NE(wnd, nullptr);
+    EXPECT_EQ(WaitForWindow(program.Id(), "#32770", 0, true), nullptr);
     const std::string ask = "Обнаружена новая запись:\n\r\n\r\"", what = "\".\n\r\n\rЧто будем с ней делать?";
     const std::string file = folder + "\\Startup\\w.lnk", wow = "Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run";
     struct TRow {
@@ -209,6 +212,10 @@ TEST_F(Program, ResidentProgramAsksAboutEveryChangeAtOnce)
         std::string entry;
         std::function<bool()> removed;
     } rows[] = {
+        // Switched on as Task Manager does it; the switch outlives the removal, as in Windows.
+        {[&] { RegSetKeyValueA(HKEY_CURRENT_USER, switches.c_str(), "f", REG_BINARY, SWITCH_ON.data(), 12); },
+         "HKEY_CURRENT_USER\\" + std::string(USER_RUN) + "\\f=F.exe",
+         [&] { return KeyValues(HKEY_CURRENT_USER, USER_RUN).empty() && KeyValues(HKEY_CURRENT_USER, switches) == std::vector<TRegValue>{Bin("f", SWITCH_ON)}; }},
         {[] { SetKeyValues(HKEY_CURRENT_USER, USER_RUN, {Sz("w", "W.exe")}); }, "HKEY_CURRENT_USER\\" + std::string(USER_RUN) + "\\w=W.exe",
          [] { return KeyValues(HKEY_CURRENT_USER, USER_RUN).empty(); }},
         {[&] { WriteFileBytes(file, ""); }, file, [&] { return FolderNames(folder + "\\Startup").empty(); }},
@@ -222,6 +229,8 @@ TEST_F(Program, ResidentProgramAsksAboutEveryChangeAtOnce)
          [] { return KeyValues(HKEY_LOCAL_MACHINE, std::string(MACHINE) + "Run", KEY_WOW64_32KEY).empty(); }},
         {[&] { SetKeyValues(HKEY_LOCAL_MACHINE, once, {Sz("w", "W.exe")}, KEY_WOW64_64KEY); }, "HKEY_LOCAL_MACHINE\\" + once + "\\w=W.exe",
          [&] { return KeyValues(HKEY_LOCAL_MACHINE, once, KEY_WOW64_64KEY).empty(); }},
+        {[&] { SetKeyValues(HKEY_LOCAL_MACHINE, exSub, {Sz("w", "W.exe")}, KEY_WOW64_64KEY); }, Machine("RunOnceEx\\0001\\w=W.exe"),
+         [&] { return KeyValues(HKEY_LOCAL_MACHINE, exSub, KEY_WOW64_64KEY).empty(); }},
     };
     for (const TRow& row : rows) {
         SCOPED_TRACE(row.entry);

@@ -220,6 +220,7 @@ void QuietAutostart(const std::string& folder)
         SetKeyValues(HKEY_LOCAL_MACHINE, std::string(MACHINE) + key, {}, KEY_WOW64_64KEY);
         SetKeyValues(HKEY_LOCAL_MACHINE, std::string(MACHINE) + key, {}, KEY_WOW64_32KEY);
     }
+    DeleteKey(HKEY_CURRENT_USER, APPROVED), DeleteKey(HKEY_LOCAL_MACHINE, APPROVED, KEY_WOW64_64KEY);
     WritePrivateProfileStringW(L"windows", L"run", nullptr, L"win.ini");
     WritePrivateProfileStringW(L"windows", L"load", nullptr, L"win.ini");
 }

@@ -20,6 +20,7 @@ std::string Spell(const TWideString& text);
 
 constexpr char USER_RUN[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 constexpr char MACHINE[] = "Software\\Microsoft\\Windows\\CurrentVersion\\";
+constexpr char APPROVED[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved";
 constexpr char WINDOWS_KEY[] = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows";
 
 // A fresh, empty folder C:\rwtest\<current test name> (no trailing backslash).
@@ -56,7 +57,10 @@ inline void PrintTo(const TRegValue& value, std::ostream* out)
 {
     *out << "{\"" << Escaped(value.name) << "\", " << value.type << ", \"" << Escaped(value.data) << "\"}";
 }
+// Task Manager's startup switches as it writes them.
+inline const std::string SWITCH_ON("\x02\0\0\0\0\0\0\0\0\0\0\0", 12), SWITCH_OFF("\x03\0\0\0\x10\x32\x54\x76\x98\xBA\xDC\x01", 12);
 inline TRegValue Sz(const std::string& name, const std::string& text) { return {name, REG_SZ, text + '\0'}; }
+inline TRegValue Bin(const std::string& name, const std::string& data, DWORD type = REG_BINARY) { return {name, type, data}; }
 // The key made anew with exactly these values, in View (KEY_WOW64_32KEY, ...).
 void SetKeyValues(HKEY root, const std::string& path, const std::vector<TRegValue>& values, REGSAM view = 0);
 // Every value of the key, sorted by name.
@@ -71,7 +75,7 @@ bool SetImmutable(const std::string& path, bool immutable);
 
 // Points the settings (AppData) and both Startup folders (Folder\Startup and
 // Folder\Common Startup) at empty folders and empties every Run key and
-// win.ini's "run" and "load": a check run then finds nothing to ask about.
+// win.ini's "run" and "load" and drops Task Manager's switches: nothing to ask.
 void QuietAutostart(const std::string& folder);
 
 // The process state pointed at Folder\options.ini (empty) and a hidden owner.
