@@ -5,10 +5,10 @@
 
 #include "User.h"
 
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <functional>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -42,20 +42,9 @@ struct TRegValue {
         return name == other.name && type == other.type && data == other.data;
     }
 };
-// Control bytes as \xNN, so that a failure prints on one line.
-inline std::string Escaped(const std::string& text)
-{
-    std::string escaped;
-    for (const char c : text) {
-        const unsigned byte = static_cast<unsigned char>(c);
-        escaped += byte < 0x20 || byte == 0x7F ? "\\x" + std::string(1, "0123456789ABCDEF"[byte >> 4]) + "0123456789ABCDEF"[byte & 15]
-                                               : std::string(1, c);
-    }
-    return escaped;
-}
 inline void PrintTo(const TRegValue& value, std::ostream* out)
 {
-    *out << "{\"" << Escaped(value.name) << "\", " << value.type << ", \"" << Escaped(value.data) << "\"}";
+    *out << testing::PrintToString(value.name) << ", " << value.type << ", " << testing::PrintToString(value.data);
 }
 // Task Manager's startup switches as it writes them.
 inline const std::string SWITCH_ON("\x02\0\0\0\0\0\0\0\0\0\0\0", 12), SWITCH_OFF("\x03\0\0\0\x10\x32\x54\x76\x98\xBA\xDC\x01", 12);

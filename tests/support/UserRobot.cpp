@@ -8,26 +8,19 @@ namespace {
 
 constexpr DWORD BOX_MS = 20000;
 
+// Wide: WM_GETTEXT then reads the exact characters.
 DWORD_PTR Send(HWND wnd, UINT message, WPARAM wParam = 0, LPARAM lParam = 0)
-{
-    DWORD_PTR result = 0;
-    SendMessageTimeoutA(wnd, message, wParam, lParam, SMTO_ABORTIFHUNG, BOX_MS, &result);
-    return result;
-}
-
-DWORD_PTR SendW(HWND wnd, UINT message, WPARAM wParam = 0, LPARAM lParam = 0)
 {
     DWORD_PTR result = 0;
     SendMessageTimeoutW(wnd, message, wParam, lParam, SMTO_ABORTIFHUNG, BOX_MS, &result);
     return result;
 }
 
-// A sent WM_GETTEXT reads controls of other processes too; the wide one
-// reads the exact characters.
+// A sent WM_GETTEXT reads controls of other processes too.
 std::string Text(HWND wnd)
 {
-    TWideString text(SendW(wnd, WM_GETTEXTLENGTH) + 1, L'\0');
-    text.resize(SendW(wnd, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0])));
+    TWideString text(Send(wnd, WM_GETTEXTLENGTH) + 1, L'\0');
+    text.resize(Send(wnd, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0])));
     return Spell(text);
 }
 
