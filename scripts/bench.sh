@@ -8,7 +8,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 build="$top/build/x86_64"
 "$top/tests/wine-bench.sh" up "$build"
 trap '"$top/tests/wine-bench.sh" down "$build"' EXIT
-for bench in bench_store bench_registry bench_watch; do
+for bench in bench_store bench_registry bench_once bench_watch; do
   echo "== $bench"
   "$top/tests/wine-run.sh" "$build" "$build/bench/$bench.exe"
 done
