@@ -150,24 +150,40 @@ struct TSpan {
     std::size_t end;
 };
 
-// Every section of that name, in file order (letter case does not count).
-std::vector<TSpan> SectionSpans(const std::string& bytes, const TWideString& section)
+// A section's header, upper-cased, and where the section stands.
+struct TSectionHead {
+    TWideString name;
+    TSpan span;
+};
+
+using TSectionIndex = std::vector<TSectionHead>;
+
+// Every section of the file, in file order: one pass over all its lines.
+TSectionIndex IndexSections(const std::string& bytes)
 {
-    const TWideString wanted = UpperCase(section);
-    std::vector<TSpan> spans;
-    bool inside = false;
+    TSectionIndex heads;
     TLine line;
     for (std::size_t at = 0; LineAt(bytes, at, line); at = line.next) {
         TWideString name;
         if (!HeaderName(bytes, line, name)) {
             continue;
         }
-        if (inside) {
-            spans.back().end = line.begin;
+        if (!heads.empty()) {
+            heads.back().span.end = line.begin;
         }
-        inside = name == wanted;
-        if (inside) {
-            spans.push_back({line.begin, line.next, bytes.size()});
+        heads.push_back({name, {line.begin, line.next, bytes.size()}});
+    }
+    return heads;
+}
+
+// Every section of that name, in file order (letter case does not count).
+std::vector<TSpan> SectionSpans(const TSectionIndex& heads, const TWideString& section)
+{
+    const TWideString wanted = UpperCase(section);
+    std::vector<TSpan> spans;
+    for (const TSectionHead& head : heads) {
+        if (head.name == wanted) {
+            spans.push_back(head.span);
         }
     }
     return spans;
@@ -199,6 +215,10 @@ struct TSnapshot {
     bool mayHaveChanged = true;
     TWideString path;
     std::string bytes;
+    // Where the sections of Bytes stand, found once for each content the
+    // file has had: every location's save looks for its section.
+    bool indexed = false;
+    TSectionIndex heads;
     bool parsed = false;
     TWideString section;
     TValues values; // by UpperCase(key)
@@ -219,10 +239,20 @@ bool RefreshSnapshot()
         return true;
     }
     snapshot.parsed = false;
+    snapshot.indexed = false;
     snapshot.path = path;
     snapshot.bytes.swap(bytes);
     snapshot.valid = read;
     return read;
+}
+
+std::vector<TSpan> SnapshotSpans(const TWideString& section)
+{
+    if (!snapshot.indexed) {
+        snapshot.heads = IndexSections(snapshot.bytes);
+        snapshot.indexed = true;
+    }
+    return SectionSpans(snapshot.heads, section);
 }
 
 const TValues& SectionValues(const TWideString& section)
@@ -237,7 +267,7 @@ const TValues& SectionValues(const TWideString& section)
     snapshot.values.clear();
     snapshot.section = section;
     snapshot.parsed = true;
-    const std::vector<TSpan> spans = SectionSpans(snapshot.bytes, section);
+    const std::vector<TSpan> spans = SnapshotSpans(section);
     if (!spans.empty()) {
         TLine line;
         for (std::size_t at = spans[0].body; at < spans[0].end && LineAt(snapshot.bytes, at, line); at = line.next) {
@@ -272,6 +302,7 @@ void WriteSettings(const std::string& bytes)
     }
     snapshot.bytes = bytes;
     snapshot.parsed = false;
+    snapshot.indexed = false;
     snapshot.path = path;
     snapshot.valid = true;
 }
@@ -294,17 +325,26 @@ std::string Terminated(std::string bytes)
     return bytes;
 }
 
-// The section's lines that are not blank, each with a line break.
-std::string BodyLines(const std::string& bytes, const TSpan& span)
+// Whether the section's lines that are not empty, each with a line break,
+// are Body; compared in place, a large section is not copied.
+bool HoldsBody(const std::string& bytes, const TSpan& span, const std::string& body)
 {
-    std::string body;
+    constexpr std::size_t breakSize = sizeof(LINE_END) - 1;
+    std::size_t matched = 0;
     TLine line;
     for (std::size_t at = span.body; at < span.end && LineAt(bytes, at, line); at = line.next) {
-        if (line.end > line.begin) {
-            body += bytes.substr(line.begin, line.end - line.begin) + LINE_END;
+        const std::size_t length = line.end - line.begin;
+        if (length == 0) {
+            continue;
         }
+        if (matched + length + breakSize > body.size()
+            || body.compare(matched, length, bytes, line.begin, length) != 0
+            || body.compare(matched + length, breakSize, LINE_END) != 0) {
+            return false;
+        }
+        matched += length + breakSize;
     }
-    return body;
+    return matched == body.size();
 }
 
 // Key's line in the section set to Value, or removed when Value is null: the
@@ -313,7 +353,7 @@ std::string BodyLines(const std::string& bytes, const TSpan& span)
 std::string WithKey(const std::string& bytes, const TWideString& section, const TWideString& key,
                     const TWideString* value)
 {
-    const std::vector<TSpan> spans = SectionSpans(bytes, section);
+    const std::vector<TSpan> spans = SectionSpans(IndexSections(bytes), section);
     const std::string line = value == nullptr ? std::string() : EncodedLine(key + NAME_END + *value);
     if (spans.empty()) {
         return value == nullptr ? bytes : Terminated(bytes) + EncodedLine(L"[" + section + L"]") + line;
@@ -399,11 +439,11 @@ void SaveAllowedSection(const TWideString& records, const TWideString& section)
         body += EncodedLine(line);
     }
     const std::string& bytes = CurrentBytes();
-    const std::vector<TSpan> spans = SectionSpans(bytes, section);
+    const std::vector<TSpan> spans = SnapshotSpans(section);
     // The next location's walk starts from the file as it is then.
     AllowedListMayHaveChanged();
     // A check that changes nothing writes nothing.
-    if (spans.empty() ? body.empty() : spans.size() == 1 && BodyLines(bytes, spans[0]) == body) {
+    if (spans.empty() ? body.empty() : spans.size() == 1 && HoldsBody(bytes, spans[0], body)) {
         return;
     }
     std::string rest;
