@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cwchar>
 #include <unordered_map>
 #include <vector>
@@ -123,7 +124,7 @@ bool LineAt(const std::string& bytes, std::size_t at, TLine& line)
 
 TWideString LineText(const std::string& bytes, const TLine& line)
 {
-    return Decode1251(bytes.substr(line.begin, line.end - line.begin));
+    return Decode1251(bytes.data() + line.begin, line.end - line.begin);
 }
 
 // The section a header line names, upper-cased; false for any other line.
@@ -189,22 +190,55 @@ std::vector<TSpan> SectionSpans(const TSectionIndex& heads, const TWideString& s
     return spans;
 }
 
+// [First, Last) of a text.
+struct TRange {
+    std::size_t first;
+    std::size_t last;
+};
+
+// The range without the characters 0 to 32 at either end.
+TRange Trimmed(const TWideString& text, TRange range)
+{
+    while (range.first < range.last && IsBlank(text[range.first])) {
+        ++range.first;
+    }
+    while (range.last > range.first && IsBlank(text[range.last - 1])) {
+        --range.last;
+    }
+    return range;
+}
+
+TWideString Slice(const TWideString& text, TRange range) { return text.substr(range.first, range.last - range.first); }
+
 // A line of a section as the profile functions read it: name and value
-// trimmed, one pair of enclosing quotes dropped; the first of two lines with
-// the same name wins, ";" lines are comments.
+// trimmed, one pair of enclosing quotes dropped from the value. False for a
+// blank line and a ";" comment. Ranges, not copies: a large section has
+// many lines.
+bool SplitKeyLine(const TWideString& line, TRange& key, TRange& value)
+{
+    const TRange all = Trimmed(line, {0, line.size()});
+    if (all.first == all.last || line[all.first] == L';') {
+        return false;
+    }
+    // Blanks are all that follows the trimmed range.
+    const std::size_t equals = std::min(line.find(NAME_END, all.first), all.last);
+    key = Trimmed(line, {all.first, equals});
+    value = equals == all.last ? TRange{all.last, all.last} : Trimmed(line, {equals + 1, all.last});
+    if (value.last - value.first >= 2 && IsQuote(line[value.first]) && line[value.last - 1] == line[value.first]) {
+        ++value.first;
+        --value.last;
+    }
+    return true;
+}
+
+// The first of two lines with the same name wins.
 void AddSectionLine(TValues& values, const TWideString& line)
 {
-    const TWideString trimmed = TrimBlanks(line);
-    if (trimmed.empty() || trimmed[0] == L';') {
-        return;
+    TRange key;
+    TRange value;
+    if (SplitKeyLine(line, key, value)) {
+        values.emplace(UpperCase(Slice(line, key)), Slice(line, value));
     }
-    const std::size_t equals = trimmed.find(NAME_END);
-    const TWideString key = TrimBlanks(trimmed.substr(0, equals));
-    TWideString value = equals == TWideString::npos ? TWideString() : TrimBlanks(trimmed.substr(equals + 1));
-    if (value.size() >= 2 && IsQuote(value.front()) && value.back() == value.front()) {
-        value = value.substr(1, value.size() - 2);
-    }
-    values.emplace(UpperCase(key), value);
 }
 
 // The settings file as read or written last, and the section parsed last.
@@ -364,17 +398,17 @@ std::string WithKey(const std::string& bytes, const TWideString& section, const 
     bool written = false;
     TLine current;
     for (std::size_t at = spans[0].body; at < spans[0].end && LineAt(bytes, at, current); at = current.next) {
-        const TWideString trimmed = TrimBlanks(LineText(bytes, current));
-        const bool matches = !trimmed.empty() && trimmed[0] != L';'
-            && UpperCase(TrimBlanks(trimmed.substr(0, trimmed.find(NAME_END)))) == wanted;
-        if (matches) {
+        const TWideString text = LineText(bytes, current);
+        TRange name;
+        TRange value;
+        if (SplitKeyLine(text, name, value) && UpperCase(Slice(text, name)) == wanted) {
             body += written ? std::string() : line;
             lastLine = written ? lastLine : body.size();
             written = true;
             continue;
         }
         body += bytes.substr(current.begin, current.next - current.begin);
-        if (!trimmed.empty()) {
+        if (!TrimBlanks(text).empty()) {
             lastLine = body.size();
         }
     }
@@ -386,18 +420,7 @@ std::string WithKey(const std::string& bytes, const TWideString& section, const 
 
 } // namespace
 
-TWideString TrimBlanks(const TWideString& text)
-{
-    std::size_t first = 0;
-    std::size_t last = text.size();
-    while (first < last && IsBlank(text[first])) {
-        ++first;
-    }
-    while (last > first && IsBlank(text[last - 1])) {
-        --last;
-    }
-    return text.substr(first, last - first);
-}
+TWideString TrimBlanks(const TWideString& text) { return Slice(text, Trimmed(text, {0, text.size()})); }
 
 TWideString UpperCase(const TWideString& text)
 {

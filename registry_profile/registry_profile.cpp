@@ -75,10 +75,10 @@ TWideString ReadValueText(HKEY key, const TWideString& name)
 
 } // namespace
 
-TWideString Decode1251(const std::string& bytes)
+TWideString Decode1251(const char* bytes, std::size_t count)
 {
-    TWideString text(bytes.size(), L'\0');
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
+    TWideString text(count, L'\0');
+    for (std::size_t i = 0; i < count; ++i) {
         const unsigned char byte = static_cast<unsigned char>(bytes[i]);
         text[i] = byte < FIRST_HIGH_BYTE ? byte : Table1251().high[byte - FIRST_HIGH_BYTE];
     }
