@@ -80,11 +80,16 @@ class TSectionLines {
 public:
     void Set(const TWideString& key, const TWideString& value)
     {
+        TWideString line;
+        line.reserve(key.size() + 1 + value.size());
+        line += key;
+        line += NAME_END;
+        line += value;
         const auto found = index_.emplace(UpperCase(key), lines_.size());
         if (found.second) {
-            lines_.push_back(key + NAME_END + value);
+            lines_.push_back(std::move(line));
         } else {
-            lines_[found.first->second] = key + NAME_END + value;
+            lines_[found.first->second] = std::move(line);
         }
     }
     const std::vector<TWideString>& Lines() const { return lines_; }
@@ -341,13 +346,20 @@ void WriteSettings(const std::string& bytes)
     snapshot.valid = true;
 }
 
+// Appends Text in code page 1251 and a line break.
+void AppendLine(std::string& bytes, const TWideString& text)
+{
+    if (!Append1251(text, bytes)) {
+        throw TINIExcept(SettingsFilePath());
+    }
+    bytes += LINE_END;
+}
+
 std::string EncodedLine(const TWideString& text)
 {
     std::string bytes;
-    if (!Encode1251(text, bytes)) {
-        throw TINIExcept(SettingsFilePath());
-    }
-    return bytes + LINE_END;
+    AppendLine(bytes, text);
+    return bytes;
 }
 
 // Bytes with a line break at the end, so that a line can follow.
@@ -436,30 +448,35 @@ void AllowedListMayHaveChanged() { snapshot.mayHaveChanged = true; }
 void SaveAllowedSection(const TWideString& records, const TWideString& section)
 {
     TSectionLines lines;
+    // Split in place: a large key's records are many.
+    TWideString name;
+    TWideString value;
     std::size_t start = 0;
     for (;;) {
         const std::size_t end = records.find(RECORD_END, start);
         if (end == TWideString::npos) {
             break; // text after the last "!" is no record
         }
-        const TWideString record = records.substr(start, end - start);
-        start = end + 1;
-        TWideString name;
-        TWideString value = record;
-        const std::size_t equals = record.find(NAME_END);
-        if (equals != TWideString::npos) {
-            name = record.substr(0, equals);
-            value = record.substr(equals + 1);
+        // Only within the record: bare records hold no "=" at all.
+        const std::size_t equals =
+            static_cast<std::size_t>(std::find(records.data() + start, records.data() + end, NAME_END) - records.data());
+        if (equals < end) {
+            name.assign(records, start, equals - start);
+            value.assign(records, equals + 1, end - equals - 1);
+        } else {
+            name.clear();
+            value.assign(records, start, end - start);
         }
+        start = end + 1;
         if (name.empty()) {
-            name = value;
-            value = L"1";
+            name.swap(value);
+            value.assign(L"1");
         }
         lines.Set(name, value);
     }
     std::string body;
     for (const TWideString& line : lines.Lines()) {
-        body += EncodedLine(line);
+        AppendLine(body, line);
     }
     const std::string& bytes = CurrentBytes();
     const std::vector<TSpan> spans = SnapshotSpans(section);
@@ -575,11 +592,17 @@ bool IsPlainCommand(const TWideString& command)
 
 void AppendRecord(TWideString& records, const TWideString& name, const TWideString& command)
 {
+    // Appended piece by piece: no temporary texts for each of a large key's entries.
     if (IsPlainName(name) && IsPlainCommand(command)) {
-        records += name + NAME_END + command + RECORD_END;
+        records += name;
+        records += NAME_END;
+        records += command;
     } else {
-        records += EncodeField(name) + NAME_END + EncodeField(command) + RECORD_END;
+        records += EncodeField(name);
+        records += NAME_END;
+        records += EncodeField(command);
     }
+    records += RECORD_END;
 }
 
 void AppendBareRecord(TWideString& records, const TWideString& name)

@@ -85,15 +85,16 @@ TWideString Decode1251(const char* bytes, std::size_t count)
     return text;
 }
 
-bool Encode1251(const TWideString& text, std::string& bytes)
+bool Append1251(const TWideString& text, std::string& bytes)
 {
-    bytes.assign(text.size(), '\0');
+    const std::size_t at = bytes.size();
+    bytes.resize(at + text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
         const int byte = ByteOf(text[i]);
         if (byte < 0) {
             return false;
         }
-        bytes[i] = static_cast<char>(byte);
+        bytes[at + i] = static_cast<char>(byte);
     }
     return true;
 }

@@ -26,11 +26,12 @@ struct TWideHash {
 };
 
 // Code page 1251, the code page of the settings file, whatever the system's
-// ANSI code page is. Decoding never fails; encoding gives false when Text
-// holds a character 1251 has no byte for (no look-alike is ever used).
+// ANSI code page is. Decoding never fails; encoding, which appends to
+// Bytes, gives false when Text holds a character 1251 has no byte for (no
+// look-alike is ever used).
 TWideString Decode1251(const char* bytes, std::size_t count);
 inline TWideString Decode1251(const std::string& bytes) { return Decode1251(bytes.data(), bytes.size()); }
-bool Encode1251(const TWideString& text, std::string& bytes);
+bool Append1251(const TWideString& text, std::string& bytes);
 bool Fits1251(wchar_t c);
 
 // Root is a predefined key or a key the caller holds open; an empty Path names
