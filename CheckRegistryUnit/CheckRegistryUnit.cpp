@@ -172,7 +172,12 @@ void CheckRegistryKey(TUser& user, HKEY key, const TRunLocation& location)
         return;
     }
     TWideString records;
-    std::unordered_set<TWideString, TWideHash> decided;
+    // The values that showed a box, upper-cased. Another program may add or
+    // remove values while a question is open, which moves values already
+    // decided under the index: one asked about is not asked again. One that
+    // passed silently is simply decided again, with the same record; so the
+    // names of a walk that shows no box are never kept, nor looked up.
+    std::unordered_set<TWideString, TWideHash> askedNames;
     TValueBuffers buffers;
     TRegEntry entry;
     DWORD index = 0;
@@ -181,15 +186,16 @@ void CheckRegistryKey(TUser& user, HKEY key, const TRunLocation& location)
         if (!ReadValueAt(key, index, info, buffers, entry)) {
             break;
         }
-        // Another program may remove values while a question is open, which
-        // moves a decided value back under the index; it is not asked again.
-        if (!decided.insert(UpperCase(entry.name)).second) {
+        if (!askedNames.empty() && askedNames.count(UpperCase(entry.name)) != 0) {
             ++index;
             continue;
         }
         const bool asked = CheckRegistryValue(user, records, key, entry, location);
         if (RunAborted()) {
             return;
+        }
+        if (asked) {
+            askedNames.insert(UpperCase(entry.name));
         }
         // The key can only have changed while a box was open (our deletions
         // happen then too). Measuring it costs a pass over all its values, so
