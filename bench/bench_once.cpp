@@ -159,9 +159,11 @@ int main(int argc, char** argv)
         double floor = 0;
         for (int run = 0; run < RUNS; ++run) {
             const TRun check = RunProcess(ProgramPath(), "-once");
-            if (!check.ended || check.exitCode != 0 || check.asked || ReadFileBytes(Spell(OptionsPath())) != options
-                || RunValueCount() != count) {
-                std::printf("the check at %d entries asked, failed or changed something\n", count);
+            const bool listKept = ReadFileBytes(Spell(OptionsPath())) == options;
+            const long left = RunValueCount();
+            if (!check.ended || check.exitCode != 0 || check.asked || !listKept || left != count) {
+                std::printf("the check at %d entries: ended %d, exit code %lu, asked %d, list kept %d, %ld values left\n",
+                            count, check.ended, check.exitCode, check.asked, listKept, left);
                 return 1;
             }
             Keep(program, check.seconds, run);
@@ -179,7 +181,7 @@ int main(int argc, char** argv)
             Keep(floor, floorRun.exitCode / 1e6, run);
         }
         const double added = program - bare;
-        std::printf("%8d | %11.0f | %13.0f | %18.0f | %9.1f | %6.1f\n", count, program * 1e3, bare * 1e3,
+        std::printf("%8d | %11.1f | %13.1f | %18.1f | %9.1f | %6.2f\n", count, program * 1e3, bare * 1e3,
                     added * 1e3, floor * 1e3, added / floor);
     }
     SetKeyValues(HKEY_CURRENT_USER, USER_RUN, {});
