@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cwchar>
-#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -20,6 +19,7 @@ constexpr wchar_t UNIT_MARK = L'u';
 constexpr wchar_t HEX_DIGITS[] = L"0123456789ABCDEF";
 constexpr int FORMAT_BUFFER = 1024; // the most wvsprintfW ever writes
 constexpr char LINE_END[] = "\r\n";
+constexpr char BARE_VALUE = '1'; // the value of a key whose record names it alone
 
 bool IsControl(wchar_t c) { return c < 0x20 || c == 0x7F; }
 bool IsBlank(wchar_t c) { return c <= 0x20; }
@@ -72,31 +72,142 @@ long HexNumber(const TWideString& text, std::size_t at, std::size_t digits)
     return number;
 }
 
-using TValues = std::unordered_map<TWideString, TWideString, TWideHash>;
+// [First, Last) of a text.
+struct TRange {
+    std::size_t first;
+    std::size_t last;
+};
 
-// The keys of one section as the record walk leaves them: a later record
-// with the same key (in any letter case) replaces the value in place.
-class TSectionLines {
-public:
-    void Set(const TWideString& key, const TWideString& value)
-    {
-        TWideString line;
-        line.reserve(key.size() + 1 + value.size());
-        line += key;
-        line += NAME_END;
-        line += value;
-        const auto found = index_.emplace(UpperCase(key), lines_.size());
-        if (found.second) {
-            lines_.push_back(std::move(line));
-        } else {
-            lines_[found.first->second] = std::move(line);
+std::size_t Length(TRange range) { return range.last - range.first; }
+
+// The range without the characters 0 to 32 at either end.
+TRange Trimmed(const TWideString& text, TRange range)
+{
+    while (range.first < range.last && IsBlank(text[range.first])) {
+        ++range.first;
+    }
+    while (range.last > range.first && IsBlank(text[range.last - 1])) {
+        --range.last;
+    }
+    return range;
+}
+
+TWideString Slice(const TWideString& text, TRange range) { return text.substr(range.first, Length(range)); }
+
+// Where C first stands in the range, or the range's end.
+std::size_t FindIn(const TWideString& text, wchar_t c, TRange range)
+{
+    return static_cast<std::size_t>(std::find(text.data() + range.first, text.data() + range.last, c) - text.data());
+}
+
+void UpperCaseInPlace(wchar_t* text, std::size_t length)
+{
+    // ASCII letters map alike under every locale and are mapped here; any
+    // other character leaves the whole text to the system.
+    for (std::size_t i = 0; i < length; ++i) {
+        const wchar_t c = text[i];
+        if (c >= 0x80) {
+            CharUpperBuffW(text, static_cast<DWORD>(length));
+            return;
+        }
+        if (c >= L'a' && c <= L'z') {
+            text[i] = static_cast<wchar_t>(c - L'a' + L'A');
         }
     }
-    const std::vector<TWideString>& Lines() const { return lines_; }
+}
+
+// Names numbered in the order they were first added, found regardless of
+// letter case (as UpperCase compares them). A section can hold thousands of
+// keys: the upper-cased names share one text and the table holds numbers,
+// so the index costs a few allocations in all instead of several per name.
+class TNameIndex {
+public:
+    static constexpr std::size_t NONE = static_cast<std::size_t>(-1);
+
+    // The name's number; a new name is added (Added tells).
+    std::size_t Add(const wchar_t* name, std::size_t length, bool& added)
+    {
+        std::size_t hash = 0;
+        const std::size_t found = Stage(name, length, hash);
+        added = found == NONE;
+        if (!added) {
+            upper_.resize(upper_.size() - length);
+            return found;
+        }
+        names_.push_back({upper_.size() - length, upper_.size()});
+        hashes_.push_back(hash);
+        if (names_.size() * 2 > slots_.size()) {
+            Rebuild(std::max<std::size_t>(MIN_SLOTS, slots_.size() * 2));
+        } else {
+            Place(names_.size() - 1);
+        }
+        return names_.size() - 1;
+    }
+
+    // The name's number, or NONE.
+    std::size_t Find(const TWideString& name)
+    {
+        std::size_t hash = 0;
+        const std::size_t found = Stage(name.data(), name.size(), hash);
+        upper_.resize(upper_.size() - name.size());
+        return found;
+    }
+
+    void Clear()
+    {
+        upper_.clear();
+        names_.clear();
+        hashes_.clear();
+        slots_.clear();
+    }
 
 private:
-    std::vector<TWideString> lines_;
-    std::unordered_map<TWideString, std::size_t, TWideHash> index_;
+    static constexpr std::size_t MIN_SLOTS = 16; // a power of two, as every size is
+
+    // Upper-cases the name onto the end of the shared text (where the
+    // caller takes it off again or keeps it) and looks for it there.
+    std::size_t Stage(const wchar_t* name, std::size_t length, std::size_t& hash)
+    {
+        const std::size_t at = upper_.size();
+        upper_.append(name, length);
+        UpperCaseInPlace(&upper_[0] + at, length);
+        hash = HashOf(upper_.data() + at, length);
+        if (slots_.empty()) {
+            return NONE;
+        }
+        for (std::size_t slot = hash & (slots_.size() - 1); slots_[slot] != 0; slot = (slot + 1) & (slots_.size() - 1)) {
+            const std::size_t number = slots_[slot] - 1;
+            const TRange stored = names_[number];
+            if (hashes_[number] == hash && Length(stored) == length
+                && std::equal(upper_.data() + stored.first, upper_.data() + stored.last, upper_.data() + at)) {
+                return number;
+            }
+        }
+        return NONE;
+    }
+
+    // Slots hold a name's number plus one; 0 is a free slot.
+    void Place(std::size_t number)
+    {
+        std::size_t slot = hashes_[number] & (slots_.size() - 1);
+        while (slots_[slot] != 0) {
+            slot = (slot + 1) & (slots_.size() - 1);
+        }
+        slots_[slot] = number + 1;
+    }
+
+    void Rebuild(std::size_t size)
+    {
+        slots_.assign(size, 0);
+        for (std::size_t number = 0; number < names_.size(); ++number) {
+            Place(number);
+        }
+    }
+
+    TWideString upper_;
+    std::vector<TRange> names_; // in upper_
+    std::vector<std::size_t> hashes_;
+    std::vector<std::size_t> slots_;
 };
 
 // One line of the file's bytes: [begin, end) without its line break; the
@@ -195,55 +306,24 @@ std::vector<TSpan> SectionSpans(const TSectionIndex& heads, const TWideString& s
     return spans;
 }
 
-// [First, Last) of a text.
-struct TRange {
-    std::size_t first;
-    std::size_t last;
-};
-
-// The range without the characters 0 to 32 at either end.
-TRange Trimmed(const TWideString& text, TRange range)
-{
-    while (range.first < range.last && IsBlank(text[range.first])) {
-        ++range.first;
-    }
-    while (range.last > range.first && IsBlank(text[range.last - 1])) {
-        --range.last;
-    }
-    return range;
-}
-
-TWideString Slice(const TWideString& text, TRange range) { return text.substr(range.first, range.last - range.first); }
-
 // A line of a section as the profile functions read it: name and value
 // trimmed, one pair of enclosing quotes dropped from the value. False for a
 // blank line and a ";" comment. Ranges, not copies: a large section has
 // many lines.
-bool SplitKeyLine(const TWideString& line, TRange& key, TRange& value)
+bool SplitKeyLine(const TWideString& text, TRange line, TRange& key, TRange& value)
 {
-    const TRange all = Trimmed(line, {0, line.size()});
-    if (all.first == all.last || line[all.first] == L';') {
+    const TRange all = Trimmed(text, line);
+    if (all.first == all.last || text[all.first] == L';') {
         return false;
     }
-    // Blanks are all that follows the trimmed range.
-    const std::size_t equals = std::min(line.find(NAME_END, all.first), all.last);
-    key = Trimmed(line, {all.first, equals});
-    value = equals == all.last ? TRange{all.last, all.last} : Trimmed(line, {equals + 1, all.last});
-    if (value.last - value.first >= 2 && IsQuote(line[value.first]) && line[value.last - 1] == line[value.first]) {
+    const std::size_t equals = FindIn(text, NAME_END, all);
+    key = Trimmed(text, {all.first, equals});
+    value = equals == all.last ? TRange{all.last, all.last} : Trimmed(text, {equals + 1, all.last});
+    if (Length(value) >= 2 && IsQuote(text[value.first]) && text[value.last - 1] == text[value.first]) {
         ++value.first;
         --value.last;
     }
     return true;
-}
-
-// The first of two lines with the same name wins.
-void AddSectionLine(TValues& values, const TWideString& line)
-{
-    TRange key;
-    TRange value;
-    if (SplitKeyLine(line, key, value)) {
-        values.emplace(UpperCase(Slice(line, key)), Slice(line, value));
-    }
 }
 
 // The settings file as read or written last, and the section parsed last.
@@ -260,7 +340,12 @@ struct TSnapshot {
     TSectionIndex heads;
     bool parsed = false;
     TWideString section;
-    TValues values; // by UpperCase(key)
+    // The section's body, decoded; its keys, numbered in file order (the
+    // first of two lines with the same key wins), and where each key's value
+    // stands in Text.
+    TWideString text;
+    TNameIndex keys;
+    std::vector<TRange> values;
 };
 
 TSnapshot snapshot;
@@ -294,33 +379,51 @@ std::vector<TSpan> SnapshotSpans(const TWideString& section)
     return SectionSpans(snapshot.heads, section);
 }
 
-const TValues& SectionValues(const TWideString& section)
+// Makes the snapshot's keys and values those of the section.
+void ParseSection(const TWideString& section)
 {
     if (snapshot.mayHaveChanged || !snapshot.valid || snapshot.section != section
         || snapshot.path != SettingsFilePath()) {
         RefreshSnapshot();
     }
     if (snapshot.parsed && snapshot.section == section) {
-        return snapshot.values;
+        return;
     }
+    snapshot.text.clear();
+    snapshot.keys.Clear();
     snapshot.values.clear();
     snapshot.section = section;
     snapshot.parsed = true;
     const std::vector<TSpan> spans = SnapshotSpans(section);
-    if (!spans.empty()) {
-        TLine line;
-        for (std::size_t at = spans[0].body; at < spans[0].end && LineAt(snapshot.bytes, at, line); at = line.next) {
-            AddSectionLine(snapshot.values, LineText(snapshot.bytes, line));
+    if (spans.empty()) {
+        return;
+    }
+    // Decoded whole: a byte is one character, so a line stands at the same
+    // places in the text, less the body's start.
+    const TSpan& span = spans[0];
+    snapshot.text = Decode1251(snapshot.bytes.data() + span.body, span.end - span.body);
+    TLine line;
+    for (std::size_t at = span.body; at < span.end && LineAt(snapshot.bytes, at, line); at = line.next) {
+        TRange key;
+        TRange value;
+        bool added = false;
+        if (SplitKeyLine(snapshot.text, {line.begin - span.body, line.end - span.body}, key, value)) {
+            snapshot.keys.Add(snapshot.text.data() + key.first, Length(key), added);
+        }
+        if (added) {
+            snapshot.values.push_back(value);
         }
     }
-    return snapshot.values;
 }
 
 std::optional<TWideString> ListedValue(const TWideString& section, const TWideString& key)
 {
-    const TValues& values = SectionValues(section);
-    const auto found = values.find(UpperCase(key));
-    return found == values.end() ? std::nullopt : std::optional<TWideString>(found->second);
+    ParseSection(section);
+    const std::size_t number = snapshot.keys.Find(key);
+    if (number == TNameIndex::NONE) {
+        return std::nullopt;
+    }
+    return Slice(snapshot.text, snapshot.values[number]);
 }
 
 // The file's bytes now; raises TINIExcept when it cannot be read.
@@ -346,20 +449,19 @@ void WriteSettings(const std::string& bytes)
     snapshot.valid = true;
 }
 
-// Appends Text in code page 1251 and a line break.
-void AppendLine(std::string& bytes, const TWideString& text)
+// Appends the characters in code page 1251.
+void AppendEncoded(std::string& bytes, const wchar_t* text, std::size_t length)
 {
-    if (!Append1251(text, bytes)) {
+    if (!Append1251(text, length, bytes)) {
         throw TINIExcept(SettingsFilePath());
     }
-    bytes += LINE_END;
 }
 
 std::string EncodedLine(const TWideString& text)
 {
     std::string bytes;
-    AppendLine(bytes, text);
-    return bytes;
+    AppendEncoded(bytes, text.data(), text.size());
+    return bytes + LINE_END;
 }
 
 // Bytes with a line break at the end, so that a line can follow.
@@ -393,6 +495,58 @@ bool HoldsBody(const std::string& bytes, const TSpan& span, const std::string& b
     return matched == body.size();
 }
 
+// One key's line as the record walk leaves it: name and value as ranges of
+// the record list; a bare record's value is BARE_VALUE.
+struct TRecordLine {
+    TRange name;
+    TRange value;
+    bool bare;
+};
+
+// The section's lines for a record list, each with a line break: one key
+// per record, in list order; a later record with the same key (in any
+// letter case) replaces the value in place. The records are split in
+// place: a large key's are many.
+std::string SectionBody(const TWideString& records)
+{
+    TNameIndex keys;
+    std::vector<TRecordLine> lines;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = records.find(RECORD_END, start);
+        if (end == TWideString::npos) {
+            break; // text after the last "!" is no record
+        }
+        // Only within the record: bare records hold no "=" at all.
+        const std::size_t equals = FindIn(records, NAME_END, {start, end});
+        TRecordLine line = equals < end ? TRecordLine{{start, equals}, {equals + 1, end}, false}
+                                        : TRecordLine{{start, start}, {start, end}, false};
+        if (Length(line.name) == 0) {
+            line = {line.value, {end, end}, true};
+        }
+        start = end + 1;
+        bool added = false;
+        const std::size_t number = keys.Add(records.data() + line.name.first, Length(line.name), added);
+        if (added) {
+            lines.push_back(line);
+        } else {
+            lines[number] = line;
+        }
+    }
+    std::string body;
+    for (const TRecordLine& line : lines) {
+        AppendEncoded(body, records.data() + line.name.first, Length(line.name));
+        body += static_cast<char>(NAME_END);
+        if (line.bare) {
+            body += BARE_VALUE;
+        } else {
+            AppendEncoded(body, records.data() + line.value.first, Length(line.value));
+        }
+        body += LINE_END;
+    }
+    return body;
+}
+
 // Key's line in the section set to Value, or removed when Value is null: the
 // first line of that name is replaced, others of that name are dropped; a
 // new line goes after the section's last line, a new section at the end.
@@ -413,7 +567,7 @@ std::string WithKey(const std::string& bytes, const TWideString& section, const 
         const TWideString text = LineText(bytes, current);
         TRange name;
         TRange value;
-        if (SplitKeyLine(text, name, value) && UpperCase(Slice(text, name)) == wanted) {
+        if (SplitKeyLine(text, {0, text.size()}, name, value) && UpperCase(Slice(text, name)) == wanted) {
             body += written ? std::string() : line;
             lastLine = written ? lastLine : body.size();
             written = true;
@@ -437,9 +591,7 @@ TWideString TrimBlanks(const TWideString& text) { return Slice(text, Trimmed(tex
 TWideString UpperCase(const TWideString& text)
 {
     TWideString upper = text;
-    if (!upper.empty()) {
-        CharUpperBuffW(&upper[0], static_cast<DWORD>(upper.size()));
-    }
+    UpperCaseInPlace(&upper[0], upper.size());
     return upper;
 }
 
@@ -447,37 +599,7 @@ void AllowedListMayHaveChanged() { snapshot.mayHaveChanged = true; }
 
 void SaveAllowedSection(const TWideString& records, const TWideString& section)
 {
-    TSectionLines lines;
-    // Split in place: a large key's records are many.
-    TWideString name;
-    TWideString value;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t end = records.find(RECORD_END, start);
-        if (end == TWideString::npos) {
-            break; // text after the last "!" is no record
-        }
-        // Only within the record: bare records hold no "=" at all.
-        const std::size_t equals =
-            static_cast<std::size_t>(std::find(records.data() + start, records.data() + end, NAME_END) - records.data());
-        if (equals < end) {
-            name.assign(records, start, equals - start);
-            value.assign(records, equals + 1, end - equals - 1);
-        } else {
-            name.clear();
-            value.assign(records, start, end - start);
-        }
-        start = end + 1;
-        if (name.empty()) {
-            name.swap(value);
-            value.assign(L"1");
-        }
-        lines.Set(name, value);
-    }
-    std::string body;
-    for (const TWideString& line : lines.Lines()) {
-        AppendLine(body, line);
-    }
+    const std::string body = SectionBody(records);
     const std::string& bytes = CurrentBytes();
     const std::vector<TSpan> spans = SnapshotSpans(section);
     // The next location's walk starts from the file as it is then.

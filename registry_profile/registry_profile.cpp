@@ -85,11 +85,11 @@ TWideString Decode1251(const char* bytes, std::size_t count)
     return text;
 }
 
-bool Append1251(const TWideString& text, std::string& bytes)
+bool Append1251(const wchar_t* text, std::size_t length, std::string& bytes)
 {
     const std::size_t at = bytes.size();
-    bytes.resize(at + text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
+    bytes.resize(at + length);
+    for (std::size_t i = 0; i < length; ++i) {
         const int byte = ByteOf(text[i]);
         if (byte < 0) {
             return false;
