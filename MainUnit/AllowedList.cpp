@@ -334,6 +334,10 @@ struct TSnapshot {
     bool mayHaveChanged = true;
     TWideString path;
     std::string bytes;
+    // What the file is read into to be compared with Bytes. Kept, so that
+    // every location's read fills the same memory: a fresh buffer the size
+    // of a large list costs more to take from the system than the read.
+    std::string fresh;
     // Where the sections of Bytes stand, found once for each content the
     // file has had: every location's save looks for its section.
     bool indexed = false;
@@ -356,16 +360,15 @@ TSnapshot snapshot;
 bool RefreshSnapshot()
 {
     const TWideString& path = SettingsFilePath();
-    std::string bytes;
-    const bool read = ReadFileBytes(path, bytes);
+    const bool read = ReadFileBytes(path, snapshot.fresh);
     snapshot.mayHaveChanged = false;
-    if (snapshot.valid && read && snapshot.path == path && snapshot.bytes == bytes) {
+    if (snapshot.valid && read && snapshot.path == path && snapshot.bytes == snapshot.fresh) {
         return true;
     }
     snapshot.parsed = false;
     snapshot.indexed = false;
     snapshot.path = path;
-    snapshot.bytes.swap(bytes);
+    snapshot.bytes.swap(snapshot.fresh);
     snapshot.valid = read;
     return read;
 }
