@@ -387,11 +387,12 @@ std::vector<TSpan> SnapshotSpans(const TWideString& section)
 // Makes the snapshot's keys and values those of the section.
 void ParseSection(const TWideString& section)
 {
-    if (snapshot.mayHaveChanged || !snapshot.valid || snapshot.section != section
-        || snapshot.path != SettingsFilePath()) {
+    // Compared once: a check looks up every entry of a key.
+    const bool sameSection = snapshot.section == section;
+    if (snapshot.mayHaveChanged || !snapshot.valid || !sameSection || snapshot.path != SettingsFilePath()) {
         RefreshSnapshot();
     }
-    if (snapshot.parsed && snapshot.section == section) {
+    if (snapshot.parsed && sameSection) {
         return;
     }
     snapshot.text.clear();
