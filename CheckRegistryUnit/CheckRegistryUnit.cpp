@@ -50,32 +50,40 @@ bool HoldsText(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || t
 
 // The data up to its first zero: UTF-16 for the text types, the bytes of
 // any other type as code page 1251.
-TWideString ValueText(DWORD type, const std::vector<BYTE>& data, DWORD size)
+void SetValueText(DWORD type, const std::vector<BYTE>& data, DWORD size, TWideString& text)
 {
     if (HoldsText(type)) {
-        const wchar_t* text = reinterpret_cast<const wchar_t*>(data.data());
-        return TWideString(text, wcsnlen(text, size / sizeof(wchar_t)));
+        const wchar_t* units = reinterpret_cast<const wchar_t*>(data.data());
+        text.assign(units, wcsnlen(units, size / sizeof(wchar_t)));
+        return;
     }
     const char* bytes = reinterpret_cast<const char*>(data.data());
-    return Decode1251(std::string(bytes, strnlen(bytes, size)));
+    text = Decode1251(bytes, strnlen(bytes, size));
 }
 
+// What one key's walk reads into, kept from value to value: a large key
+// has many values, and each would otherwise allocate buffers of its own.
+struct TValueBuffers {
+    std::vector<wchar_t> name;
+    std::vector<BYTE> data;
+};
+
 // Reads the value at Index. False when there is no value at Index any more.
-bool ReadValueAt(HKEY key, DWORD index, TKeyInfo& info, TRegEntry& entry)
+bool ReadValueAt(HKEY key, DWORD index, TKeyInfo& info, TValueBuffers& buffers, TRegEntry& entry)
 {
     DWORD nameSize = info.maxName + 1;
     DWORD dataSize = info.maxData;
     for (int attempt = 0; attempt < MAX_READ_ATTEMPTS; ++attempt) {
-        std::vector<wchar_t> nameBuffer(nameSize);
-        // Room for a terminator the data may lack.
-        std::vector<BYTE> data(dataSize + sizeof(wchar_t), 0);
+        buffers.name.resize(std::max<std::size_t>(buffers.name.size(), nameSize));
+        // Never empty: a null data pointer would ask for the size alone.
+        buffers.data.resize(std::max<std::size_t>(buffers.data.size(), dataSize + sizeof(wchar_t)));
         DWORD nameLength = nameSize;
         DWORD dataLength = dataSize;
-        const LONG result =
-            RegEnumValueW(key, index, nameBuffer.data(), &nameLength, nullptr, &entry.type, data.data(), &dataLength);
+        const LONG result = RegEnumValueW(key, index, buffers.name.data(), &nameLength, nullptr, &entry.type,
+                                          buffers.data.data(), &dataLength);
         if (result == ERROR_SUCCESS) {
-            entry.name.assign(nameBuffer.data(), nameLength);
-            entry.value = ValueText(entry.type, data, dataLength);
+            entry.name.assign(buffers.name.data(), nameLength);
+            SetValueText(entry.type, buffers.data, dataLength, entry.value);
             return true;
         }
         // The value grew since the key was measured: measure again, and at
@@ -216,23 +224,30 @@ void CheckRegistryKey(TUser& user, HKEY key, const TRunLocation& location)
         return;
     }
     TWideString records;
-    std::unordered_set<TWideString, TWideHash> decided;
+    // The values that showed a box, upper-cased. Another program may add or
+    // remove values while a question is open, which moves values already
+    // decided under the index: one asked about is not asked again. One that
+    // passed silently is simply decided again, with the same record; so the
+    // names of a walk that shows no box are never kept, nor looked up.
+    std::unordered_set<TWideString, TWideHash> askedNames;
+    TValueBuffers buffers;
+    TRegEntry entry;
     DWORD index = 0;
     while (index < info.count) {
-        TRegEntry entry;
         // A value that cannot be read any more means the key shrank under the walk.
-        if (!ReadValueAt(key, index, info, entry)) {
+        if (!ReadValueAt(key, index, info, buffers, entry)) {
             break;
         }
-        // Another program may remove values while a question is open, which
-        // moves a decided value back under the index; it is not asked again.
-        if (!decided.insert(UpperCase(entry.name)).second) {
+        if (!askedNames.empty() && askedNames.count(UpperCase(entry.name)) != 0) {
             ++index;
             continue;
         }
         const bool asked = CheckRegistryValue(user, records, key, entry, location);
         if (RunAborted()) {
             return;
+        }
+        if (asked) {
+            askedNames.insert(UpperCase(entry.name));
         }
         // The key can only have changed while a box was open (our deletions
         // happen then too). Measuring it costs a pass over all its values, so

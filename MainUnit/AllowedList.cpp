@@ -4,8 +4,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cwchar>
-#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -19,6 +19,7 @@ constexpr wchar_t UNIT_MARK = L'u';
 constexpr wchar_t HEX_DIGITS[] = L"0123456789ABCDEF";
 constexpr int FORMAT_BUFFER = 1024; // the most wvsprintfW ever writes
 constexpr char LINE_END[] = "\r\n";
+constexpr char BARE_VALUE = '1'; // the value of a key whose record names it alone
 
 bool IsControl(wchar_t c) { return c < 0x20 || c == 0x7F; }
 bool IsBlank(wchar_t c) { return c <= 0x20; }
@@ -71,26 +72,142 @@ long HexNumber(const TWideString& text, std::size_t at, std::size_t digits)
     return number;
 }
 
-using TValues = std::unordered_map<TWideString, TWideString, TWideHash>;
+// [First, Last) of a text.
+struct TRange {
+    std::size_t first;
+    std::size_t last;
+};
 
-// The keys of one section as the record walk leaves them: a later record
-// with the same key (in any letter case) replaces the value in place.
-class TSectionLines {
-public:
-    void Set(const TWideString& key, const TWideString& value)
-    {
-        const auto found = index_.emplace(UpperCase(key), lines_.size());
-        if (found.second) {
-            lines_.push_back(key + NAME_END + value);
-        } else {
-            lines_[found.first->second] = key + NAME_END + value;
+std::size_t Length(TRange range) { return range.last - range.first; }
+
+// The range without the characters 0 to 32 at either end.
+TRange Trimmed(const TWideString& text, TRange range)
+{
+    while (range.first < range.last && IsBlank(text[range.first])) {
+        ++range.first;
+    }
+    while (range.last > range.first && IsBlank(text[range.last - 1])) {
+        --range.last;
+    }
+    return range;
+}
+
+TWideString Slice(const TWideString& text, TRange range) { return text.substr(range.first, Length(range)); }
+
+// Where C first stands in the range, or the range's end.
+std::size_t FindIn(const TWideString& text, wchar_t c, TRange range)
+{
+    return static_cast<std::size_t>(std::find(text.data() + range.first, text.data() + range.last, c) - text.data());
+}
+
+void UpperCaseInPlace(wchar_t* text, std::size_t length)
+{
+    // ASCII letters map alike under every locale and are mapped here; any
+    // other character leaves the whole text to the system.
+    for (std::size_t i = 0; i < length; ++i) {
+        const wchar_t c = text[i];
+        if (c >= 0x80) {
+            CharUpperBuffW(text, static_cast<DWORD>(length));
+            return;
+        }
+        if (c >= L'a' && c <= L'z') {
+            text[i] = static_cast<wchar_t>(c - L'a' + L'A');
         }
     }
-    const std::vector<TWideString>& Lines() const { return lines_; }
+}
+
+// Names numbered in the order they were first added, found regardless of
+// letter case (as UpperCase compares them). A section can hold thousands of
+// keys: the upper-cased names share one text and the table holds numbers,
+// so the index costs a few allocations in all instead of several per name.
+class TNameIndex {
+public:
+    static constexpr std::size_t NONE = static_cast<std::size_t>(-1);
+
+    // The name's number; a new name is added (Added tells).
+    std::size_t Add(const wchar_t* name, std::size_t length, bool& added)
+    {
+        std::size_t hash = 0;
+        const std::size_t found = Stage(name, length, hash);
+        added = found == NONE;
+        if (!added) {
+            upper_.resize(upper_.size() - length);
+            return found;
+        }
+        names_.push_back({upper_.size() - length, upper_.size()});
+        hashes_.push_back(hash);
+        if (names_.size() * 2 > slots_.size()) {
+            Rebuild(std::max<std::size_t>(MIN_SLOTS, slots_.size() * 2));
+        } else {
+            Place(names_.size() - 1);
+        }
+        return names_.size() - 1;
+    }
+
+    // The name's number, or NONE.
+    std::size_t Find(const TWideString& name)
+    {
+        std::size_t hash = 0;
+        const std::size_t found = Stage(name.data(), name.size(), hash);
+        upper_.resize(upper_.size() - name.size());
+        return found;
+    }
+
+    void Clear()
+    {
+        upper_.clear();
+        names_.clear();
+        hashes_.clear();
+        slots_.clear();
+    }
 
 private:
-    std::vector<TWideString> lines_;
-    std::unordered_map<TWideString, std::size_t, TWideHash> index_;
+    static constexpr std::size_t MIN_SLOTS = 16; // a power of two, as every size is
+
+    // Upper-cases the name onto the end of the shared text (where the
+    // caller takes it off again or keeps it) and looks for it there.
+    std::size_t Stage(const wchar_t* name, std::size_t length, std::size_t& hash)
+    {
+        const std::size_t at = upper_.size();
+        upper_.append(name, length);
+        UpperCaseInPlace(&upper_[0] + at, length);
+        hash = HashOf(upper_.data() + at, length);
+        if (slots_.empty()) {
+            return NONE;
+        }
+        for (std::size_t slot = hash & (slots_.size() - 1); slots_[slot] != 0; slot = (slot + 1) & (slots_.size() - 1)) {
+            const std::size_t number = slots_[slot] - 1;
+            const TRange stored = names_[number];
+            if (hashes_[number] == hash && Length(stored) == length
+                && std::equal(upper_.data() + stored.first, upper_.data() + stored.last, upper_.data() + at)) {
+                return number;
+            }
+        }
+        return NONE;
+    }
+
+    // Slots hold a name's number plus one; 0 is a free slot.
+    void Place(std::size_t number)
+    {
+        std::size_t slot = hashes_[number] & (slots_.size() - 1);
+        while (slots_[slot] != 0) {
+            slot = (slot + 1) & (slots_.size() - 1);
+        }
+        slots_[slot] = number + 1;
+    }
+
+    void Rebuild(std::size_t size)
+    {
+        slots_.assign(size, 0);
+        for (std::size_t number = 0; number < names_.size(); ++number) {
+            Place(number);
+        }
+    }
+
+    TWideString upper_;
+    std::vector<TRange> names_; // in upper_
+    std::vector<std::size_t> hashes_;
+    std::vector<std::size_t> slots_;
 };
 
 // One line of the file's bytes: [begin, end) without its line break; the
@@ -107,9 +224,11 @@ bool LineAt(const std::string& bytes, std::size_t at, TLine& line)
         return false;
     }
     line.begin = at;
-    line.end = bytes.find_first_of(LINE_END, at);
-    if (line.end == std::string::npos) {
-        line.end = bytes.size();
+    // A plain loop: the library's search for either of two characters
+    // makes a call per byte, and the file's index passes over every line.
+    line.end = at;
+    while (line.end < bytes.size() && bytes[line.end] != '\r' && bytes[line.end] != '\n') {
+        ++line.end;
     }
     line.next = line.end;
     if (line.next < bytes.size() && bytes[line.next] == '\r') {
@@ -123,7 +242,7 @@ bool LineAt(const std::string& bytes, std::size_t at, TLine& line)
 
 TWideString LineText(const std::string& bytes, const TLine& line)
 {
-    return Decode1251(bytes.substr(line.begin, line.end - line.begin));
+    return Decode1251(bytes.data() + line.begin, line.end - line.begin);
 }
 
 // The section a header line names, upper-cased; false for any other line.
@@ -150,45 +269,63 @@ struct TSpan {
     std::size_t end;
 };
 
-// Every section of that name, in file order (letter case does not count).
-std::vector<TSpan> SectionSpans(const std::string& bytes, const TWideString& section)
+// A section's header, upper-cased, and where the section stands.
+struct TSectionHead {
+    TWideString name;
+    TSpan span;
+};
+
+using TSectionIndex = std::vector<TSectionHead>;
+
+// Every section of the file, in file order: one pass over all its lines.
+TSectionIndex IndexSections(const std::string& bytes)
 {
-    const TWideString wanted = UpperCase(section);
-    std::vector<TSpan> spans;
-    bool inside = false;
+    TSectionIndex heads;
     TLine line;
     for (std::size_t at = 0; LineAt(bytes, at, line); at = line.next) {
         TWideString name;
         if (!HeaderName(bytes, line, name)) {
             continue;
         }
-        if (inside) {
-            spans.back().end = line.begin;
+        if (!heads.empty()) {
+            heads.back().span.end = line.begin;
         }
-        inside = name == wanted;
-        if (inside) {
-            spans.push_back({line.begin, line.next, bytes.size()});
+        heads.push_back({name, {line.begin, line.next, bytes.size()}});
+    }
+    return heads;
+}
+
+// Every section of that name, in file order (letter case does not count).
+std::vector<TSpan> SectionSpans(const TSectionIndex& heads, const TWideString& section)
+{
+    const TWideString wanted = UpperCase(section);
+    std::vector<TSpan> spans;
+    for (const TSectionHead& head : heads) {
+        if (head.name == wanted) {
+            spans.push_back(head.span);
         }
     }
     return spans;
 }
 
 // A line of a section as the profile functions read it: name and value
-// trimmed, one pair of enclosing quotes dropped; the first of two lines with
-// the same name wins, ";" lines are comments.
-void AddSectionLine(TValues& values, const TWideString& line)
+// trimmed, one pair of enclosing quotes dropped from the value. False for a
+// blank line and a ";" comment. Ranges, not copies: a large section has
+// many lines.
+bool SplitKeyLine(const TWideString& text, TRange line, TRange& key, TRange& value)
 {
-    const TWideString trimmed = TrimBlanks(line);
-    if (trimmed.empty() || trimmed[0] == L';') {
-        return;
+    const TRange all = Trimmed(text, line);
+    if (all.first == all.last || text[all.first] == L';') {
+        return false;
     }
-    const std::size_t equals = trimmed.find(NAME_END);
-    const TWideString key = TrimBlanks(trimmed.substr(0, equals));
-    TWideString value = equals == TWideString::npos ? TWideString() : TrimBlanks(trimmed.substr(equals + 1));
-    if (value.size() >= 2 && IsQuote(value.front()) && value.back() == value.front()) {
-        value = value.substr(1, value.size() - 2);
+    const std::size_t equals = FindIn(text, NAME_END, all);
+    key = Trimmed(text, {all.first, equals});
+    value = equals == all.last ? TRange{all.last, all.last} : Trimmed(text, {equals + 1, all.last});
+    if (Length(value) >= 2 && IsQuote(text[value.first]) && text[value.last - 1] == text[value.first]) {
+        ++value.first;
+        --value.last;
     }
-    values.emplace(UpperCase(key), value);
+    return true;
 }
 
 // The settings file as read or written last, and the section parsed last.
@@ -199,9 +336,22 @@ struct TSnapshot {
     bool mayHaveChanged = true;
     TWideString path;
     std::string bytes;
+    // What the file is read into to be compared with Bytes. Kept, so that
+    // every location's read fills the same memory: a fresh buffer the size
+    // of a large list costs more to take from the system than the read.
+    std::string fresh;
+    // Where the sections of Bytes stand, found once for each content the
+    // file has had: every location's save looks for its section.
+    bool indexed = false;
+    TSectionIndex heads;
     bool parsed = false;
     TWideString section;
-    TValues values; // by UpperCase(key)
+    // The section's body, decoded; its keys, numbered in file order (the
+    // first of two lines with the same key wins), and where each key's value
+    // stands in Text.
+    TWideString text;
+    TNameIndex keys;
+    std::vector<TRange> values;
 };
 
 TSnapshot snapshot;
@@ -212,46 +362,74 @@ TSnapshot snapshot;
 bool RefreshSnapshot()
 {
     const TWideString& path = SettingsFilePath();
-    std::string bytes;
-    const bool read = ReadFileBytes(path, bytes);
+    const bool read = ReadFileBytes(path, snapshot.fresh);
     snapshot.mayHaveChanged = false;
-    if (snapshot.valid && read && snapshot.path == path && snapshot.bytes == bytes) {
+    if (snapshot.valid && read && snapshot.path == path && snapshot.bytes == snapshot.fresh) {
         return true;
     }
     snapshot.parsed = false;
+    snapshot.indexed = false;
     snapshot.path = path;
-    snapshot.bytes.swap(bytes);
+    snapshot.bytes.swap(snapshot.fresh);
     snapshot.valid = read;
     return read;
 }
 
-const TValues& SectionValues(const TWideString& section)
+std::vector<TSpan> SnapshotSpans(const TWideString& section)
 {
-    if (snapshot.mayHaveChanged || !snapshot.valid || snapshot.section != section
-        || snapshot.path != SettingsFilePath()) {
+    if (!snapshot.indexed) {
+        snapshot.heads = IndexSections(snapshot.bytes);
+        snapshot.indexed = true;
+    }
+    return SectionSpans(snapshot.heads, section);
+}
+
+// Makes the snapshot's keys and values those of the section.
+void ParseSection(const TWideString& section)
+{
+    // Compared once: a check looks up every entry of a key.
+    const bool sameSection = snapshot.section == section;
+    if (snapshot.mayHaveChanged || !snapshot.valid || !sameSection || snapshot.path != SettingsFilePath()) {
         RefreshSnapshot();
     }
-    if (snapshot.parsed && snapshot.section == section) {
-        return snapshot.values;
+    if (snapshot.parsed && sameSection) {
+        return;
     }
+    snapshot.text.clear();
+    snapshot.keys.Clear();
     snapshot.values.clear();
     snapshot.section = section;
     snapshot.parsed = true;
-    const std::vector<TSpan> spans = SectionSpans(snapshot.bytes, section);
-    if (!spans.empty()) {
-        TLine line;
-        for (std::size_t at = spans[0].body; at < spans[0].end && LineAt(snapshot.bytes, at, line); at = line.next) {
-            AddSectionLine(snapshot.values, LineText(snapshot.bytes, line));
+    const std::vector<TSpan> spans = SnapshotSpans(section);
+    if (spans.empty()) {
+        return;
+    }
+    // Decoded whole: a byte is one character, so a line stands at the same
+    // places in the text, less the body's start.
+    const TSpan& span = spans[0];
+    snapshot.text = Decode1251(snapshot.bytes.data() + span.body, span.end - span.body);
+    TLine line;
+    for (std::size_t at = span.body; at < span.end && LineAt(snapshot.bytes, at, line); at = line.next) {
+        TRange key;
+        TRange value;
+        bool added = false;
+        if (SplitKeyLine(snapshot.text, {line.begin - span.body, line.end - span.body}, key, value)) {
+            snapshot.keys.Add(snapshot.text.data() + key.first, Length(key), added);
+        }
+        if (added) {
+            snapshot.values.push_back(value);
         }
     }
-    return snapshot.values;
 }
 
 std::optional<TWideString> ListedValue(const TWideString& section, const TWideString& key)
 {
-    const TValues& values = SectionValues(section);
-    const auto found = values.find(UpperCase(key));
-    return found == values.end() ? std::nullopt : std::optional<TWideString>(found->second);
+    ParseSection(section);
+    const std::size_t number = snapshot.keys.Find(key);
+    if (number == TNameIndex::NONE) {
+        return std::nullopt;
+    }
+    return Slice(snapshot.text, snapshot.values[number]);
 }
 
 // The file's bytes now; raises TINIExcept when it cannot be read.
@@ -272,16 +450,23 @@ void WriteSettings(const std::string& bytes)
     }
     snapshot.bytes = bytes;
     snapshot.parsed = false;
+    snapshot.indexed = false;
     snapshot.path = path;
     snapshot.valid = true;
+}
+
+// Appends the characters in code page 1251.
+void AppendEncoded(std::string& bytes, const wchar_t* text, std::size_t length)
+{
+    if (!Append1251(text, length, bytes)) {
+        throw TINIExcept(SettingsFilePath());
+    }
 }
 
 std::string EncodedLine(const TWideString& text)
 {
     std::string bytes;
-    if (!Encode1251(text, bytes)) {
-        throw TINIExcept(SettingsFilePath());
-    }
+    AppendEncoded(bytes, text.data(), text.size());
     return bytes + LINE_END;
 }
 
@@ -294,15 +479,76 @@ std::string Terminated(std::string bytes)
     return bytes;
 }
 
-// The section's lines that are not blank, each with a line break.
-std::string BodyLines(const std::string& bytes, const TSpan& span)
+// Whether the section's lines that are not empty, each with a line break,
+// are Body; compared in place, a large section is not copied.
+bool HoldsBody(const std::string& bytes, const TSpan& span, const std::string& body)
 {
-    std::string body;
+    constexpr std::size_t breakSize = sizeof(LINE_END) - 1;
+    std::size_t matched = 0;
     TLine line;
     for (std::size_t at = span.body; at < span.end && LineAt(bytes, at, line); at = line.next) {
-        if (line.end > line.begin) {
-            body += bytes.substr(line.begin, line.end - line.begin) + LINE_END;
+        const std::size_t length = line.end - line.begin;
+        if (length == 0) {
+            continue;
         }
+        if (matched + length + breakSize > body.size()
+            || body.compare(matched, length, bytes, line.begin, length) != 0
+            || body.compare(matched + length, breakSize, LINE_END) != 0) {
+            return false;
+        }
+        matched += length + breakSize;
+    }
+    return matched == body.size();
+}
+
+// One key's line as the record walk leaves it: name and value as ranges of
+// the record list; a bare record's value is BARE_VALUE.
+struct TRecordLine {
+    TRange name;
+    TRange value;
+    bool bare;
+};
+
+// The section's lines for a record list, each with a line break: one key
+// per record, in list order; a later record with the same key (in any
+// letter case) replaces the value in place. The records are split in
+// place: a large key's are many.
+std::string SectionBody(const TWideString& records)
+{
+    TNameIndex keys;
+    std::vector<TRecordLine> lines;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = records.find(RECORD_END, start);
+        if (end == TWideString::npos) {
+            break; // text after the last "!" is no record
+        }
+        // Only within the record: bare records hold no "=" at all.
+        const std::size_t equals = FindIn(records, NAME_END, {start, end});
+        TRecordLine line = equals < end ? TRecordLine{{start, equals}, {equals + 1, end}, false}
+                                        : TRecordLine{{start, start}, {start, end}, false};
+        if (Length(line.name) == 0) {
+            line = {line.value, {end, end}, true};
+        }
+        start = end + 1;
+        bool added = false;
+        const std::size_t number = keys.Add(records.data() + line.name.first, Length(line.name), added);
+        if (added) {
+            lines.push_back(line);
+        } else {
+            lines[number] = line;
+        }
+    }
+    std::string body;
+    for (const TRecordLine& line : lines) {
+        AppendEncoded(body, records.data() + line.name.first, Length(line.name));
+        body += static_cast<char>(NAME_END);
+        if (line.bare) {
+            body += BARE_VALUE;
+        } else {
+            AppendEncoded(body, records.data() + line.value.first, Length(line.value));
+        }
+        body += LINE_END;
     }
     return body;
 }
@@ -313,7 +559,7 @@ std::string BodyLines(const std::string& bytes, const TSpan& span)
 std::string WithKey(const std::string& bytes, const TWideString& section, const TWideString& key,
                     const TWideString* value)
 {
-    const std::vector<TSpan> spans = SectionSpans(bytes, section);
+    const std::vector<TSpan> spans = SectionSpans(IndexSections(bytes), section);
     const std::string line = value == nullptr ? std::string() : EncodedLine(key + NAME_END + *value);
     if (spans.empty()) {
         return value == nullptr ? bytes : Terminated(bytes) + EncodedLine(L"[" + section + L"]") + line;
@@ -324,17 +570,17 @@ std::string WithKey(const std::string& bytes, const TWideString& section, const 
     bool written = false;
     TLine current;
     for (std::size_t at = spans[0].body; at < spans[0].end && LineAt(bytes, at, current); at = current.next) {
-        const TWideString trimmed = TrimBlanks(LineText(bytes, current));
-        const bool matches = !trimmed.empty() && trimmed[0] != L';'
-            && UpperCase(TrimBlanks(trimmed.substr(0, trimmed.find(NAME_END)))) == wanted;
-        if (matches) {
+        const TWideString text = LineText(bytes, current);
+        TRange name;
+        TRange value;
+        if (SplitKeyLine(text, {0, text.size()}, name, value) && UpperCase(Slice(text, name)) == wanted) {
             body += written ? std::string() : line;
             lastLine = written ? lastLine : body.size();
             written = true;
             continue;
         }
         body += bytes.substr(current.begin, current.next - current.begin);
-        if (!trimmed.empty()) {
+        if (!TrimBlanks(text).empty()) {
             lastLine = body.size();
         }
     }
@@ -346,25 +592,12 @@ std::string WithKey(const std::string& bytes, const TWideString& section, const 
 
 } // namespace
 
-TWideString TrimBlanks(const TWideString& text)
-{
-    std::size_t first = 0;
-    std::size_t last = text.size();
-    while (first < last && IsBlank(text[first])) {
-        ++first;
-    }
-    while (last > first && IsBlank(text[last - 1])) {
-        --last;
-    }
-    return text.substr(first, last - first);
-}
+TWideString TrimBlanks(const TWideString& text) { return Slice(text, Trimmed(text, {0, text.size()})); }
 
 TWideString UpperCase(const TWideString& text)
 {
     TWideString upper = text;
-    if (!upper.empty()) {
-        CharUpperBuffW(&upper[0], static_cast<DWORD>(upper.size()));
-    }
+    UpperCaseInPlace(&upper[0], upper.size());
     return upper;
 }
 
@@ -372,38 +605,13 @@ void AllowedListMayHaveChanged() { snapshot.mayHaveChanged = true; }
 
 void SaveAllowedSection(const TWideString& records, const TWideString& section)
 {
-    TSectionLines lines;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t end = records.find(RECORD_END, start);
-        if (end == TWideString::npos) {
-            break; // text after the last "!" is no record
-        }
-        const TWideString record = records.substr(start, end - start);
-        start = end + 1;
-        TWideString name;
-        TWideString value = record;
-        const std::size_t equals = record.find(NAME_END);
-        if (equals != TWideString::npos) {
-            name = record.substr(0, equals);
-            value = record.substr(equals + 1);
-        }
-        if (name.empty()) {
-            name = value;
-            value = L"1";
-        }
-        lines.Set(name, value);
-    }
-    std::string body;
-    for (const TWideString& line : lines.Lines()) {
-        body += EncodedLine(line);
-    }
+    const std::string body = SectionBody(records);
     const std::string& bytes = CurrentBytes();
-    const std::vector<TSpan> spans = SectionSpans(bytes, section);
+    const std::vector<TSpan> spans = SnapshotSpans(section);
     // The next location's walk starts from the file as it is then.
     AllowedListMayHaveChanged();
     // A check that changes nothing writes nothing.
-    if (spans.empty() ? body.empty() : spans.size() == 1 && BodyLines(bytes, spans[0]) == body) {
+    if (spans.empty() ? body.empty() : spans.size() == 1 && HoldsBody(bytes, spans[0], body)) {
         return;
     }
     std::string rest;
@@ -512,11 +720,17 @@ bool IsPlainCommand(const TWideString& command)
 
 void AppendRecord(TWideString& records, const TWideString& name, const TWideString& command)
 {
+    // Appended piece by piece: no temporary texts for each of a large key's entries.
     if (IsPlainName(name) && IsPlainCommand(command)) {
-        records += name + NAME_END + command + RECORD_END;
+        records += name;
+        records += NAME_END;
+        records += command;
     } else {
-        records += EncodeField(name) + NAME_END + EncodeField(command) + RECORD_END;
+        records += EncodeField(name);
+        records += NAME_END;
+        records += EncodeField(command);
     }
+    records += RECORD_END;
 }
 
 void AppendBareRecord(TWideString& records, const TWideString& name)

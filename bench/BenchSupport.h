@@ -1,6 +1,7 @@
 #pragma once
 
-// Small helpers shared by the benchmark programs: a clock and a scratch folder.
+// Small helpers shared by the benchmark programs: a clock, a scratch folder,
+// the entries of an allowed list and a look for the program's boxes.
 
 #include "User.h"
 
@@ -57,6 +58,20 @@ inline TWideString Command(int i)
     wchar_t command[96];
     wsprintfW(command, L"C:\\Program Files\\Vendor %05d\\app.exe /background", i);
     return command;
+}
+
+// A visible message box or dialog of the process, or null.
+inline HWND FindBox(DWORD processId)
+{
+    for (HWND box = FindWindowExW(nullptr, nullptr, L"#32770", nullptr); box != nullptr;
+         box = FindWindowExW(nullptr, box, L"#32770", nullptr)) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(box, &pid);
+        if (pid == processId && IsWindowVisible(box)) {
+            return box;
+        }
+    }
+    return nullptr;
 }
 
 // A user for checks that must ask nothing: it counts what it is asked and

@@ -19,19 +19,6 @@ constexpr int CHANGES = 20;
 constexpr DWORD IDLE_MS = 60000;
 constexpr DWORD BOX_MS = 20000;
 
-HWND FindBox(DWORD processId)
-{
-    for (HWND box = FindWindowExA(nullptr, nullptr, "#32770", nullptr); box != nullptr;
-         box = FindWindowExA(nullptr, box, "#32770", nullptr)) {
-        DWORD pid = 0;
-        GetWindowThreadProcessId(box, &pid);
-        if (pid == processId && IsWindowVisible(box)) {
-            return box;
-        }
-    }
-    return nullptr;
-}
-
 double CpuSeconds(HANDLE process)
 {
     FILETIME created, ended, kernel, user;

@@ -75,25 +75,26 @@ TWideString ReadValueText(HKEY key, const TWideString& name)
 
 } // namespace
 
-TWideString Decode1251(const std::string& bytes)
+TWideString Decode1251(const char* bytes, std::size_t count)
 {
-    TWideString text(bytes.size(), L'\0');
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
+    TWideString text(count, L'\0');
+    for (std::size_t i = 0; i < count; ++i) {
         const unsigned char byte = static_cast<unsigned char>(bytes[i]);
         text[i] = byte < FIRST_HIGH_BYTE ? byte : Table1251().high[byte - FIRST_HIGH_BYTE];
     }
     return text;
 }
 
-bool Encode1251(const TWideString& text, std::string& bytes)
+bool Append1251(const wchar_t* text, std::size_t length, std::string& bytes)
 {
-    bytes.assign(text.size(), '\0');
-    for (std::size_t i = 0; i < text.size(); ++i) {
+    const std::size_t at = bytes.size();
+    bytes.resize(at + length);
+    for (std::size_t i = 0; i < length; ++i) {
         const int byte = ByteOf(text[i]);
         if (byte < 0) {
             return false;
         }
-        bytes[i] = static_cast<char>(byte);
+        bytes[at + i] = static_cast<char>(byte);
     }
     return true;
 }

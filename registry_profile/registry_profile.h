@@ -13,23 +13,27 @@
 // using it links all of that (about 40 KB) into the program.
 struct TWideTraits : std::char_traits<wchar_t> {};
 using TWideString = std::basic_string<wchar_t, TWideTraits>;
-// For hashed containers of it (FNV-1a).
-struct TWideHash {
-    std::size_t operator()(const TWideString& text) const
-    {
-        std::size_t hash = 2166136261u;
-        for (const wchar_t c : text) {
-            hash = (hash ^ static_cast<std::size_t>(c)) * 16777619u;
-        }
-        return hash;
+// FNV-1a of the characters.
+inline std::size_t HashOf(const wchar_t* text, std::size_t length)
+{
+    std::size_t hash = 2166136261u;
+    for (std::size_t i = 0; i < length; ++i) {
+        hash = (hash ^ static_cast<std::size_t>(text[i])) * 16777619u;
     }
+    return hash;
+}
+// For hashed containers of it.
+struct TWideHash {
+    std::size_t operator()(const TWideString& text) const { return HashOf(text.data(), text.size()); }
 };
 
 // Code page 1251, the code page of the settings file, whatever the system's
-// ANSI code page is. Decoding never fails; encoding gives false when Text
-// holds a character 1251 has no byte for (no look-alike is ever used).
-TWideString Decode1251(const std::string& bytes);
-bool Encode1251(const TWideString& text, std::string& bytes);
+// ANSI code page is. Decoding never fails; encoding, which appends to
+// Bytes, gives false when Text holds a character 1251 has no byte for (no
+// look-alike is ever used).
+TWideString Decode1251(const char* bytes, std::size_t count);
+inline TWideString Decode1251(const std::string& bytes) { return Decode1251(bytes.data(), bytes.size()); }
+bool Append1251(const wchar_t* text, std::size_t length, std::string& bytes);
 bool Fits1251(wchar_t c);
 
 // Root is a predefined key or a key the caller holds open; an empty Path names
