@@ -109,7 +109,7 @@ bool ReadNamedValue(HKEY key, const TWideString& name, TRegEntry& entry)
         return false;
     }
     entry.name = name;
-    entry.value = ValueText(entry.type, data, size);
+    SetValueText(entry.type, data, size, entry.value);
     return true;
 }
 
