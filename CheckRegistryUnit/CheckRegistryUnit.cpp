@@ -246,9 +246,6 @@ void CheckRegistryKey(TUser& user, HKEY key, const TRunLocation& location)
         if (RunAborted()) {
             return;
         }
-        if (asked) {
-            askedNames.insert(UpperCase(entry.name));
-        }
         // The key can only have changed while a box was open (our deletions
         // happen then too). Measuring it costs a pass over all its values, so
         // it is not measured again after a value that passed silently.
@@ -256,6 +253,7 @@ void CheckRegistryKey(TUser& user, HKEY key, const TRunLocation& location)
             ++index;
             continue;
         }
+        askedNames.insert(UpperCase(entry.name));
         TKeyInfo fresh;
         if (!QueryKeyInfo(key, fresh)) {
             break;

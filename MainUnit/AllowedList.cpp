@@ -21,7 +21,6 @@ constexpr int FORMAT_BUFFER = 1024; // the most wvsprintfW ever writes
 constexpr char LINE_END[] = "\r\n";
 constexpr char BARE_VALUE = '1'; // the value of a key whose record names it alone
 
-bool IsControl(wchar_t c) { return c < 0x20 || c == 0x7F; }
 bool IsBlank(wchar_t c) { return c <= 0x20; }
 bool IsQuote(wchar_t c) { return c == L'"' || c == L'\''; }
 

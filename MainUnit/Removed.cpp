@@ -46,8 +46,6 @@ std::string Bytes(const TWideString& text)
     return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
 }
 
-bool IsControl(wchar_t c) { return c < 0x20 || c == 0x7F; }
-
 bool HasControl(const TWideString& text)
 {
     for (const wchar_t c : text) {

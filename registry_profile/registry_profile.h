@@ -35,6 +35,8 @@ TWideString Decode1251(const char* bytes, std::size_t count);
 inline TWideString Decode1251(const std::string& bytes) { return Decode1251(bytes.data(), bytes.size()); }
 bool Append1251(const wchar_t* text, std::size_t length, std::string& bytes);
 bool Fits1251(wchar_t c);
+// Characters 0 to 31 and 127: no line of a text file carries them as they are.
+inline bool IsControl(wchar_t c) { return c < 0x20 || c == 0x7F; }
 
 // Root is a predefined key or a key the caller holds open; an empty Path names
 // Root itself (a second handle is opened with the access the call needs).
