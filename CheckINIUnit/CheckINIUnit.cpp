@@ -20,13 +20,13 @@ constexpr wchar_t KEPT_SEPARATOR[] = L", ";
 
 const wchar_t* const WATCHED_KEYS[] = {L"run", L"load"};
 
-// The elements between the commas; a comma at the end adds none.
-std::vector<TWideString> SplitItems(const TWideString& value)
+// The elements between the separators; one at the end adds none.
+std::vector<TWideString> SplitItems(const TWideString& value, const TWideString& separators)
 {
     std::vector<TWideString> items;
     std::size_t start = 0;
     for (;;) {
-        const std::size_t comma = value.find(ITEM_SEPARATOR, start);
+        const std::size_t comma = value.find_first_of(separators, start);
         if (comma == TWideString::npos) {
             break;
         }
@@ -39,14 +39,32 @@ std::vector<TWideString> SplitItems(const TWideString& value)
     return items;
 }
 
-TWideString EntryText(const TWideString& fileName, const TWideString& section,
-                      const TWideString& key, const TWideString& entry)
+TEntryText ItemText(const TWideString& fileName, const TWideString& section, const TWideString& key,
+                    const TWideString& entry)
 {
-    return fileName + L"\\[" + section + L"]\\" + key + L"=" + entry;
+    return EntryText({fileName + L"\\[" + section + L"]\\" + key + L"=", entry});
+}
+
+// Whether the element equals a whole element of the allowed value (the
+// plain and the encoded form are joined by a zero). A part of an allowed
+// path is a program Windows may start too: "C:\Program" of "C:\Program
+// Files\...". A quoted element also counts by its inside: plain values
+// stored by earlier versions came back from the profile read without their
+// enclosing quotes.
+bool IsAllowedItem(const TWideString& allowed, const TWideString& entry)
+{
+    const bool quoted = entry.size() >= 2 && entry.front() == L'"' && entry.back() == L'"';
+    for (const TWideString& item : SplitItems(allowed, TWideString(L",\0", 2))) {
+        const TWideString element = TrimBlanks(item);
+        if (element == entry || (quoted && element == entry.substr(1, entry.size() - 2))) {
+            return true;
+        }
+    }
+    return false;
 }
 
 // False when the user chose to remove the element, or ended the program.
-bool KeepsItem(TUser& user, const TWideString& entryText)
+bool KeepsItem(TUser& user, const TEntryText& entryText)
 {
     TChoice choice = ChoiceAddToList;
     const bool answered = user.AskChoice(false, entryText, choice);
@@ -74,7 +92,7 @@ void CheckINIKey(TUser& user, const TWideString& fileName, const TWideString& se
 {
     TWideString kept;
     bool removed = false;
-    for (const TWideString& item : SplitItems(value)) {
+    for (const TWideString& item : SplitItems(value, TWideString(1, ITEM_SEPARATOR))) {
         removed = !CheckINIItem(user, kept, item, key, fileName, section) || removed;
         if (RunAborted()) {
             return;
@@ -86,7 +104,7 @@ void CheckINIKey(TUser& user, const TWideString& fileName, const TWideString& se
     if (kept != value
         && ((removed && !RecordRemovedString(TWideString(L"HKEY_CURRENT_USER\\") + WIN_INI_KEY, key, value))
             || !WriteINIString(fileName, section, key, kept))) {
-        user.Warn(FormatMsg(MSG_CANNOT_OPEN_FILE, {fileName}));
+        user.Warn(FormatMsg(MSG_CANNOT_OPEN_FILE, {Visible(fileName)}));
     }
     WriteAllowedValue(fileName, key, kept);
 }
@@ -99,14 +117,7 @@ bool CheckINIItem(TUser& user, TWideString& kept, const TWideString& item, const
     if (entry.empty()) {
         return true;
     }
-    // Any occurrence counts, so a hand-edited value may hold the text anywhere.
-    // A quoted element also counts by its inside: plain values stored by
-    // earlier versions came back from the profile read without their
-    // enclosing quotes.
-    const bool quoted = entry.size() >= 2 && entry.front() == L'"' && entry.back() == L'"';
-    const bool allowedAlready = allowed.find(entry) != TWideString::npos
-        || (quoted && allowed.find(entry.substr(1, entry.size() - 2)) != TWideString::npos);
-    if (!allowedAlready && !KeepsItem(user, EntryText(fileName, section, key, entry))) {
+    if (!IsAllowedItem(allowed, entry) && !KeepsItem(user, ItemText(fileName, section, key, entry))) {
         return false;
     }
     if (!kept.empty()) {

@@ -48,16 +48,27 @@ bool QueryKeyInfo(HKEY key, TKeyInfo& info)
 
 bool HoldsText(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
 
-// The data up to its first zero: UTF-16 for the text types, the bytes of
-// any other type as code page 1251.
-void SetValueText(DWORD type, const std::vector<BYTE>& data, DWORD size, TWideString& text)
+// The data as the checker reads it: a string up to its first zero; a
+// multi-string whole, its strings apart by their zeros (only the zeros at
+// its end dropped), since Windows may run any of them; the bytes of any
+// other type up to the first zero, as code page 1251.
+void SetValueText(DWORD type, const BYTE* data, DWORD size, TWideString& text)
 {
-    if (HoldsText(type)) {
-        const wchar_t* units = reinterpret_cast<const wchar_t*>(data.data());
-        text.assign(units, wcsnlen(units, size / sizeof(wchar_t)));
+    const wchar_t* units = reinterpret_cast<const wchar_t*>(data);
+    const std::size_t count = size / sizeof(wchar_t);
+    if (type == REG_MULTI_SZ) {
+        std::size_t length = count;
+        while (length > 0 && units[length - 1] == L'\0') {
+            --length;
+        }
+        text.assign(units, length);
         return;
     }
-    const char* bytes = reinterpret_cast<const char*>(data.data());
+    if (HoldsText(type)) {
+        text.assign(units, wcsnlen(units, count));
+        return;
+    }
+    const char* bytes = reinterpret_cast<const char*>(data);
     text = Decode1251(bytes, strnlen(bytes, size));
 }
 
@@ -83,7 +94,7 @@ bool ReadValueAt(HKEY key, DWORD index, TKeyInfo& info, TValueBuffers& buffers, 
                                           buffers.data.data(), &dataLength);
         if (result == ERROR_SUCCESS) {
             entry.name.assign(buffers.name.data(), nameLength);
-            SetValueText(entry.type, buffers.data, dataLength, entry.value);
+            SetValueText(entry.type, buffers.data.data(), dataLength, entry.value);
             return true;
         }
         // The value grew since the key was measured: measure again, and at
@@ -97,23 +108,15 @@ bool ReadValueAt(HKEY key, DWORD index, TKeyInfo& info, TValueBuffers& buffers, 
     return false;
 }
 
-// The value as the checker reads it; false when there is none.
-bool ReadNamedValue(HKEY key, const TWideString& name, TRegEntry& entry)
+TEntryText NewEntryText(const TRunLocation& location, const TRegEntry& entry)
 {
-    DWORD size = 0;
-    if (RegQueryValueExW(key, name.c_str(), nullptr, &entry.type, nullptr, &size) != ERROR_SUCCESS) {
-        return false;
-    }
-    std::vector<BYTE> data(size + sizeof(wchar_t), 0);
-    if (RegQueryValueExW(key, name.c_str(), nullptr, &entry.type, data.data(), &size) != ERROR_SUCCESS) {
-        return false;
-    }
-    entry.name = name;
-    SetValueText(entry.type, data, size, entry.value);
-    return true;
+    return EntryText({location.keyPath, L"\\", entry.name, L"=", entry.value});
 }
 
-TWideString EntryPath(const TRunLocation& location, const TWideString& name) { return location.keyPath + L"\\" + name; }
+TEntryText EntryPath(const TRunLocation& location, const TWideString& name)
+{
+    return EntryText({location.keyPath, L"\\", name});
+}
 
 // Recorded first: what cannot be put back is not removed. The key is opened
 // for writing before that, so that no record tells of a removal that could
@@ -124,7 +127,25 @@ bool RemoveRecordedValue(HKEY key, const TWideString& keyPath, const TWideString
     TRegKey writable;
     const LONG opened = RegOpenKeyExW(key, L"", 0, KEY_SET_VALUE, writable.Receive());
     SetLastError(static_cast<DWORD>(opened));
-    return opened == ERROR_SUCCESS && RecordRemovedValue(key, keyPath, name) && DeleteRegValue(writable.Get(), L"", name);
+    return opened == ERROR_SUCCESS && RecordRemovedValue(key, keyPath, name) && RemoveEntryValue(writable.Get(), name);
+}
+
+// The record is kept here, with the user's rights, before the helper acts;
+// it names the command the user was shown.
+void OfferValueToAdministrator(TUser& user, HKEY key, const TRegEntry& entry, const TRunLocation& location)
+{
+    TRecordMark mark;
+    OfferElevatedRemoval(
+        user, EntryPath(location, entry.name), MSG_CANNOT_DELETE_KEY,
+        [&](TWideString& removalSwitch) {
+            TWideString hash;
+            if (!TextHash(entry.value, hash) || !RecordRemovedValue(key, location.keyPath, entry.name, &mark)) {
+                return false;
+            }
+            removalSwitch = RemovalSwitch(REMOVE_VALUE_SWITCH, {location.keyPath, entry.name, hash});
+            return true;
+        },
+        [&] { TakeBackRecord(mark); });
 }
 
 void DeleteValue(TUser& user, HKEY key, const TRegEntry& entry, const TRunLocation& location)
@@ -132,15 +153,11 @@ void DeleteValue(TUser& user, HKEY key, const TRegEntry& entry, const TRunLocati
     if (RemoveRecordedValue(key, location.keyPath, entry.name)) {
         return;
     }
-    const DWORD error = GetLastError();
-    const TWideString path = EntryPath(location, entry.name);
-    TWideString hash;
     // Only the local machine's keys: see Elevation.h.
-    if (error == ERROR_ACCESS_DENIED && location.root == HKEY_LOCAL_MACHINE && TextHash(entry.value, hash)) {
-        OfferElevatedRemoval(user, path, RemovalSwitch(REMOVE_VALUE_SWITCH, {location.keyPath, entry.name, hash}),
-                             MSG_CANNOT_DELETE_KEY);
+    if (GetLastError() == ERROR_ACCESS_DENIED && location.root == HKEY_LOCAL_MACHINE) {
+        OfferValueToAdministrator(user, key, entry, location);
     } else {
-        user.Warn(FormatMsg(MSG_CANNOT_DELETE_KEY, {path}));
+        user.Warn(FormatMsg(MSG_CANNOT_DELETE_KEY, {EntryPath(location, entry.name).shown}));
     }
 }
 
@@ -201,9 +218,8 @@ bool CheckRegistryValue(TUser& user, TWideString& records, HKEY key, const TRegE
         return false;
     }
     const bool changed = listed.has_value();
-    const TWideString entryText = (changed ? name : EntryPath(location, name)) + L"=" + value;
     TChoice choice = ChoiceRemove;
-    const bool ok = user.AskChoice(changed, entryText, choice);
+    const bool ok = user.AskChoice(changed, changed ? EntryText({name, L"=", value}) : NewEntryText(location, entry), choice);
     if (RunAborted()) {
         return true;
     }
@@ -269,6 +285,30 @@ void CheckRegistryKey(TUser& user, HKEY key, const TRunLocation& location)
 
 bool IsWindows64(bool build64, bool wow64) { return build64 || wow64; }
 
+namespace {
+
+using TRtlGetVersion = LONG(NTAPI*)(OSVERSIONINFOW*);
+
+// -1 until asked; then whether this Windows honours Task Manager's switches.
+int honoursSwitches = -1;
+
+// Windows 8 (6.2) brought the switches; Vista and 7 start a value whatever
+// a switch says. The version Windows really is: GetVersionEx answers what
+// the program's manifest and the compatibility shims say.
+bool WindowsHonoursSwitches()
+{
+    if (honoursSwitches < 0) {
+        OSVERSIONINFOW version = {};
+        version.dwOSVersionInfoSize = sizeof(version);
+        const auto getVersion = ProcAddress<TRtlGetVersion>(GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion");
+        honoursSwitches = getVersion != nullptr && getVersion(&version) >= 0
+            && (version.dwMajorVersion > 6 || (version.dwMajorVersion == 6 && version.dwMinorVersion >= 2));
+    }
+    return honoursSwitches == 1;
+}
+
+} // namespace
+
 bool OnWindows64()
 {
     BOOL wow64 = FALSE;
@@ -286,23 +326,17 @@ REGSAM NativeView(bool windows64) { return static_cast<REGSAM>(windows64 ? KEY_W
 // nothing malformed can keep an entry from being asked about.
 bool IsSwitchedOff(HKEY root, const TWideString& switchKey, const TWideString& name)
 {
-    if (switchKey.empty()) {
+    if (switchKey.empty() || !WindowsHonoursSwitches()) {
         return false;
     }
     TRegKey key;
+    TRegData value;
     if (RegOpenKeyExW(root, switchKey.c_str(), 0, KEY_QUERY_VALUE | NativeView(OnWindows64()), key.Receive())
-        != ERROR_SUCCESS) {
+            != ERROR_SUCCESS
+        || !ReadRegValue(key.Get(), name, value) || value.type != REG_BINARY || value.bytes.size() != SWITCH_SIZE) {
         return false;
     }
-    BYTE data[SWITCH_SIZE];
-    DWORD type = 0;
-    DWORD size = sizeof(data);
-    // A longer value does not fit and fails with ERROR_MORE_DATA.
-    if (RegQueryValueExW(key.Get(), name.c_str(), nullptr, &type, data, &size) != ERROR_SUCCESS || type != REG_BINARY
-        || size != SWITCH_SIZE) {
-        return false;
-    }
-    return (data[0] & 1) != 0 && std::any_of(data + 1, data + SWITCH_SIZE, [](BYTE b) { return b != 0; });
+    return (value.bytes[0] & 1) != 0 && std::any_of(value.bytes.begin() + 1, value.bytes.end(), [](char b) { return b != 0; });
 }
 
 std::vector<TRunLocation> RunLocations(bool windows64)
@@ -339,26 +373,6 @@ TRunLocation SubkeyLocation(const TRunLocation& location, const TWideString& sub
             location.keyPath + L"\\" + subkey, false, TWideString()};
 }
 
-// The guarded key of the local machine that KeyPath names.
-bool FindMachineKey(const TWideString& keyPath, TRunLocation& found)
-{
-    for (const TRunLocation& location : RunLocations(OnWindows64())) {
-        const bool machine = location.root == HKEY_LOCAL_MACHINE;
-        const std::size_t length = location.keyPath.size() + 1;
-        if (machine && keyPath == location.keyPath) {
-            found = location;
-            return true;
-        }
-        if (machine && location.subkeys && keyPath.size() > length
-            && keyPath.compare(0, length, location.keyPath + L"\\") == 0
-            && keyPath.find(L'\\', length) == TWideString::npos) {
-            found = SubkeyLocation(location, keyPath.substr(length));
-            return true;
-        }
-    }
-    return false;
-}
-
 void CheckSubkeys(TUser& user, HKEY key, const TRunLocation& location)
 {
     std::vector<TWideString> names;
@@ -384,6 +398,39 @@ void CheckSubkeys(TUser& user, HKEY key, const TRunLocation& location)
 
 } // namespace
 
+bool FindMachineKey(const TWideString& keyPath, TRunLocation& found)
+{
+    for (const TRunLocation& location : RunLocations(OnWindows64())) {
+        const bool machine = location.root == HKEY_LOCAL_MACHINE;
+        const std::size_t length = location.keyPath.size() + 1;
+        if (machine && SamePath(keyPath, location.keyPath)) {
+            found = location;
+            return true;
+        }
+        if (machine && location.subkeys && keyPath.size() > length && StartsWithPath(keyPath, location.keyPath + L"\\")
+            && keyPath.find(L'\\', length) == TWideString::npos) {
+            found = SubkeyLocation(location, keyPath.substr(length));
+            return true;
+        }
+    }
+    return false;
+}
+
+bool ReadEntry(HKEY key, const TWideString& name, TRegEntry& entry)
+{
+    TRegData value;
+    if (!ReadRegValue(key, name, value)) {
+        return false;
+    }
+    entry.name = name;
+    entry.type = value.type;
+    SetValueText(value.type, reinterpret_cast<const BYTE*>(value.bytes.data()), static_cast<DWORD>(value.bytes.size()),
+                 entry.value);
+    return true;
+}
+
+bool RemoveEntryValue(HKEY key, const TWideString& name) { return DeleteRegValue(key, name); }
+
 void CheckRegistry(TUser& user)
 {
     for (const TRunLocation& location : RunLocations(OnWindows64())) {
@@ -402,28 +449,3 @@ void CheckRegistry(TUser& user)
     }
 }
 
-DWORD RemoveValueAsAdministrator(const std::vector<TWideString>& arguments)
-{
-    TRunLocation location;
-    if (arguments.size() != 3 || !IsTextHash(arguments[2]) || !FindMachineKey(arguments[0], location)) {
-        return ELEVATED_FAILED;
-    }
-    TRegKey key;
-    const LONG opened =
-        RegOpenKeyExW(location.root, location.path.c_str(), 0, KEY_QUERY_VALUE | location.view, key.Receive());
-    if (opened != ERROR_SUCCESS) {
-        return opened == ERROR_FILE_NOT_FOUND ? ELEVATED_CHANGED : ELEVATED_FAILED;
-    }
-    TRegEntry entry;
-    TWideString hash;
-    if (!ReadNamedValue(key.Get(), arguments[1], entry)) {
-        return ELEVATED_CHANGED;
-    }
-    if (!TextHash(entry.value, hash)) {
-        return ELEVATED_FAILED;
-    }
-    if (hash != arguments[2]) {
-        return ELEVATED_CHANGED;
-    }
-    return RemoveRecordedValue(key.Get(), location.keyPath, arguments[1]) ? ELEVATED_REMOVED : ELEVATED_FAILED;
-}

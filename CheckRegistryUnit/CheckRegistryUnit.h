@@ -40,15 +40,16 @@ constexpr wchar_t MSG_EMPTY_VALUE[] =
 constexpr wchar_t MSG_CANNOT_DELETE_KEY[] = L"Не удалось удалить ключ: \"%s\".";
 
 // True when Task Manager has switched the entry Name off: Windows will not
-// start it, although it is still there. An empty SwitchKey switches nothing.
+// start it, although it is still there. An empty SwitchKey switches nothing,
+// and nothing is switched off before Windows 8.
 bool IsSwitchedOff(HKEY root, const TWideString& switchKey, const TWideString& name);
 
 // Checks every key of RunLocations(OnWindows64()) in order; raises TINIExcept when the settings file cannot
 // be written.
 void CheckRegistry(TUser& user);
 // One value as the checker reads it: its text is the data up to the first
-// zero, whatever the type (data of a type that holds no text is read as
-// bytes of code page 1251).
+// zero (a multi-string's strings all, apart by their zeros); data of a type
+// that holds no text is read as bytes of code page 1251.
 struct TRegEntry {
     TWideString name;
     TWideString value;
@@ -62,6 +63,10 @@ void CheckRegistryKey(TUser& user, HKEY key, const TRunLocation& location);
 bool CheckRegistryValue(TUser& user, TWideString& records, HKEY key, const TRegEntry& entry,
                         const TRunLocation& location);
 
-// The elevated side of -remove-value (Elevation.h): the key, the value's
-// name and the hash of its command. Returns the exit code.
-DWORD RemoveValueAsAdministrator(const std::vector<TWideString>& arguments);
+// The guarded key of the local machine that KeyPath names (as the questions
+// and removed.reg name it; letter case aside), for the administrator's helper.
+bool FindMachineKey(const TWideString& keyPath, TRunLocation& found);
+// The value Name of the open key as the checker reads it; false when there is none.
+bool ReadEntry(HKEY key, const TWideString& name, TRegEntry& entry);
+// What "remove" does to a value of a guarded key: Key is open for writing.
+bool RemoveEntryValue(HKEY key, const TWideString& name);

@@ -35,35 +35,26 @@ struct TStartupEntry {
     TWideString name;     // its name there
 };
 
-TWideString LowerCase(TWideString text)
+// A copy is kept here, with the user's rights, before the helper acts; the
+// helper deletes the file only while its bytes are the copy's.
+void OfferFileToAdministrator(TUser& user, const TStartupEntry& entry)
 {
-    if (!text.empty()) {
-        CharLowerBuffW(&text[0], static_cast<DWORD>(text.size()));
-    }
-    return text;
-}
-
-bool IsSkippedName(const TWideString& lowerName)
-{
-    for (const wchar_t* skipped : SKIPPED_NAMES) {
-        if (lowerName == skipped) {
+    TWideString copy;
+    OfferElevatedRemoval(
+        user, EntryText({entry.path}), MSG_CANNOT_DELETE_FILE,
+        [&](TWideString& removalSwitch) {
+            TWideString hash;
+            if (!CopyToRemoved(entry.realPath, entry.name, copy)) {
+                return false;
+            }
+            const TFileHandle kept(CreateFileW(copy.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+            if (!kept.Valid() || !FileHash(kept.Get(), hash)) {
+                return false;
+            }
+            removalSwitch = RemovalSwitch(REMOVE_FILE_SWITCH, {entry.realPath, hash});
             return true;
-        }
-    }
-    return false;
-}
-
-// The name of a file directly in the common Startup folder, named as the
-// checker names it; false for any other path. A slash or a colon in the
-// name would reach out of the folder or into a stream.
-bool InCommonStartup(const TWideString& path, TWideString& name)
-{
-    const TWideString folder = StartupFolderPath(true) + L"\\";
-    if (folder.size() == 1 || path.size() <= folder.size() || path.compare(0, folder.size(), folder) != 0) {
-        return false;
-    }
-    name = path.substr(folder.size());
-    return name.find_first_of(L"\\/:") == TWideString::npos;
+        },
+        [&] { DeleteFileW(copy.c_str()); });
 }
 
 // Only the common folder's files: see Elevation.h.
@@ -72,10 +63,9 @@ void FileNotMoved(TUser& user, const TStartupEntry& entry)
     const DWORD error = GetLastError();
     TWideString name;
     if (error == ERROR_ACCESS_DENIED && InCommonStartup(entry.realPath, name)) {
-        OfferElevatedRemoval(user, entry.path, RemovalSwitch(REMOVE_FILE_SWITCH, {entry.realPath}),
-                             MSG_CANNOT_DELETE_FILE);
+        OfferFileToAdministrator(user, entry);
     } else {
-        user.Warn(FormatMsg(MSG_CANNOT_DELETE_FILE, {entry.path}));
+        user.Warn(FormatMsg(MSG_CANNOT_DELETE_FILE, {EntryText({entry.path}).shown}));
     }
 }
 
@@ -91,7 +81,7 @@ void CheckStartupEntry(TUser& user, TWideString& records, const TStartupEntry& e
         return;
     }
     TChoice choice = ChoiceAddToList;
-    const bool answered = user.AskChoice(false, entry.path, choice);
+    const bool answered = user.AskChoice(false, EntryText({entry.path}), choice);
     if (RunAborted()) {
         return;
     }
@@ -130,6 +120,34 @@ bool CheckListedEntries(TUser& user, TWideString& records, const TWideString& fo
 
 } // namespace
 
+TWideString LowerCase(TWideString text)
+{
+    if (!text.empty()) {
+        CharLowerBuffW(&text[0], static_cast<DWORD>(text.size()));
+    }
+    return text;
+}
+
+bool IsSkippedName(const TWideString& lowerName)
+{
+    for (const wchar_t* skipped : SKIPPED_NAMES) {
+        if (lowerName == skipped) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool InCommonStartup(const TWideString& path, TWideString& name)
+{
+    const TWideString folder = StartupFolderPath(true) + L"\\";
+    if (folder.size() == 1 || path.size() <= folder.size() || !StartsWithPath(path, folder)) {
+        return false;
+    }
+    name = path.substr(folder.size());
+    return name.find_first_of(L"\\/:") == TWideString::npos && !IsSkippedName(LowerCase(name));
+}
+
 TWideString StartupFolderPath(bool common)
 {
     const TStartupFolder& startup = STARTUP_FOLDERS[common ? 1 : 0];
@@ -159,14 +177,3 @@ void CheckStartupFolder(TUser& user, const TWideString& folder, const TWideStrin
     }
 }
 
-DWORD RemoveFileAsAdministrator(const std::vector<TWideString>& arguments)
-{
-    TWideString name;
-    if (arguments.size() != 1 || !InCommonStartup(arguments[0], name)) {
-        return ELEVATED_FAILED;
-    }
-    if (MoveToRemoved(arguments[0], name)) {
-        return ELEVATED_REMOVED;
-    }
-    return GetLastError() == ERROR_FILE_NOT_FOUND ? ELEVATED_CHANGED : ELEVATED_FAILED;
-}

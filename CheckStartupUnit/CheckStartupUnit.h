@@ -23,6 +23,12 @@ void CheckStartup(TUser& user);
 void CheckStartupFolder(TUser& user, const TWideString& folder, const TWideString& mask, const TWideString& section,
                         HKEY switchRoot);
 
-// The elevated side of -remove-file (Elevation.h): the file's path. Returns
-// the exit code.
-DWORD RemoveFileAsAdministrator(const std::vector<TWideString>& arguments);
+// Names in a folder that are no entries: ".", ".." and desktop.ini; Name in
+// lower case.
+bool IsSkippedName(const TWideString& lowerName);
+TWideString LowerCase(TWideString text);
+// The name of a file directly in the common Startup folder that a check
+// would ask about; false for any other path. Paths compare as Windows
+// compares them; a slash or a colon in the name would reach out of the
+// folder or into a stream.
+bool InCommonStartup(const TWideString& path, TWideString& name);

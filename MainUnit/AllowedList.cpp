@@ -5,7 +5,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <cwchar>
 #include <vector>
 
 namespace {
@@ -16,28 +15,41 @@ constexpr wchar_t ESCAPE = L'%';
 // After ESCAPE: a UTF-16 unit in four hex digits follows. Not a hex digit,
 // so "%u" never begins the escape of a byte.
 constexpr wchar_t UNIT_MARK = L'u';
-constexpr wchar_t HEX_DIGITS[] = L"0123456789ABCDEF";
-constexpr int FORMAT_BUFFER = 1024; // the most wvsprintfW ever writes
-constexpr char LINE_END[] = "\r\n";
-constexpr char BARE_VALUE = '1'; // the value of a key whose record names it alone
+constexpr wchar_t LINE_END[] = L"\r\n";
+constexpr wchar_t BARE_VALUE = L'1'; // the value of a key whose record names it alone
+constexpr char UTF8_BOM[] = "\xEF\xBB\xBF";
+constexpr std::size_t UTF8_BOM_SIZE = sizeof(UTF8_BOM) - 1;
 
 bool IsBlank(wchar_t c) { return c <= 0x20; }
 bool IsQuote(wchar_t c) { return c == L'"' || c == L'\''; }
 
-// Characters the record list, the file's lines or the encoding itself would
-// misread. Blanks and quotes only matter at the ends (a read trims blanks
-// and drops enclosing quotes), ";" and "[" only at the start of a key.
-bool NeedsEscape(const TWideString& text, std::size_t i)
+// Whether a line of the file carries the character at I as it is, where
+// Field puts the text. Every field: no line holds a control character, and
+// the file's code page may lack a character. A key: the record list splits
+// at "!" and "=", a read trims blanks, ";" or "[" first makes a comment or a
+// header, "%" first marks the encoded form; quotes at the ends are kept
+// apart from a value's. A value: the record list splits at "!", a read trims
+// blanks (enclosing quotes are a matter of the whole value). A section's
+// part: "%" marks the encoded form there, so that two names never meet in
+// one section.
+bool Survives(const TWideString& text, std::size_t i, TField field)
 {
     const wchar_t c = text[i];
-    if (c == ESCAPE || c == RECORD_END || c == NAME_END || IsControl(c) || !Fits1251(c)) {
-        return true;
+    if (IsControl(c) || !Fits1251(c)) {
+        return false;
     }
-    const bool atEnd = i == 0 || i + 1 == text.size();
-    if (atEnd && (IsBlank(c) || IsQuote(c))) {
-        return true;
+    const bool first = i == 0;
+    const bool atEnd = first || i + 1 == text.size();
+    switch (field) {
+    case TField::Key:
+        return c != RECORD_END && c != NAME_END && !(atEnd && (IsBlank(c) || IsQuote(c)))
+            && !(first && (c == L';' || c == L'[' || c == ESCAPE));
+    case TField::Value:
+        return c != RECORD_END && !(atEnd && IsBlank(c));
+    case TField::Section:
+        return c != ESCAPE;
     }
-    return i == 0 && (c == L';' || c == L'[');
+    return false;
 }
 
 int HexValue(wchar_t c)
@@ -209,7 +221,7 @@ private:
     std::vector<std::size_t> slots_;
 };
 
-// One line of the file's bytes: [begin, end) without its line break; the
+// One line of the file's text: [begin, end) without its line break; the
 // next line starts at Next.
 struct TLine {
     std::size_t begin = 0;
@@ -217,46 +229,41 @@ struct TLine {
     std::size_t next = 0;
 };
 
-bool LineAt(const std::string& bytes, std::size_t at, TLine& line)
+bool LineAt(const TWideString& text, std::size_t at, TLine& line)
 {
-    if (at >= bytes.size()) {
+    if (at >= text.size()) {
         return false;
     }
     line.begin = at;
     // A plain loop: the library's search for either of two characters
-    // makes a call per byte, and the file's index passes over every line.
+    // makes a call per character, and the file's index passes over every line.
     line.end = at;
-    while (line.end < bytes.size() && bytes[line.end] != '\r' && bytes[line.end] != '\n') {
+    while (line.end < text.size() && text[line.end] != L'\r' && text[line.end] != L'\n') {
         ++line.end;
     }
     line.next = line.end;
-    if (line.next < bytes.size() && bytes[line.next] == '\r') {
+    if (line.next < text.size() && text[line.next] == L'\r') {
         ++line.next;
     }
-    if (line.next < bytes.size() && bytes[line.next] == '\n') {
+    if (line.next < text.size() && text[line.next] == L'\n') {
         ++line.next;
     }
     return true;
 }
 
-TWideString LineText(const std::string& bytes, const TLine& line)
-{
-    return Decode1251(bytes.data() + line.begin, line.end - line.begin);
-}
-
 // The section a header line names, upper-cased; false for any other line.
-bool HeaderName(const std::string& bytes, const TLine& line, TWideString& name)
+bool HeaderName(const TWideString& text, const TLine& line, TWideString& name)
 {
     std::size_t first = line.begin;
-    while (first < line.end && IsBlank(static_cast<unsigned char>(bytes[first]))) {
+    while (first < line.end && IsBlank(text[first])) {
         ++first;
     }
-    if (first == line.end || bytes[first] != '[') {
+    if (first == line.end || text[first] != L'[') {
         return false;
     }
-    const std::size_t close = bytes.rfind(']', line.end - 1);
-    const std::size_t stop = close == std::string::npos || close <= first ? line.end : close;
-    name = UpperCase(Decode1251(bytes.substr(first + 1, stop - first - 1)));
+    const std::size_t close = text.rfind(L']', line.end - 1);
+    const std::size_t stop = close == TWideString::npos || close <= first ? line.end : close;
+    name = UpperCase(text.substr(first + 1, stop - first - 1));
     return true;
 }
 
@@ -277,19 +284,19 @@ struct TSectionHead {
 using TSectionIndex = std::vector<TSectionHead>;
 
 // Every section of the file, in file order: one pass over all its lines.
-TSectionIndex IndexSections(const std::string& bytes)
+TSectionIndex IndexSections(const TWideString& text)
 {
     TSectionIndex heads;
     TLine line;
-    for (std::size_t at = 0; LineAt(bytes, at, line); at = line.next) {
+    for (std::size_t at = 0; LineAt(text, at, line); at = line.next) {
         TWideString name;
-        if (!HeaderName(bytes, line, name)) {
+        if (!HeaderName(text, line, name)) {
             continue;
         }
         if (!heads.empty()) {
             heads.back().span.end = line.begin;
         }
-        heads.push_back({name, {line.begin, line.next, bytes.size()}});
+        heads.push_back({name, {line.begin, line.next, text.size()}});
     }
     return heads;
 }
@@ -327,6 +334,68 @@ bool SplitKeyLine(const TWideString& text, TRange line, TRange& key, TRange& val
     return true;
 }
 
+// How the file's text is stored. Editors save UTF-8 today (with a
+// byte-order mark or without); the program's own lists are in 1251. A file
+// keeps the encoding it has, so that it never holds two.
+enum class TEncoding { Cp1251, Utf8, Utf8WithMark };
+
+// The bytes as UTF-8, when they are valid UTF-8 throughout; false otherwise.
+bool DecodeUtf8(const char* bytes, std::size_t count, TWideString& text)
+{
+    if (count == 0) {
+        text.clear();
+        return true;
+    }
+    const int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes, static_cast<int>(count), nullptr, 0);
+    if (length <= 0) {
+        return false;
+    }
+    text.resize(static_cast<std::size_t>(length));
+    return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes, static_cast<int>(count), &text[0], length) == length;
+}
+
+// A file with UTF-8's byte-order mark, or without one whose bytes are valid
+// UTF-8 and hold at least one character beyond ASCII, is UTF-8; any other
+// is 1251, whose every byte is a character.
+TEncoding DecodeSettings(const std::string& bytes, TWideString& text)
+{
+    if (bytes.compare(0, UTF8_BOM_SIZE, UTF8_BOM) == 0
+        && DecodeUtf8(bytes.data() + UTF8_BOM_SIZE, bytes.size() - UTF8_BOM_SIZE, text)) {
+        return TEncoding::Utf8WithMark;
+    }
+    const bool beyondAscii = std::any_of(bytes.begin(), bytes.end(), [](char c) { return (c & 0x80) != 0; });
+    if (beyondAscii && DecodeUtf8(bytes.data(), bytes.size(), text)) {
+        return TEncoding::Utf8;
+    }
+    text = Decode1251(bytes);
+    return TEncoding::Cp1251;
+}
+
+// The text in the encoding; false when 1251 lacks one of its characters.
+bool EncodeSettings(const TWideString& text, TEncoding encoding, std::string& bytes)
+{
+    bytes.clear();
+    if (encoding == TEncoding::Cp1251) {
+        return Append1251(text.data(), text.size(), bytes);
+    }
+    if (encoding == TEncoding::Utf8WithMark) {
+        bytes = UTF8_BOM;
+    }
+    if (text.empty()) {
+        return true;
+    }
+    const int length =
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    if (length <= 0) {
+        return false;
+    }
+    const std::size_t at = bytes.size();
+    bytes.resize(at + static_cast<std::size_t>(length));
+    return WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &bytes[at], length, nullptr,
+                               nullptr)
+        == length;
+}
+
 // The settings file as read or written last, and the section parsed last.
 // A check walks a whole location with one lookup per entry; the file is
 // neither read nor even looked at again for each of them.
@@ -334,21 +403,20 @@ struct TSnapshot {
     bool valid = false;
     bool mayHaveChanged = true;
     TWideString path;
-    std::string bytes;
+    std::string bytes; // as read, to tell an unchanged file by
     // What the file is read into to be compared with Bytes. Kept, so that
     // every location's read fills the same memory: a fresh buffer the size
     // of a large list costs more to take from the system than the read.
     std::string fresh;
-    // Where the sections of Bytes stand, found once for each content the
+    TEncoding encoding = TEncoding::Cp1251;
+    TWideString text; // the bytes decoded whole
+    // Where the sections of Text stand, found once for each content the
     // file has had: every location's save looks for its section.
     bool indexed = false;
     TSectionIndex heads;
+    // The section parsed last: its keys and the ranges of their values in Text.
     bool parsed = false;
     TWideString section;
-    // The section's body, decoded; its keys, numbered in file order (the
-    // first of two lines with the same key wins), and where each key's value
-    // stands in Text.
-    TWideString text;
     TNameIndex keys;
     std::vector<TRange> values;
 };
@@ -357,7 +425,8 @@ TSnapshot snapshot;
 
 // Reads the file again. Its time stamp cannot tell: two writes within the
 // same tick (or two seconds, on FAT) look alike. False when the file exists
-// but cannot be read: nothing may then be written over it.
+// but cannot be read: nothing may then be written over it, nor any entry
+// decided by it.
 bool RefreshSnapshot()
 {
     const TWideString& path = SettingsFilePath();
@@ -371,30 +440,36 @@ bool RefreshSnapshot()
     snapshot.path = path;
     snapshot.bytes.swap(snapshot.fresh);
     snapshot.valid = read;
+    snapshot.encoding = read ? DecodeSettings(snapshot.bytes, snapshot.text) : TEncoding::Cp1251;
+    if (!read) {
+        snapshot.text.clear();
+    }
     return read;
 }
 
 std::vector<TSpan> SnapshotSpans(const TWideString& section)
 {
     if (!snapshot.indexed) {
-        snapshot.heads = IndexSections(snapshot.bytes);
+        snapshot.heads = IndexSections(snapshot.text);
         snapshot.indexed = true;
     }
     return SectionSpans(snapshot.heads, section);
 }
 
-// Makes the snapshot's keys and values those of the section.
+// Makes the snapshot's keys and values those of the section. Raises
+// TINIExcept when the file cannot be read: an entry is never judged by a
+// list that could not be read.
 void ParseSection(const TWideString& section)
 {
     // Compared once: a check looks up every entry of a key.
     const bool sameSection = snapshot.section == section;
-    if (snapshot.mayHaveChanged || !snapshot.valid || !sameSection || snapshot.path != SettingsFilePath()) {
-        RefreshSnapshot();
+    if ((snapshot.mayHaveChanged || !snapshot.valid || !sameSection || snapshot.path != SettingsFilePath())
+        && !RefreshSnapshot()) {
+        throw TINIExcept(SettingsFilePath());
     }
     if (snapshot.parsed && sameSection) {
         return;
     }
-    snapshot.text.clear();
     snapshot.keys.Clear();
     snapshot.values.clear();
     snapshot.section = section;
@@ -403,16 +478,13 @@ void ParseSection(const TWideString& section)
     if (spans.empty()) {
         return;
     }
-    // Decoded whole: a byte is one character, so a line stands at the same
-    // places in the text, less the body's start.
     const TSpan& span = spans[0];
-    snapshot.text = Decode1251(snapshot.bytes.data() + span.body, span.end - span.body);
     TLine line;
-    for (std::size_t at = span.body; at < span.end && LineAt(snapshot.bytes, at, line); at = line.next) {
+    for (std::size_t at = span.body; at < span.end && LineAt(snapshot.text, at, line); at = line.next) {
         TRange key;
         TRange value;
         bool added = false;
-        if (SplitKeyLine(snapshot.text, {line.begin - span.body, line.end - span.body}, key, value)) {
+        if (SplitKeyLine(snapshot.text, {line.begin, line.end}, key, value)) {
             snapshot.keys.Add(snapshot.text.data() + key.first, Length(key), added);
         }
         if (added) {
@@ -431,67 +503,54 @@ std::optional<TWideString> ListedValue(const TWideString& section, const TWideSt
     return Slice(snapshot.text, snapshot.values[number]);
 }
 
-// The file's bytes now; raises TINIExcept when it cannot be read.
-const std::string& CurrentBytes()
+// The file's text now; raises TINIExcept when it cannot be read.
+const TWideString& CurrentText()
 {
     if (!RefreshSnapshot()) {
         throw TINIExcept(SettingsFilePath());
     }
-    return snapshot.bytes;
+    return snapshot.text;
 }
 
-void WriteSettings(const std::string& bytes)
+// Writes the text in the encoding the file has.
+void WriteSettings(const TWideString& text)
 {
     const TWideString& path = SettingsFilePath();
+    std::string bytes;
     snapshot.valid = false;
-    if (!ReplaceFileBytes(path, bytes)) {
+    if (!EncodeSettings(text, snapshot.encoding, bytes) || !ReplaceFileBytes(path, bytes)) {
         throw TINIExcept(path);
     }
-    snapshot.bytes = bytes;
+    snapshot.bytes.swap(bytes);
+    snapshot.text = text;
     snapshot.parsed = false;
     snapshot.indexed = false;
     snapshot.path = path;
     snapshot.valid = true;
 }
 
-// Appends the characters in code page 1251.
-void AppendEncoded(std::string& bytes, const wchar_t* text, std::size_t length)
+// Text with a line break at the end, so that a line can follow.
+TWideString Terminated(TWideString text)
 {
-    if (!Append1251(text, length, bytes)) {
-        throw TINIExcept(SettingsFilePath());
+    if (!text.empty() && text.back() != L'\n' && text.back() != L'\r') {
+        text += LINE_END;
     }
-}
-
-std::string EncodedLine(const TWideString& text)
-{
-    std::string bytes;
-    AppendEncoded(bytes, text.data(), text.size());
-    return bytes + LINE_END;
-}
-
-// Bytes with a line break at the end, so that a line can follow.
-std::string Terminated(std::string bytes)
-{
-    if (!bytes.empty() && bytes.back() != '\n' && bytes.back() != '\r') {
-        bytes += LINE_END;
-    }
-    return bytes;
+    return text;
 }
 
 // Whether the section's lines that are not empty, each with a line break,
 // are Body; compared in place, a large section is not copied.
-bool HoldsBody(const std::string& bytes, const TSpan& span, const std::string& body)
+bool HoldsBody(const TWideString& text, const TSpan& span, const TWideString& body)
 {
-    constexpr std::size_t breakSize = sizeof(LINE_END) - 1;
+    constexpr std::size_t breakSize = sizeof(LINE_END) / sizeof(wchar_t) - 1;
     std::size_t matched = 0;
     TLine line;
-    for (std::size_t at = span.body; at < span.end && LineAt(bytes, at, line); at = line.next) {
+    for (std::size_t at = span.body; at < span.end && LineAt(text, at, line); at = line.next) {
         const std::size_t length = line.end - line.begin;
         if (length == 0) {
             continue;
         }
-        if (matched + length + breakSize > body.size()
-            || body.compare(matched, length, bytes, line.begin, length) != 0
+        if (matched + length + breakSize > body.size() || body.compare(matched, length, text, line.begin, length) != 0
             || body.compare(matched + length, breakSize, LINE_END) != 0) {
             return false;
         }
@@ -512,7 +571,7 @@ struct TRecordLine {
 // per record, in list order; a later record with the same key (in any
 // letter case) replaces the value in place. The records are split in
 // place: a large key's are many.
-std::string SectionBody(const TWideString& records)
+TWideString SectionBody(const TWideString& records)
 {
     TNameIndex keys;
     std::vector<TRecordLine> lines;
@@ -538,14 +597,14 @@ std::string SectionBody(const TWideString& records)
             lines[number] = line;
         }
     }
-    std::string body;
+    TWideString body;
     for (const TRecordLine& line : lines) {
-        AppendEncoded(body, records.data() + line.name.first, Length(line.name));
-        body += static_cast<char>(NAME_END);
+        body.append(records, line.name.first, Length(line.name));
+        body += NAME_END;
         if (line.bare) {
             body += BARE_VALUE;
         } else {
-            AppendEncoded(body, records.data() + line.value.first, Length(line.value));
+            body.append(records, line.value.first, Length(line.value));
         }
         body += LINE_END;
     }
@@ -555,38 +614,61 @@ std::string SectionBody(const TWideString& records)
 // Key's line in the section set to Value, or removed when Value is null: the
 // first line of that name is replaced, others of that name are dropped; a
 // new line goes after the section's last line, a new section at the end.
-std::string WithKey(const std::string& bytes, const TWideString& section, const TWideString& key,
+TWideString WithKey(const TWideString& text, const TWideString& section, const TWideString& key,
                     const TWideString* value)
 {
-    const std::vector<TSpan> spans = SectionSpans(IndexSections(bytes), section);
-    const std::string line = value == nullptr ? std::string() : EncodedLine(key + NAME_END + *value);
+    const std::vector<TSpan> spans = SectionSpans(IndexSections(text), section);
+    const TWideString line = value == nullptr ? TWideString() : key + NAME_END + *value + LINE_END;
     if (spans.empty()) {
-        return value == nullptr ? bytes : Terminated(bytes) + EncodedLine(L"[" + section + L"]") + line;
+        return value == nullptr ? text : Terminated(text) + L"[" + section + L"]" + LINE_END + line;
     }
     const TWideString wanted = UpperCase(key);
-    std::string body;
+    TWideString body;
     std::size_t lastLine = 0; // in Body, after the last line that is not blank
     bool written = false;
     TLine current;
-    for (std::size_t at = spans[0].body; at < spans[0].end && LineAt(bytes, at, current); at = current.next) {
-        const TWideString text = LineText(bytes, current);
+    for (std::size_t at = spans[0].body; at < spans[0].end && LineAt(text, at, current); at = current.next) {
         TRange name;
-        TRange value;
-        if (SplitKeyLine(text, {0, text.size()}, name, value) && UpperCase(Slice(text, name)) == wanted) {
-            body += written ? std::string() : line;
+        TRange listed;
+        if (SplitKeyLine(text, {current.begin, current.end}, name, listed) && UpperCase(Slice(text, name)) == wanted) {
+            body += written ? TWideString() : line;
             lastLine = written ? lastLine : body.size();
             written = true;
             continue;
         }
-        body += bytes.substr(current.begin, current.next - current.begin);
-        if (!TrimBlanks(text).empty()) {
+        body.append(text, current.begin, current.next - current.begin);
+        if (Length(Trimmed(text, {current.begin, current.end})) != 0) {
             lastLine = body.size();
         }
     }
     if (!written) {
         body = Terminated(body.substr(0, lastLine)) + line + body.substr(lastLine);
     }
-    return Terminated(bytes.substr(0, spans[0].body)) + body + bytes.substr(spans[0].end);
+    return Terminated(text.substr(0, spans[0].body)) + body + text.substr(spans[0].end);
+}
+
+// Text with every character escaped that Keep says a line does not carry,
+// and every ESCAPE; marked as encoded by an ESCAPE in front.
+template <typename TKeep>
+TWideString Escaped(const TWideString& text, TKeep keep)
+{
+    TWideString field(1, ESCAPE);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const wchar_t c = text[i];
+        if (c != ESCAPE && keep(i)) {
+            field += c;
+            continue;
+        }
+        field += ESCAPE;
+        // Everything but a character 1251 lacks is ASCII here.
+        if (c >= 0x80) {
+            field += UNIT_MARK;
+            AppendHex(field, c, 4);
+        } else {
+            AppendHex(field, c, 2);
+        }
+    }
+    return field;
 }
 
 } // namespace
@@ -604,64 +686,28 @@ void AllowedListMayHaveChanged() { snapshot.mayHaveChanged = true; }
 
 void SaveAllowedSection(const TWideString& records, const TWideString& section)
 {
-    const std::string body = SectionBody(records);
-    const std::string& bytes = CurrentBytes();
+    const TWideString body = SectionBody(records);
+    const TWideString& text = CurrentText();
     const std::vector<TSpan> spans = SnapshotSpans(section);
     // The next location's walk starts from the file as it is then.
     AllowedListMayHaveChanged();
     // A check that changes nothing writes nothing.
-    if (spans.empty() ? body.empty() : spans.size() == 1 && HoldsBody(bytes, spans[0], body)) {
+    if (spans.empty() ? body.empty() : spans.size() == 1 && HoldsBody(text, spans[0], body)) {
         return;
     }
-    std::string rest;
+    TWideString rest;
     std::size_t kept = 0;
     for (const TSpan& span : spans) {
-        rest += bytes.substr(kept, span.begin - kept);
+        rest.append(text, kept, span.begin - kept);
         kept = span.end;
     }
-    rest += bytes.substr(kept);
-    WriteSettings(body.empty() ? rest : Terminated(rest) + EncodedLine(L"[" + section + L"]") + body);
-}
-
-TWideString FormatMsg(const TWideString& templ, std::initializer_list<TWideString> args)
-{
-    if (templ.empty()) {
-        return TWideString();
-    }
-    std::vector<const wchar_t*> slots;
-    for (const TWideString& arg : args) {
-        slots.push_back(arg.c_str());
-    }
-    slots.push_back(nullptr); // keeps data() valid for an empty list
-    wchar_t buffer[FORMAT_BUFFER] = {};
-    const int count = wvsprintfW(buffer, templ.c_str(), reinterpret_cast<va_list>(slots.data()));
-    if (count <= 0) {
-        return TWideString();
-    }
-    // Some implementations count the terminator of a cut text.
-    return TWideString(buffer, wcsnlen(buffer, static_cast<std::size_t>(count)));
+    rest.append(text, kept, TWideString::npos);
+    WriteSettings(body.empty() ? rest : Terminated(rest) + L"[" + section + L"]" + LINE_END + body);
 }
 
 TWideString EncodeField(const TWideString& text)
 {
-    TWideString field(1, ESCAPE);
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const wchar_t c = text[i];
-        if (!NeedsEscape(text, i)) {
-            field += c;
-            continue;
-        }
-        field += ESCAPE;
-        // Everything but a character 1251 lacks is ASCII here.
-        if (c >= 0x80) {
-            field += UNIT_MARK;
-            field += HEX_DIGITS[(c >> 12) & 0x0F];
-            field += HEX_DIGITS[(c >> 8) & 0x0F];
-        }
-        field += HEX_DIGITS[(c >> 4) & 0x0F];
-        field += HEX_DIGITS[c & 0x0F];
-    }
-    return field;
+    return Escaped(text, [&](std::size_t i) { return Survives(text, i, TField::Key); });
 }
 
 TWideString DecodeField(const TWideString& field)
@@ -685,32 +731,17 @@ TWideString DecodeField(const TWideString& field)
     return text;
 }
 
-bool IsPlainName(const TWideString& name)
+bool IsPlain(const TWideString& text, TField field)
 {
-    if (name.empty() || name[0] == ESCAPE) {
+    if (text.empty()) {
+        return field != TField::Key;
+    }
+    // A read drops a pair of quotes that encloses a whole value.
+    if (field == TField::Value && IsQuote(text.front()) && text.back() == text.front()) {
         return false;
     }
-    // "%" is only the encoding's mark at the start; elsewhere a key holds it.
-    for (std::size_t i = 0; i < name.size(); ++i) {
-        if (name[i] != ESCAPE && NeedsEscape(name, i)) {
-            return false;
-        }
-    }
-    return true;
-}
-
-bool IsPlainCommand(const TWideString& command)
-{
-    if (command.empty()) {
-        return true;
-    }
-    const wchar_t first = command.front();
-    const wchar_t last = command.back();
-    if (IsBlank(first) || IsBlank(last) || (IsQuote(first) && last == first)) {
-        return false;
-    }
-    for (const wchar_t c : command) {
-        if (c == RECORD_END || IsControl(c) || !Fits1251(c)) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (!Survives(text, i, field)) {
             return false;
         }
     }
@@ -720,7 +751,7 @@ bool IsPlainCommand(const TWideString& command)
 void AppendRecord(TWideString& records, const TWideString& name, const TWideString& command)
 {
     // Appended piece by piece: no temporary texts for each of a large key's entries.
-    if (IsPlainName(name) && IsPlainCommand(command)) {
+    if (IsPlain(name, TField::Key) && IsPlain(command, TField::Value)) {
         records += name;
         records += NAME_END;
         records += command;
@@ -734,12 +765,12 @@ void AppendRecord(TWideString& records, const TWideString& name, const TWideStri
 
 void AppendBareRecord(TWideString& records, const TWideString& name)
 {
-    records += (IsPlainName(name) ? name : EncodeField(name)) + RECORD_END;
+    records += (IsPlain(name, TField::Key) ? name : EncodeField(name)) + RECORD_END;
 }
 
 std::optional<TWideString> LookupAllowed(const TWideString& section, const TWideString& name)
 {
-    if (IsPlainName(name)) {
+    if (IsPlain(name, TField::Key)) {
         const std::optional<TWideString> listed = ListedValue(section, name);
         if (listed) {
             return listed;
@@ -764,13 +795,13 @@ TWideString ReadAllowedValue(const TWideString& section, const TWideString& key)
 
 void WriteAllowedValue(const TWideString& section, const TWideString& key, const TWideString& value)
 {
-    const bool plain = IsPlainCommand(value);
+    const bool plain = IsPlain(value, TField::Value);
     const TWideString stored = plain ? value : EncodeField(value);
     const TWideString used = plain ? key : ESCAPE + key;
     const TWideString other = plain ? ESCAPE + key : key;
     if (ListedValue(section, used).value_or(TWideString()) != stored
         || !ListedValue(section, other).value_or(TWideString()).empty()) {
-        WriteSettings(WithKey(WithKey(CurrentBytes(), section, used, &stored), section, other, nullptr));
+        WriteSettings(WithKey(WithKey(CurrentText(), section, used, &stored), section, other, nullptr));
     }
     // The next location's walk starts from the file as it is then.
     AllowedListMayHaveChanged();
@@ -778,9 +809,5 @@ void WriteAllowedValue(const TWideString& section, const TWideString& key, const
 
 TWideString SubkeySection(const TWideString& section, const TWideString& subkey)
 {
-    bool plain = true;
-    for (const wchar_t c : subkey) {
-        plain = plain && !IsControl(c) && Fits1251(c);
-    }
-    return section + L"\\" + (plain ? subkey : EncodeField(subkey));
+    return section + L"\\" + (IsPlain(subkey, TField::Section) ? subkey : EncodeField(subkey));
 }

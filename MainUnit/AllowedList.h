@@ -6,13 +6,14 @@
 // SaveAllowedSection, which replaces the location's section with it.
 //
 // The file is read and written by the program itself, in code page 1251
-// whatever the system's code page is: the profile functions would convert
+// whatever the system's code page is (the profile functions would convert
 // it through the system's code page, which cannot hold every character
-// 1251 can, and rewrite an upgraded user's list with "?".
+// 1251 can, and rewrite an upgraded user's list with "?"), or in UTF-8 when
+// an editor saved it so: a file keeps its encoding. A file that exists but
+// cannot be read decides nothing: lookups and saves raise TINIExcept.
 
 #include "registry_profile.h"
 
-#include <initializer_list>
 #include <optional>
 
 constexpr wchar_t MSG_CANNOT_OPEN_FILE[] =
@@ -29,9 +30,6 @@ public:
 // order, as the last section of the file. Raises TINIExcept when the file
 // cannot be written.
 void SaveAllowedSection(const TWideString& records, const TWideString& section);
-
-// wvsprintfW over the arguments; the result is at most 1023 characters.
-TWideString FormatMsg(const TWideString& templ, std::initializer_list<TWideString> args);
 
 // Entries that the record list or the file cannot carry as they are (empty
 // names, "=" or "!" in a name, "!" in a command, enclosing quotes, blanks at
@@ -60,7 +58,8 @@ TWideString ReadAllowedValue(const TWideString& section, const TWideString& key)
 void WriteAllowedValue(const TWideString& section, const TWideString& key, const TWideString& value);
 
 // A section named after a key path that holds a subkey's name: plain where
-// a line of the file carries the name exactly, encoded otherwise.
+// a header carries the name exactly and no encoded name can look like it
+// (it holds no "%"), encoded otherwise, so that no two subkeys share one.
 TWideString SubkeySection(const TWideString& section, const TWideString& subkey);
 
 // Text without the characters 0 to 32 at either end.
@@ -69,8 +68,13 @@ TWideString TrimBlanks(const TWideString& text);
 // Names in the settings file are found regardless of letter case.
 TWideString UpperCase(const TWideString& text);
 
+// Where a text stands in the settings file: as a key, as a key's value, or
+// as a part of a section's name.
+enum class TField { Key, Value, Section };
+// Whether a line of the file carries the text as it is where Field puts it;
+// otherwise it is written encoded. The one rule for every kind of field.
+bool IsPlain(const TWideString& text, TField field);
+
 // Exposed for tests and the README's examples.
 TWideString EncodeField(const TWideString& text);
 TWideString DecodeField(const TWideString& field);
-bool IsPlainName(const TWideString& name);
-bool IsPlainCommand(const TWideString& command);

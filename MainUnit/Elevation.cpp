@@ -1,8 +1,6 @@
 #include "Elevation.h"
 
-#include "AllowedList.h"
 #include "MainState.h"
-#include "Removed.h"
 #include "ScopedHandle.h"
 
 #include <shellapi.h>
@@ -11,8 +9,56 @@ namespace {
 
 constexpr ULONG SHA256_BYTES = 32;
 constexpr wchar_t HEX_DIGITS[] = L"0123456789abcdef";
+using BCRYPT_HANDLE = void*;
+constexpr wchar_t SHA256_ALGORITHM[] = L"SHA256";
 
-// As CommandLineToArgvW reads it back: backslashes are plain text except
+// The hash functions of the system's bcrypt.dll, loaded once and kept.
+using TOpenAlgorithmProvider = LONG(WINAPI*)(BCRYPT_HANDLE*, LPCWSTR, LPCWSTR, ULONG);
+using TCloseAlgorithmProvider = LONG(WINAPI*)(BCRYPT_HANDLE, ULONG);
+using TCreateHash = LONG(WINAPI*)(BCRYPT_HANDLE, BCRYPT_HANDLE*, PUCHAR, ULONG, PUCHAR, ULONG, ULONG);
+using THashData = LONG(WINAPI*)(BCRYPT_HANDLE, PUCHAR, ULONG, ULONG);
+using TFinishHash = LONG(WINAPI*)(BCRYPT_HANDLE, PUCHAR, ULONG, ULONG);
+using TDestroyHash = LONG(WINAPI*)(BCRYPT_HANDLE);
+
+struct TBcrypt {
+    HMODULE module = nullptr;
+    TOpenAlgorithmProvider openAlgorithm = nullptr;
+    TCloseAlgorithmProvider closeAlgorithm = nullptr;
+    TCreateHash createHash = nullptr;
+    THashData hashData = nullptr;
+    TFinishHash finishHash = nullptr;
+    TDestroyHash destroyHash = nullptr;
+};
+
+TBcrypt bcrypt;
+
+bool LoadBcrypt()
+{
+    if (bcrypt.module == nullptr) {
+        bcrypt.module = LoadSystemLibrary(L"bcrypt.dll");
+        bcrypt.openAlgorithm = ProcAddress<TOpenAlgorithmProvider>(bcrypt.module, "BCryptOpenAlgorithmProvider");
+        bcrypt.closeAlgorithm = ProcAddress<TCloseAlgorithmProvider>(bcrypt.module, "BCryptCloseAlgorithmProvider");
+        bcrypt.createHash = ProcAddress<TCreateHash>(bcrypt.module, "BCryptCreateHash");
+        bcrypt.hashData = ProcAddress<THashData>(bcrypt.module, "BCryptHashData");
+        bcrypt.finishHash = ProcAddress<TFinishHash>(bcrypt.module, "BCryptFinishHash");
+        bcrypt.destroyHash = ProcAddress<TDestroyHash>(bcrypt.module, "BCryptDestroyHash");
+    }
+    return bcrypt.openAlgorithm != nullptr && bcrypt.closeAlgorithm != nullptr && bcrypt.createHash != nullptr
+        && bcrypt.hashData != nullptr && bcrypt.finishHash != nullptr && bcrypt.destroyHash != nullptr;
+}
+
+struct TAlgorithmTraits {
+    using Type = BCRYPT_HANDLE;
+    static BCRYPT_HANDLE Invalid() { return nullptr; }
+    static void Close(BCRYPT_HANDLE algorithm) { bcrypt.closeAlgorithm(algorithm, 0); }
+};
+struct THashTraits {
+    using Type = BCRYPT_HANDLE;
+    static BCRYPT_HANDLE Invalid() { return nullptr; }
+    static void Close(BCRYPT_HANDLE hash) { bcrypt.destroyHash(hash); }
+};
+
+// As SplitCommandLine reads it back: backslashes are plain text except
 // before a quote, where they are doubled and the quote escaped.
 TWideString QuotedArgument(const TWideString& text)
 {
@@ -52,13 +98,6 @@ bool RunElevated(const TWideString& parameters, DWORD& exitCode)
         && GetExitCodeProcess(process.Get(), &exitCode);
 }
 
-// The elevated process starts in the system folder: a relative name would
-// be found there.
-bool IsFullPath(const TWideString& path)
-{
-    return (path.size() > 2 && path[1] == L':' && path[2] == L'\\') || path.compare(0, 2, L"\\\\") == 0;
-}
-
 } // namespace
 
 TWideString RemovalSwitch(const wchar_t* name, std::initializer_list<TWideString> arguments)
@@ -67,67 +106,100 @@ TWideString RemovalSwitch(const wchar_t* name, std::initializer_list<TWideString
     for (const TWideString& argument : arguments) {
         line += L" " + QuotedArgument(argument);
     }
-    return line + L" " + QuotedArgument(RemovedFolder());
+    return line;
 }
 
-void OfferElevatedRemoval(TUser& user, const TWideString& entry, const TWideString& removalSwitch,
-                          const wchar_t* cannotRemove)
+void OfferElevatedRemoval(TUser& user, const TEntryText& entry, const wchar_t* cannotRemove,
+                          const std::function<bool(TWideString&)>& record, const std::function<void()>& takeBack)
 {
     const bool yes = user.AskElevate(entry);
     if (RunAborted()) {
         return;
     }
+    TWideString removalSwitch;
     DWORD exitCode = ELEVATED_FAILED;
-    if (yes && !RunElevated(removalSwitch, exitCode) && GetLastError() == ERROR_CANCELLED) {
-        return;
+    if (yes && record(removalSwitch)) {
+        const bool ran = RunElevated(removalSwitch, exitCode);
+        const DWORD error = GetLastError();
+        if (!ran || exitCode != ELEVATED_REMOVED) {
+            takeBack();
+        }
+        if (!ran && error == ERROR_CANCELLED) {
+            return;
+        }
     }
     if (exitCode == ELEVATED_CHANGED) {
-        user.Warn(FormatMsg(MSG_CHANGED_MEANWHILE, {entry}));
+        user.Warn(FormatMsg(MSG_CHANGED_MEANWHILE, {entry.shown}));
     } else if (exitCode != ELEVATED_REMOVED) {
-        user.Warn(FormatMsg(cannotRemove, {entry}));
+        user.Warn(FormatMsg(cannotRemove, {entry.shown}));
     }
 }
 
-bool SplitCommandLine(const wchar_t* commandLine, std::vector<TWideString>& arguments)
+namespace {
+
+constexpr DWORD FILE_CHUNK = 64 * 1024;
+
+// Feeds the hash what Next gives (false: no more) and writes the digest.
+template <typename TNext>
+bool Hash(TNext next, TWideString& hash)
 {
-    int count = 0;
-    const TArgvHandle argv(CommandLineToArgvW(commandLine, &count));
-    if (!argv.Valid()) {
+    TScopedHandle<TAlgorithmTraits> algorithm;
+    TScopedHandle<THashTraits> object;
+    if (!LoadBcrypt() || bcrypt.openAlgorithm(algorithm.Receive(), SHA256_ALGORITHM, nullptr, 0) < 0
+        || bcrypt.createHash(algorithm.Get(), object.Receive(), nullptr, 0, nullptr, 0, 0) < 0) {
         return false;
     }
-    arguments.assign(argv.Get(), argv.Get() + count);
-    return true;
-}
-
-bool TakeRemovedFolder(std::vector<TWideString>& arguments)
-{
-    if (arguments.empty() || !IsFullPath(arguments.back())) {
-        return false;
+    const void* data = nullptr;
+    std::size_t size = 0;
+    bool failed = false;
+    while (next(data, size, failed)) {
+        // The call only reads the data; its parameter lacks the const.
+        if (bcrypt.hashData(object.Get(), static_cast<PUCHAR>(const_cast<void*>(data)), static_cast<ULONG>(size), 0) < 0) {
+            return false;
+        }
     }
-    SetRemovedFolder(arguments.back());
-    arguments.pop_back();
-    return true;
-}
-
-bool TextHash(const TWideString& text, TWideString& hash)
-{
-    TAlgorithmHandle algorithm;
-    THashHandle object;
     UCHAR digest[SHA256_BYTES];
-    // The call only reads the data; its parameter lacks the const.
-    const PUCHAR bytes = reinterpret_cast<PUCHAR>(const_cast<wchar_t*>(text.data()));
-    if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(algorithm.Receive(), BCRYPT_SHA256_ALGORITHM, nullptr, 0))
-        || !BCRYPT_SUCCESS(BCryptCreateHash(algorithm.Get(), object.Receive(), nullptr, 0, nullptr, 0, 0))
-        || !BCRYPT_SUCCESS(BCryptHashData(object.Get(), bytes, static_cast<ULONG>(text.size() * sizeof(wchar_t)), 0))
-        || !BCRYPT_SUCCESS(BCryptFinishHash(object.Get(), digest, SHA256_BYTES, 0))) {
+    if (failed || bcrypt.finishHash(object.Get(), digest, SHA256_BYTES, 0) < 0) {
         return false;
     }
     hash.clear();
     for (const UCHAR byte : digest) {
-        hash += HEX_DIGITS[byte >> 4];
-        hash += HEX_DIGITS[byte & 0x0F];
+        AppendHex(hash, byte, 2, true);
     }
     return true;
+}
+
+} // namespace
+
+bool DataHash(const void* data, std::size_t size, TWideString& hash)
+{
+    bool given = false;
+    return Hash(
+        [&](const void*& chunk, std::size_t& chunkSize, bool&) {
+            chunk = data;
+            chunkSize = size;
+            return !given && (given = true);
+        },
+        hash);
+}
+
+bool FileHash(HANDLE file, TWideString& hash)
+{
+    std::string buffer(FILE_CHUNK, '\0');
+    return Hash(
+        [&](const void*& chunk, std::size_t& chunkSize, bool& failed) {
+            DWORD read = 0;
+            failed = !ReadFile(file, &buffer[0], FILE_CHUNK, &read, nullptr);
+            chunk = buffer.data();
+            chunkSize = read;
+            return !failed && read > 0;
+        },
+        hash);
+}
+
+bool TextHash(const TWideString& text, TWideString& hash)
+{
+    return DataHash(text.data(), text.size() * sizeof(wchar_t), hash);
 }
 
 bool IsTextHash(const TWideString& text)

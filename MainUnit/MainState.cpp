@@ -1,6 +1,5 @@
 #include "MainState.h"
 
-#include <vector>
 
 namespace {
 
@@ -63,3 +62,38 @@ TWideString StartupCommand(bool once)
 
 bool RunAborted() { return runAborted; }
 void SetRunAborted(bool aborted) { runAborted = aborted; }
+
+std::vector<TWideString> SplitCommandLine(const wchar_t* commandLine)
+{
+    std::vector<TWideString> arguments;
+    const wchar_t* p = commandLine;
+    for (;;) {
+        while (*p != L'\0' && *p <= L' ') {
+            ++p;
+        }
+        if (*p == L'\0') {
+            return arguments;
+        }
+        TWideString argument;
+        bool quoted = false;
+        while (*p != L'\0' && (quoted || *p > L' ')) {
+            std::size_t backslashes = 0;
+            while (p[backslashes] == L'\\') {
+                ++backslashes;
+            }
+            if (p[backslashes] != L'"') {
+                argument.append(backslashes == 0 ? 1 : backslashes, backslashes == 0 ? *p : L'\\');
+                p += backslashes == 0 ? 1 : backslashes;
+                continue;
+            }
+            argument.append(backslashes / 2, L'\\');
+            if (backslashes % 2 == 1) {
+                argument += L'"';
+            } else {
+                quoted = !quoted;
+            }
+            p += backslashes + 1;
+        }
+        arguments.push_back(argument);
+    }
+}

@@ -8,6 +8,8 @@
 
 #include <windows.h>
 
+#include <vector>
+
 // The caption of every box, the hidden window's title, the tray tip and the
 // name of the program's own Run value.
 constexpr wchar_t APP_CAPTION[] = L"Runwarden";
@@ -27,6 +29,13 @@ void SetSettingsFilePath(const TWideString& path);
 
 // The full path of the running program as the system reports it.
 TWideString ModulePath();
+
+// The arguments of a command line, the program's name first. Blanks and
+// control characters separate them; a pair of double quotes groups and is
+// dropped; backslashes are plain text except before a quote, where 2n of
+// them stand for n and a quote that groups, 2n + 1 for n and a quote of the
+// text (as CommandLineToArgvW reads them).
+std::vector<TWideString> SplitCommandLine(const wchar_t* commandLine);
 
 // The program's own Run-key commands. When the path holds a blank, the
 // commands written for the startup modes quote it, so that Windows does not

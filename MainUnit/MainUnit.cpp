@@ -4,7 +4,9 @@
 #include "CheckINIUnit.h"
 #include "CheckRegistryUnit.h"
 #include "CheckStartupUnit.h"
+#include "Dpi.h"
 #include "Elevation.h"
+#include "Helper.h"
 #include "MainState.h"
 #include "Removed.h"
 #include "ScopedHandle.h"
@@ -33,13 +35,16 @@ constexpr DWORD QUIET_MS = 1000;
 constexpr DWORD LONGEST_WAIT_MS = 5000;
 // One per logon session.
 constexpr wchar_t INSTANCE_MUTEX[] = L"Local\\Runwarden";
+// SetDefaultDllDirectories (Windows 8, and 7 with KB2533623): DLLs a
+// library loads by name come from the system folder only.
+constexpr DWORD SEARCH_SYSTEM32 = 0x00000800; // LOAD_LIBRARY_SEARCH_SYSTEM32
+using TSetDefaultDllDirectories = BOOL(WINAPI*)(DWORD);
 
 bool checkRunning = false;
 HMENU trayMenuBar = nullptr; // the loaded resource; destroying it destroys its popup
 HMENU trayMenu = nullptr;
 NOTIFYICONDATAW trayIconData = {};
 TIconHandle trayIcon; // loaded at the size the notification area wants now
-HMODULE commonControls = nullptr; // loaded for LoadIconMetric, kept until the end
 UINT taskbarCreatedMessage = 0;
 HMODULE helpControl = nullptr; // loaded at the first help request, kept until the end
 
@@ -47,24 +52,16 @@ HMODULE helpControl = nullptr; // loaded at the first help request, kept until t
 class TBoxUser : public TUser {
 public:
 protected:
-    bool OnAskChoice(bool isChanged, const TWideString& entryText, TChoice& choice) override
+    bool OnAskChoice(bool isChanged, const TEntryText& entry, TChoice& choice) override
     {
-        return ShowChoiceDialog(MainWnd(), isChanged, entryText, choice);
+        return ShowChoiceDialog(MainWnd(), isChanged, entry, choice);
     }
-    bool OnAskDeleteEmpty(const TWideString& path) override { return AskYesNo(MSG_EMPTY_VALUE, path); }
-    bool OnAskElevate(const TWideString& entry) override { return AskYesNo(MSG_ASK_ELEVATE, entry); }
-    void OnWarn(const TWideString& text) override { ShowWarning(text); }
+    bool OnAskDeleteEmpty(const TEntryText& path) override { return AskAboutEntry(MainWnd(), MSG_EMPTY_VALUE, path); }
+    bool OnAskElevate(const TEntryText& entry) override { return AskAboutEntry(MainWnd(), MSG_ASK_ELEVATE, entry); }
+    void OnWarn(const TWideString& text) override { ShowFittedBox(MainWnd(), text, MB_OK | MB_ICONEXCLAMATION); }
     void OnInform(const TWideString& text) override
     {
         MessageBoxW(MainWnd(), text.c_str(), APP_CAPTION, MB_OK | MB_ICONINFORMATION);
-    }
-
-private:
-    static bool AskYesNo(const wchar_t* templ, const TWideString& text)
-    {
-        return MessageBoxW(MainWnd(), FormatMsg(templ, {text}).c_str(), APP_CAPTION,
-                           MB_YESNO | MB_ICONQUESTION | MB_SYSTEMMODAL)
-            == IDYES;
     }
 };
 
@@ -73,28 +70,6 @@ private:
 TBoxUser programUser;
 
 void AddTrayIcon() { Shell_NotifyIconW(NIM_ADD, &trayIconData); }
-
-using TLoadIconMetric = HRESULT(WINAPI*)(HINSTANCE, PCWSTR, int, HICON*);
-constexpr int LIM_SMALL_ICON = 0; // LIM_SMALL
-
-// The tray icon at the size the notification area shows at the current DPI:
-// LoadIconMetric (common controls 6, Vista and later) knows it; before that,
-// the small icon's system metric.
-HICON LoadTrayIcon(HINSTANCE instance)
-{
-    if (commonControls == nullptr) {
-        // The manifest's dependency makes this version 6.
-        commonControls = LoadLibraryW(L"comctl32.dll");
-    }
-    const auto loadIconMetric = commonControls == nullptr ? nullptr
-        : reinterpret_cast<TLoadIconMetric>(reinterpret_cast<void*>(GetProcAddress(commonControls, "LoadIconMetric")));
-    HICON icon = nullptr;
-    if (loadIconMetric != nullptr && SUCCEEDED(loadIconMetric(instance, L"TRAYICON", LIM_SMALL_ICON, &icon))) {
-        return icon;
-    }
-    return static_cast<HICON>(LoadImageW(instance, L"TRAYICON", IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
-                                         GetSystemMetrics(SM_CYSMICON), 0));
-}
 
 // After a change of DPI or of the system's metrics the icon is loaded again.
 void RefreshTrayIcon()
@@ -221,30 +196,12 @@ void OpenRemovedFolder(HWND wnd)
 
 using THtmlHelpW = HWND(WINAPI*)(HWND, LPCWSTR, UINT, DWORD_PTR);
 
-TWideString SystemFolder()
-{
-    wchar_t folder[MAX_PATH] = {};
-    const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
-    return length > 0 && length < MAX_PATH ? TWideString(folder, length) : TWideString();
-}
-
 void ShowHelp()
 {
-    const TWideString system = SystemFolder();
-    if (system.empty()) {
-        return;
-    }
-    // The help control comes from the system folder only, never from the
-    // current or the program's folder, so no other hhctrl.ocx is loaded.
     if (helpControl == nullptr) {
-        helpControl = LoadLibraryExW((system + L"\\hhctrl.ocx").c_str(), nullptr,
-                                     LOAD_WITH_ALTERED_SEARCH_PATH);
+        helpControl = LoadSystemLibrary(L"hhctrl.ocx");
     }
-    if (helpControl == nullptr) {
-        return;
-    }
-    const auto htmlHelp =
-        reinterpret_cast<THtmlHelpW>(reinterpret_cast<void*>(GetProcAddress(helpControl, "HtmlHelpW")));
+    const auto htmlHelp = ProcAddress<THtmlHelpW>(helpControl, "HtmlHelpW");
     if (htmlHelp == nullptr) {
         return;
     }
@@ -302,32 +259,42 @@ void HandleCommand(HWND wnd, UINT command)
     }
 }
 
+// The next time the loop must wake without a message or a change: a check
+// that is due or a watch whose rest is over; INFINITE for neither.
+DWORD WaitTimeout(ULONGLONG due, ULONGLONG now)
+{
+    const ULONGLONG rearm = NextRearm();
+    const ULONGLONG next = due == 0 ? rearm : rearm == 0 ? due : std::min(due, rearm);
+    return next == 0 ? INFINITE : next > now ? static_cast<DWORD>(next - now) : 0;
+}
+
 // Dispatches messages until WM_QUIT. While places are watched, a change
 // starts a silent check once no further change has come for QUIET_MS, or
-// LONGEST_WAIT_MS after the burst's first change; with nothing pending the
-// wait has no time limit, so an idle program sleeps.
+// LONGEST_WAIT_MS after the burst's first change; a check that is due runs
+// whatever else has fired meanwhile. With nothing pending the wait has no
+// time limit, so an idle program sleeps.
 int RunMessageLoop()
 {
     ULONGLONG due = 0;   // when the next silent check is due; 0: none
     ULONGLONG limit = 0; // the latest it may be due in this burst
     for (;;) {
-        const ULONGLONG now = GetTickCount64();
-        const DWORD timeout = due == 0 ? INFINITE : due > now ? static_cast<DWORD>(due - now) : 0;
         const DWORD count = WatchCount();
-        const DWORD result =
-            MsgWaitForMultipleObjectsEx(count, WatchHandles(), timeout, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        const DWORD result = MsgWaitForMultipleObjectsEx(count, WatchHandles(), WaitTimeout(due, GetTickCount64()),
+                                                         QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        const ULONGLONG now = GetTickCount64();
         if (result < WAIT_OBJECT_0 + count) {
-            // Notifications fire once: every watch is set up anew, which
-            // also finds a key or folder made again, or a moved one.
-            StartWatching();
-            const ULONGLONG changed = GetTickCount64();
-            limit = due == 0 ? changed + LONGEST_WAIT_MS : limit;
-            due = std::min(changed + QUIET_MS, limit);
-        } else if (result == WAIT_TIMEOUT) {
-            due = 0;
-            RunCheck(true);
+            WatchSignalled(result - WAIT_OBJECT_0, now);
+            limit = due == 0 ? now + LONGEST_WAIT_MS : limit;
+            due = std::min(now + QUIET_MS, limit);
         } else if (result == WAIT_FAILED) {
             StopWatching();
+        }
+        RearmWatches(now, false);
+        if (due != 0 && now >= due) {
+            due = 0;
+            // Armed before the check, so that a change made during it is seen.
+            RearmWatches(now, true);
+            RunCheck(true);
         }
         MSG msg;
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -340,47 +307,34 @@ int RunMessageLoop()
     }
 }
 
-// The elevated removal of one entry (Elevation.h). False when the command
-// line holds no such switch.
-bool RunElevatedRemoval(const wchar_t* commandLine, int& exitCode)
+// DLLs loaded by name (by the program or the system's libraries for it)
+// come from the system folder only: the program may run, elevated too,
+// from a folder the user can write.
+void LoadLibrariesFromSystemOnly()
 {
-    std::vector<TWideString> arguments;
-    if (!SplitCommandLine(commandLine, arguments) || arguments.size() < 2
-        || (arguments[1] != REMOVE_VALUE_SWITCH && arguments[1] != REMOVE_FILE_SWITCH)) {
-        return false;
+    const auto setDirectories =
+        ProcAddress<TSetDefaultDllDirectories>(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories");
+    if (setDirectories == nullptr || !setDirectories(SEARCH_SYSTEM32)) {
+        // Older systems: at least not the current folder.
+        SetDllDirectoryW(L"");
     }
-    const bool value = arguments[1] == REMOVE_VALUE_SWITCH;
-    arguments.erase(arguments.begin(), arguments.begin() + 2);
-    DWORD result = ELEVATED_FAILED;
-    if (TakeRemovedFolder(arguments)) {
-        result = value ? RemoveValueAsAdministrator(arguments) : RemoveFileAsAdministrator(arguments);
-    }
-    exitCode = static_cast<int>(result);
-    return true;
 }
 
 } // namespace
 
 TWideString FirstArgument(const wchar_t* commandLine)
 {
-    TWideString argument;
-    const wchar_t* p = commandLine;
-    for (int index = 0; index < 2; ++index) {
-        while (*p != L'\0' && *p <= L' ') {
-            ++p;
-        }
-        argument.clear();
-        bool quoted = false;
-        while (*p != L'\0' && (quoted || *p > L' ')) {
-            if (*p == L'"') {
-                quoted = !quoted;
-            } else {
-                argument += *p;
-            }
-            ++p;
-        }
-    }
-    return argument;
+    const std::vector<TWideString> arguments = SplitCommandLine(commandLine);
+    return arguments.size() < 2 ? TWideString() : arguments[1];
+}
+
+HICON LoadTrayIcon(HINSTANCE instance)
+{
+    // The notification area's small icon size at the DPI of the screen the
+    // hidden window is on (the primary one, where the taskbar is).
+    const UINT dpi = WindowDpi(MainWnd());
+    return static_cast<HICON>(LoadImageW(instance, L"TRAYICON", IMAGE_ICON, SystemMetricForDpi(SM_CXSMICON, dpi),
+                                         SystemMetricForDpi(SM_CYSMICON, dpi), 0));
 }
 
 void RegisterMainClass(HINSTANCE instance)
@@ -443,6 +397,9 @@ void RunCheck(TUser& user, bool silent)
     }
     checkRunning = true;
     bool errorShown = false;
+    // Every run reads the list afresh: it may have been edited, or have
+    // become readable again, since the last.
+    AllowedListMayHaveChanged();
     try {
         CheckRegistry(user);
         if (!RunAborted()) {
@@ -453,7 +410,7 @@ void RunCheck(TUser& user, bool silent)
         }
     } catch (const TINIExcept& e) {
         errorShown = true;
-        user.Warn(FormatMsg(MSG_CANNOT_OPEN_FILE, {e.FileName}));
+        user.Warn(FormatMsg(MSG_CANNOT_OPEN_FILE, {Visible(e.FileName)}));
     }
     if (!silent && !errorShown && !RunAborted()) {
         user.Inform(MSG_CHECK_COMPLETE);
@@ -470,10 +427,11 @@ HMENU TrayMenu() { return trayMenu; }
 
 int RunwardenMain(HINSTANCE instance, const wchar_t* commandLine)
 {
+    LoadLibrariesFromSystemOnly();
     // Before the instance rule: the resident program itself starts it.
-    int removalCode = 0;
-    if (RunElevatedRemoval(commandLine, removalCode)) {
-        return removalCode;
+    int helperCode = 0;
+    if (RunHelper(SplitCommandLine(commandLine), helperCode)) {
+        return helperCode;
     }
     // The mutex comes first: starts made at the same moment all find no
     // window yet. The window check still respects versions without it.

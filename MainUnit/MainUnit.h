@@ -17,8 +17,7 @@ constexpr wchar_t MSG_CHECK_COMPLETE[] = L"Проверка завершена";
 // The whole life of the process; returns its exit code.
 int RunwardenMain(HINSTANCE instance, const wchar_t* commandLine);
 
-// The first argument after the program name: blanks and control characters
-// separate arguments, a pair of double quotes groups and is dropped.
+// The first argument after the program name, as SplitCommandLine reads it.
 TWideString FirstArgument(const wchar_t* commandLine);
 
 void RegisterMainClass(HINSTANCE instance);
@@ -35,3 +34,6 @@ bool CheckRunning();
 
 // The tray menu's popup, for tests that look at the radio marks.
 HMENU TrayMenu();
+// The tray icon at the notification area's small size for the DPI of the
+// screen the hidden window is on.
+HICON LoadTrayIcon(HINSTANCE instance);

@@ -2,6 +2,7 @@
 
 #include "MainState.h"
 #include "ScopedHandle.h"
+#include "Texts.h"
 
 #include <cstring>
 #include <vector>
@@ -12,8 +13,6 @@ constexpr wchar_t REMOVED_FOLDER[] = L"Removed";
 constexpr wchar_t REG_FILE[] = L"removed.reg";
 constexpr wchar_t REG_HEADER[] = L"\xFEFFWindows Registry Editor Version 5.00\r\n";
 constexpr char OLD_HEADER[] = "REGEDIT4";
-
-TWideString givenFolder;
 
 TWideString Quoted(const TWideString& text)
 {
@@ -29,13 +28,10 @@ TWideString Quoted(const TWideString& text)
 
 TWideString Hex(const std::string& data)
 {
-    static const wchar_t digits[] = L"0123456789abcdef";
     TWideString hex;
     for (const char c : data) {
-        const unsigned char byte = static_cast<unsigned char>(c);
         hex += hex.empty() ? L"" : L",";
-        hex += digits[byte >> 4];
-        hex += digits[byte & 0x0F];
+        AppendHex(hex, static_cast<unsigned char>(c), 2, true);
     }
     return hex;
 }
@@ -54,15 +50,6 @@ bool HasControl(const TWideString& text)
         }
     }
     return false;
-}
-
-// Text on a comment line: control characters shown as "?".
-TWideString Printable(TWideString text)
-{
-    for (wchar_t& c : text) {
-        c = IsControl(c) ? L'?' : c;
-    }
-    return text;
 }
 
 // A quoted string ends at the terminator and cannot hold a line break.
@@ -124,16 +111,20 @@ bool SetAsideOldRegFile(const TWideString& path)
     return MoveFileExW(path.c_str(), FreeName(RemovedFolder() + L"\\", REG_FILE).c_str(), 0) != FALSE;
 }
 
-bool AppendToRegFile(const TWideString& record)
+bool AppendToRegFile(const TWideString& record, TRecordMark* mark)
 {
     const TWideString path = RemovedFolder() + L"\\" + REG_FILE;
     if (!MakeRemovedFolder() || !SetAsideOldRegFile(path)) {
         return false;
     }
     TFileHandle file(CreateFileW(path.c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_ALWAYS, 0, nullptr));
+    const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
     LARGE_INTEGER size = {};
     if (!file.Valid() || !GetFileSizeEx(file.Get(), &size)) {
         return false;
+    }
+    if (mark != nullptr) {
+        *mark = {path, existed ? size.QuadPart : -1};
     }
     SYSTEMTIME now;
     GetLocalTime(&now);
@@ -157,21 +148,12 @@ TWideString RegFileRecord(const TWideString& keyPath, const TWideString& name, D
     }
     wchar_t typeText[16];
     wsprintfW(typeText, L"%lu", static_cast<unsigned long>(type));
-    return L"; " + TWideString(MSG_RESTORE_BY_HAND) + L"\r\n; key: " + Printable(keyPath) + L"\r\n; key, hex: "
+    return L"; " + TWideString(MSG_RESTORE_BY_HAND) + L"\r\n; key: " + Visible(keyPath) + L"\r\n; key, hex: "
         + Hex(Bytes(keyPath)) + L"\r\n; name, hex: " + Hex(Bytes(name)) + L"\r\n; type: " + typeText
         + L"\r\n; data, hex: " + Hex(data) + L"\r\n";
 }
 
-TWideString RemovedFolder()
-{
-    if (!givenFolder.empty()) {
-        return givenFolder;
-    }
-    const TWideString& settings = SettingsFilePath();
-    return settings.substr(0, settings.rfind(L'\\') + 1) + REMOVED_FOLDER;
-}
-
-void SetRemovedFolder(const TWideString& folder) { givenFolder = folder; }
+TWideString RemovedFolder() { return ParentPath(SettingsFilePath()) + L"\\" + REMOVED_FOLDER; }
 
 bool MakeRemovedFolder()
 {
@@ -188,23 +170,38 @@ bool MakeRemovedFolder()
     return true;
 }
 
-bool RecordRemovedValue(HKEY key, const TWideString& keyPath, const TWideString& name)
+bool RecordRemovedValue(HKEY key, const TWideString& keyPath, const TWideString& name, TRecordMark* mark)
 {
-    DWORD type = 0;
-    DWORD size = 0;
-    if (RegQueryValueExW(key, name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS) {
-        return false;
-    }
-    std::vector<BYTE> data(size + 1);
-    if (RegQueryValueExW(key, name.c_str(), nullptr, &type, data.data(), &size) != ERROR_SUCCESS) {
-        return false;
-    }
-    return AppendToRegFile(RegFileRecord(keyPath, name, type, std::string(reinterpret_cast<char*>(data.data()), size)));
+    TRegData value;
+    return ReadRegValue(key, name, value) && AppendToRegFile(RegFileRecord(keyPath, name, value.type, value.bytes), mark);
 }
 
 bool RecordRemovedString(const TWideString& keyPath, const TWideString& name, const TWideString& value)
 {
-    return AppendToRegFile(RegFileRecord(keyPath, name, REG_SZ, Bytes(value + L'\0')));
+    return AppendToRegFile(RegFileRecord(keyPath, name, REG_SZ, Bytes(value + L'\0')), nullptr);
+}
+
+void TakeBackRecord(const TRecordMark& mark)
+{
+    if (mark.size < 0) {
+        DeleteFileW(mark.path.c_str());
+        return;
+    }
+    const TFileHandle file(CreateFileW(mark.path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    LARGE_INTEGER size = {};
+    size.QuadPart = mark.size;
+    if (file.Valid() && SetFilePointerEx(file.Get(), size, nullptr, FILE_BEGIN)) {
+        SetEndOfFile(file.Get());
+    }
+}
+
+bool CopyToRemoved(const TWideString& path, const TWideString& name, TWideString& copy)
+{
+    if (!MakeRemovedFolder()) {
+        return false;
+    }
+    copy = FreeName(RemovedFolder() + L"\\", name);
+    return CopyFileW(path.c_str(), copy.c_str(), TRUE) != FALSE;
 }
 
 bool MoveToRemoved(const TWideString& path, const TWideString& name)

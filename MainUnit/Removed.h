@@ -3,8 +3,7 @@
 // What the checkers remove is kept, so that it can be put back: registry
 // values and win.ini lists are appended to Removed\removed.reg, a file that
 // regedit imports; Startup files are moved into Removed. The folder lies
-// beside the settings file (or is the one an elevated removal was given)
-// and is made when first needed.
+// beside the settings file and is made when first needed.
 //
 // removed.reg is a "Windows Registry Editor Version 5.00" file in UTF-16, so
 // that every name and text comes back exactly, whatever the system's code
@@ -20,17 +19,22 @@ constexpr wchar_t MSG_RESTORE_BY_HAND[] =
     L"другой управляющий символ. Восстановите его вручную.";
 
 TWideString RemovedFolder();
-// Records go to Folder from now on: the elevated process may run as another
-// account, whose own settings file is not the user's.
-void SetRemovedFolder(const TWideString& folder);
 // Makes the folder when it is missing; false (the Win32 error left in
 // GetLastError()) when it cannot be made.
 bool MakeRemovedFolder();
 
+// Where removed.reg stood before a record, so that the record can be taken
+// back when the removal it tells of did not happen.
+struct TRecordMark {
+    TWideString path;
+    LONGLONG size = -1; // -1: the record made the file
+};
+
 // Appends the value Name of the open Key, with its type and data, under
 // KeyPath (the full name, root included, under which regedit writes it
 // back). False when the value cannot be read or the record written.
-bool RecordRemovedValue(HKEY key, const TWideString& keyPath, const TWideString& name);
+bool RecordRemovedValue(HKEY key, const TWideString& keyPath, const TWideString& name, TRecordMark* mark = nullptr);
+void TakeBackRecord(const TRecordMark& mark);
 // Appends a string value as it stood: for a win.ini list that loses elements.
 bool RecordRemovedString(const TWideString& keyPath, const TWideString& name, const TWideString& value);
 
@@ -39,6 +43,9 @@ bool RecordRemovedString(const TWideString& keyPath, const TWideString& name, co
 // moved: it was never an entry Windows starts. On failure the Win32 error
 // is left in GetLastError().
 bool MoveToRemoved(const TWideString& path, const TWideString& name);
+// Copies the file into the folder as MoveToRemoved would move it; Copy
+// names the copy.
+bool CopyToRemoved(const TWideString& path, const TWideString& name, TWideString& copy);
 
 // The record of one value: its key line and "name"=data (the unnamed value
 // as @); a value whose key or name regedit cannot read back is written as

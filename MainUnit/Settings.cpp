@@ -34,7 +34,7 @@ TWideString GetSettingsPath()
         path = folder + L"\\" + SETTINGS_FILE;
     }
     if (!SettingsFileExists(path) && !CreateSettingsFile(folder, SETTINGS_FILE)) {
-        ShowWarning(FormatMsg(MSG_CANNOT_OPEN_FILE, {path}));
+        ShowWarning(FormatMsg(MSG_CANNOT_OPEN_FILE, {Visible(path)}));
     }
     return path;
 }
@@ -56,6 +56,5 @@ bool CreateSettingsFile(const TWideString& folder, const TWideString& fileName)
 TWideString GetProgramFolder()
 {
     const TWideString& own = OwnCommand();
-    const std::size_t slash = own.rfind(L'\\');
-    return slash == TWideString::npos ? TWideString() : own.substr(0, slash + 1);
+    return own.find(L'\\') == TWideString::npos ? TWideString() : ParentPath(own) + L"\\";
 }

@@ -5,21 +5,21 @@
 
 #include <windows.h>
 
-bool TUser::AskChoice(bool isChanged, const TWideString& entryText, TChoice& choice)
+bool TUser::AskChoice(bool isChanged, const TEntryText& entry, TChoice& choice)
 {
-    const bool answered = OnAskChoice(isChanged, entryText, choice);
+    const bool answered = OnAskChoice(isChanged, entry, choice);
     AllowedListMayHaveChanged();
     return answered;
 }
 
-bool TUser::AskDeleteEmpty(const TWideString& path)
+bool TUser::AskDeleteEmpty(const TEntryText& path)
 {
     const bool yes = OnAskDeleteEmpty(path);
     AllowedListMayHaveChanged();
     return yes;
 }
 
-bool TUser::AskElevate(const TWideString& entry)
+bool TUser::AskElevate(const TEntryText& entry)
 {
     const bool yes = OnAskElevate(entry);
     AllowedListMayHaveChanged();

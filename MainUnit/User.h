@@ -4,7 +4,7 @@
 // it gives. The program's user answers through message boxes owned by the
 // hidden window; a check run takes whichever user it is given.
 
-#include "registry_profile.h"
+#include "Texts.h"
 
 enum TChoice : unsigned char {
     ChoiceAddToList = 0,   // new entry, second option
@@ -17,12 +17,12 @@ public:
     virtual ~TUser() = default;
     // The question about one entry. True when the user answered (OK with an
     // option selected); Choice then holds the option.
-    bool AskChoice(bool isChanged, const TWideString& entryText, TChoice& choice);
+    bool AskChoice(bool isChanged, const TEntryText& entry, TChoice& choice);
     // Whether to delete a registry value that holds no command; Path names it.
-    bool AskDeleteEmpty(const TWideString& path);
+    bool AskDeleteEmpty(const TEntryText& path);
     // Whether to remove, as administrator, an entry that the user's rights
     // could not remove; Entry names it.
-    bool AskElevate(const TWideString& entry);
+    bool AskElevate(const TEntryText& entry);
     void Warn(const TWideString& text);
     // The end of a check run that the user started.
     void Inform(const TWideString& text);
@@ -30,9 +30,9 @@ public:
 protected:
     // The ways a user answers. Whatever they show, the allowed list may
     // have been edited meanwhile; the calls above tell the list so.
-    virtual bool OnAskChoice(bool isChanged, const TWideString& entryText, TChoice& choice) = 0;
-    virtual bool OnAskDeleteEmpty(const TWideString& path) = 0;
-    virtual bool OnAskElevate(const TWideString& entry) = 0;
+    virtual bool OnAskChoice(bool isChanged, const TEntryText& entry, TChoice& choice) = 0;
+    virtual bool OnAskDeleteEmpty(const TEntryText& path) = 0;
+    virtual bool OnAskElevate(const TEntryText& entry) = 0;
     virtual void OnWarn(const TWideString& text) = 0;
     virtual void OnInform(const TWideString& text) = 0;
 };

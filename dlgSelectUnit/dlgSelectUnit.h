@@ -1,7 +1,10 @@
 #pragma once
 
 // The question about one autostart entry: a standard OK/Cancel message box
-// to which a CBT hook adds two radio options.
+// to which a CBT hook adds two radio options; and the program's other boxes
+// that name an entry. Every one of them keeps within the work area of its
+// screen, however long the entry's words; an entry shown shortened is also
+// shown whole, in a read-only field that scrolls.
 
 #include "User.h"
 
@@ -16,9 +19,16 @@ constexpr wchar_t OPTION_REMOVE_NEW[] = L"Удалить из автозагру
 constexpr wchar_t OPTION_ADD[] = L"Добавить в список разрешенных";
 constexpr wchar_t OPTION_REMOVE_CHANGED[] = L"Удалить из исписка";
 constexpr wchar_t OPTION_CORRECT[] = L"Внести исправления в список";
+// The field that shows a shortened entry whole holds this many lines.
+constexpr int FULL_TEXT_LINES = 4;
 
 // True when the user pressed OK on a box that showed both options; Choice
 // then holds the selected option. Cancel, Esc, the close box, and a box whose
 // options could not be shown all give false: no caller acts on an option the
 // user did not see.
-bool ShowChoiceDialog(HWND owner, bool isChanged, const TWideString& entryText, TChoice& choice);
+bool ShowChoiceDialog(HWND owner, bool isChanged, const TEntryText& entry, TChoice& choice);
+// A system-modal Yes/No question about one entry, which Template names by
+// its "%s"; true for Yes.
+bool AskAboutEntry(HWND owner, const wchar_t* templ, const TEntryText& entry);
+// A message box with the program's caption that keeps within its screen.
+int ShowFittedBox(HWND owner, const TWideString& text, UINT style);

@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <bcrypt.h>
-
 // Owns one Win32 handle and releases it on every way out of the scope that
 // acquired it. Each handle family names its type, its "no handle" value and
 // its release call once, in a traits struct below.
@@ -81,22 +79,6 @@ struct TMenuTraits {
     static HMENU Invalid() { return nullptr; }
     static void Close(HMENU menu) { DestroyMenu(menu); }
 };
-struct TAlgorithmTraits {
-    using Type = BCRYPT_ALG_HANDLE;
-    static BCRYPT_ALG_HANDLE Invalid() { return nullptr; }
-    static void Close(BCRYPT_ALG_HANDLE algorithm) { BCryptCloseAlgorithmProvider(algorithm, 0); }
-};
-struct THashTraits {
-    using Type = BCRYPT_HASH_HANDLE;
-    static BCRYPT_HASH_HANDLE Invalid() { return nullptr; }
-    static void Close(BCRYPT_HASH_HANDLE hash) { BCryptDestroyHash(hash); }
-};
-// CommandLineToArgvW's array, freed in one piece.
-struct TArgvTraits {
-    using Type = LPWSTR*;
-    static LPWSTR* Invalid() { return nullptr; }
-    static void Close(LPWSTR* argv) { LocalFree(argv); }
-};
 struct TFontTraits {
     using Type = HFONT;
     static HFONT Invalid() { return nullptr; }
@@ -117,9 +99,6 @@ using THookHandle = TScopedHandle<THookTraits>;
 using TMenuHandle = TScopedHandle<TMenuTraits>;
 using TFontHandle = TScopedHandle<TFontTraits>;
 using TIconHandle = TScopedHandle<TIconTraits>;
-using TAlgorithmHandle = TScopedHandle<TAlgorithmTraits>;
-using THashHandle = TScopedHandle<THashTraits>;
-using TArgvHandle = TScopedHandle<TArgvTraits>;
 
 // A window DC must be released against the window it came from.
 class TWindowDC {

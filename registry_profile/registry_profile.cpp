@@ -2,6 +2,10 @@
 
 #include "ScopedHandle.h"
 
+#include <winternl.h>
+
+#include <algorithm>
+#include <climits>
 #include <vector>
 
 namespace {
@@ -11,7 +15,15 @@ namespace {
 constexpr DWORD INITIAL_PROFILE_BUFFER = 2048;
 constexpr UINT SETTINGS_CODE_PAGE = 1251;
 constexpr unsigned FIRST_HIGH_BYTE = 0x80;
-constexpr wchar_t TEMPORARY_SUFFIX[] = L".new";
+constexpr wchar_t TEMPORARY_MARK[] = L".rw";
+constexpr int MAX_TEMPORARY_NAMES = 64;
+// KEY_VALUE_PARTIAL_INFORMATION: its data starts after three ULONGs.
+constexpr int KEY_VALUE_PARTIAL_INFORMATION_CLASS = 2;
+constexpr ULONG PARTIAL_HEADER = 3 * sizeof(ULONG);
+constexpr ULONG FIRST_VALUE_BUFFER = 512;
+constexpr int MAX_READ_ATTEMPTS = 8; // a value that keeps growing under the read is given up on
+constexpr LONG STATUS_BUFFER_OVERFLOW_CODE = static_cast<LONG>(0x80000005);
+constexpr LONG STATUS_BUFFER_TOO_SMALL_CODE = static_cast<LONG>(0xC0000023);
 
 // The upper half of code page 1251, taken from the system once: the table
 // makes conversion exact and independent of the ANSI code page, and keeps it
@@ -23,6 +35,61 @@ struct TCodePage {
 
 TCodePage codePage;
 
+// The native registry calls, looked up in ntdll (loaded in every process).
+using TNtQueryValueKey = LONG(NTAPI*)(HANDLE, UNICODE_STRING*, int, void*, ULONG, ULONG*);
+using TNtDeleteValueKey = LONG(NTAPI*)(HANDLE, UNICODE_STRING*);
+using TNtSetValueKey = LONG(NTAPI*)(HANDLE, UNICODE_STRING*, ULONG, ULONG, const void*, ULONG);
+using TRtlNtStatusToDosError = ULONG(NTAPI*)(LONG);
+
+struct TNative {
+    TNtQueryValueKey queryValue = nullptr;
+    TNtDeleteValueKey deleteValue = nullptr;
+    TNtSetValueKey setValue = nullptr;
+    TRtlNtStatusToDosError toDosError = nullptr;
+    bool ready = false;
+};
+
+TNative native;
+
+const TNative& Native()
+{
+    if (!native.ready) {
+        const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+        native.queryValue = ProcAddress<TNtQueryValueKey>(ntdll, "NtQueryValueKey");
+        native.deleteValue = ProcAddress<TNtDeleteValueKey>(ntdll, "NtDeleteValueKey");
+        native.setValue = ProcAddress<TNtSetValueKey>(ntdll, "NtSetValueKey");
+        native.toDosError = ProcAddress<TRtlNtStatusToDosError>(ntdll, "RtlNtStatusToDosError");
+        native.ready = true;
+    }
+    return native;
+}
+
+// The whole name as the native calls take it; false when it is too long for one.
+bool CountedName(const TWideString& name, UNICODE_STRING& counted)
+{
+    if (name.size() * sizeof(wchar_t) > USHRT_MAX) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    counted.Length = counted.MaximumLength = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+    counted.Buffer = const_cast<wchar_t*>(name.data());
+    return true;
+}
+
+// Leaves the Win32 error of Status in GetLastError(); true for success.
+bool Succeeded(LONG status)
+{
+    const TNative& calls = Native();
+    SetLastError(status >= 0 ? ERROR_SUCCESS : calls.toDosError != nullptr ? calls.toDosError(status) : ERROR_GEN_FAILURE);
+    return status >= 0;
+}
+
+bool Unsupported()
+{
+    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return false;
+}
+
 const TCodePage& Table1251()
 {
     if (!codePage.ready) {
@@ -30,7 +97,12 @@ const TCodePage& Table1251()
             const char one = static_cast<char>(byte);
             wchar_t wide = 0;
             MultiByteToWideChar(SETTINGS_CODE_PAGE, 0, &one, 1, &wide, 1);
-            codePage.high[byte - FIRST_HIGH_BYTE] = wide;
+            // A byte the code page leaves undefined (98) keeps a character of
+            // its own, so that no two bytes decode alike.
+            for (unsigned earlier = FIRST_HIGH_BYTE; earlier < byte && wide >= FIRST_HIGH_BYTE; ++earlier) {
+                wide = codePage.high[earlier - FIRST_HIGH_BYTE] == wide ? 0 : wide;
+            }
+            codePage.high[byte - FIRST_HIGH_BYTE] = wide >= FIRST_HIGH_BYTE ? wide : static_cast<wchar_t>(byte);
         }
         codePage.ready = true;
     }
@@ -50,27 +122,6 @@ int ByteOf(wchar_t c)
         }
     }
     return -1;
-}
-
-TWideString ReadValueText(HKEY key, const TWideString& name)
-{
-    DWORD type = 0;
-    DWORD size = 0;
-    if (RegQueryValueExW(key, name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS || size == 0) {
-        return TWideString();
-    }
-    std::vector<wchar_t> data(size / sizeof(wchar_t) + 1);
-    if (RegQueryValueExW(key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size)
-        != ERROR_SUCCESS) {
-        return TWideString();
-    }
-    // The terminator, when the value has one, is not part of the text;
-    // zeros before it are kept.
-    std::size_t count = size / sizeof(wchar_t);
-    if (count > 0 && data[count - 1] == L'\0') {
-        --count;
-    }
-    return TWideString(data.data(), count);
 }
 
 } // namespace
@@ -101,35 +152,131 @@ bool Append1251(const wchar_t* text, std::size_t length, std::string& bytes)
 
 bool Fits1251(wchar_t c) { return ByteOf(c) >= 0; }
 
+void AppendHex(TWideString& text, unsigned long value, int digits, bool lowerCase)
+{
+    const wchar_t* alphabet = lowerCase ? L"0123456789abcdef" : L"0123456789ABCDEF";
+    for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4) {
+        text += alphabet[(value >> shift) & 0x0F];
+    }
+}
+
+TWideString ParentPath(const TWideString& path)
+{
+    const std::size_t slash = path.rfind(L'\\');
+    return slash == TWideString::npos ? TWideString() : path.substr(0, slash);
+}
+
+bool SamePath(const TWideString& a, const TWideString& b)
+{
+    return a.size() == b.size()
+        && CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+bool StartsWithPath(const TWideString& path, const TWideString& prefix)
+{
+    return path.size() >= prefix.size()
+        && CompareStringOrdinal(path.data(), static_cast<int>(prefix.size()), prefix.data(), static_cast<int>(prefix.size()),
+                                TRUE)
+        == CSTR_EQUAL;
+}
+
+HMODULE LoadSystemLibrary(const wchar_t* name)
+{
+    wchar_t folder[MAX_PATH] = {};
+    const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        return nullptr;
+    }
+    return LoadLibraryW((TWideString(folder, length) + L"\\" + name).c_str());
+}
+
+bool ReadRegValue(HKEY key, const TWideString& name, TRegData& value)
+{
+    UNICODE_STRING counted;
+    const TNative& calls = Native();
+    if (calls.queryValue == nullptr) {
+        return Unsupported();
+    }
+    if (!CountedName(name, counted)) {
+        return false;
+    }
+    std::vector<ULONG> buffer((PARTIAL_HEADER + FIRST_VALUE_BUFFER) / sizeof(ULONG));
+    for (int attempt = 0; attempt < MAX_READ_ATTEMPTS; ++attempt) {
+        ULONG needed = 0;
+        const ULONG size = static_cast<ULONG>(buffer.size() * sizeof(ULONG));
+        const LONG status = calls.queryValue(key, &counted, KEY_VALUE_PARTIAL_INFORMATION_CLASS, buffer.data(), size, &needed);
+        if (status == STATUS_BUFFER_OVERFLOW_CODE || status == STATUS_BUFFER_TOO_SMALL_CODE) {
+            buffer.resize(needed / sizeof(ULONG) + 1);
+            continue;
+        }
+        if (!Succeeded(status)) {
+            return false;
+        }
+        // TitleIndex, Type, DataLength, then the data.
+        const ULONG length = std::min<ULONG>(buffer[2], size - PARTIAL_HEADER);
+        value.type = buffer[1];
+        value.bytes.assign(reinterpret_cast<const char*>(buffer.data()) + PARTIAL_HEADER, length);
+        return true;
+    }
+    SetLastError(ERROR_MORE_DATA);
+    return false;
+}
+
+bool DeleteRegValue(HKEY key, const TWideString& name)
+{
+    UNICODE_STRING counted;
+    const TNative& calls = Native();
+    if (calls.deleteValue == nullptr) {
+        return Unsupported();
+    }
+    return CountedName(name, counted) && Succeeded(calls.deleteValue(key, &counted));
+}
+
+bool WriteRegValue(HKEY key, const TWideString& name, const TRegData& value)
+{
+    UNICODE_STRING counted;
+    const TNative& calls = Native();
+    if (calls.setValue == nullptr) {
+        return Unsupported();
+    }
+    return CountedName(name, counted)
+        && Succeeded(calls.setValue(key, &counted, 0, value.type, value.bytes.data(), static_cast<ULONG>(value.bytes.size())));
+}
+
 bool DeleteRegValue(HKEY root, const TWideString& path, const TWideString& name)
 {
     TRegKey key;
-    LONG result = RegOpenKeyExW(root, path.c_str(), 0, KEY_SET_VALUE, key.Receive());
-    if (result == ERROR_SUCCESS) {
-        result = RegDeleteValueW(key.Get(), name.c_str());
-    }
-    SetLastError(static_cast<DWORD>(result));
-    return result == ERROR_SUCCESS;
+    const LONG opened = RegOpenKeyExW(root, path.c_str(), 0, KEY_SET_VALUE, key.Receive());
+    SetLastError(static_cast<DWORD>(opened));
+    return opened == ERROR_SUCCESS && DeleteRegValue(key.Get(), name);
 }
 
 bool WriteRegString(HKEY root, const TWideString& path, const TWideString& name, const TWideString& value)
 {
     TRegKey key;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_SET_VALUE, key.Receive()) != ERROR_SUCCESS) {
-        return false;
-    }
-    return RegSetValueExW(key.Get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                          static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)))
-        == ERROR_SUCCESS;
+    const LONG opened = RegOpenKeyExW(root, path.c_str(), 0, KEY_SET_VALUE, key.Receive());
+    SetLastError(static_cast<DWORD>(opened));
+    const TWideString terminated = value + L'\0';
+    return opened == ERROR_SUCCESS
+        && WriteRegValue(key.Get(), name,
+                         {REG_SZ, std::string(reinterpret_cast<const char*>(terminated.data()), terminated.size() * sizeof(wchar_t))});
 }
 
 TWideString ReadRegString(HKEY root, const TWideString& path, const TWideString& name)
 {
     TRegKey key;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_QUERY_VALUE, key.Receive()) != ERROR_SUCCESS) {
+    TRegData value;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_QUERY_VALUE, key.Receive()) != ERROR_SUCCESS
+        || !ReadRegValue(key.Get(), name, value)) {
         return TWideString();
     }
-    return ReadValueText(key.Get(), name);
+    // The terminator, when the value has one, is not part of the text;
+    // zeros before it are kept.
+    TWideString text(reinterpret_cast<const wchar_t*>(value.bytes.data()), value.bytes.size() / sizeof(wchar_t));
+    if (!text.empty() && text.back() == L'\0') {
+        text.pop_back();
+    }
+    return text;
 }
 
 TWideString ReadINIString(const TWideString& fileName, const TWideString& section, const TWideString& key,
@@ -174,26 +321,86 @@ bool ReadFileBytes(const TWideString& path, std::string& bytes)
         || (ReadFile(file.Get(), &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr) && read == bytes.size());
 }
 
+namespace {
+
+bool WriteAll(HANDLE file, const std::string& bytes)
+{
+    DWORD written = 0;
+    return (bytes.empty()
+            || (WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) && written == bytes.size()))
+        && SetEndOfFile(file) && FlushFileBuffers(file);
+}
+
+// Through the file itself: the same file, under all its names.
+bool WriteInPlace(const TWideString& path, const std::string& bytes)
+{
+    const TFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    return file.Valid() && WriteAll(file.Get(), bytes);
+}
+
+// A file beside Path under a name no other writer uses: this process's id
+// and a number, made new (an earlier run's leftover is never opened).
+TWideString WriteTemporary(const TWideString& path, const std::string& bytes)
+{
+    static unsigned long counter = 0;
+    for (int attempt = 0; attempt < MAX_TEMPORARY_NAMES; ++attempt) {
+        TWideString name = path + TEMPORARY_MARK;
+        AppendHex(name, GetCurrentProcessId(), 8);
+        name += L'.';
+        AppendHex(name, ++counter, 4);
+        TFileHandle file(CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file.Valid()) {
+            if (GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS) {
+                continue;
+            }
+            return TWideString();
+        }
+        if (WriteAll(file.Get(), bytes)) {
+            return name;
+        }
+        file.Reset();
+        DeleteFileW(name.c_str());
+        return TWideString();
+    }
+    return TWideString();
+}
+
+} // namespace
+
 bool ReplaceFileBytes(const TWideString& path, const std::string& bytes)
 {
-    const TWideString temporary = path + TEMPORARY_SUFFIX;
-    {
-        TFileHandle file(
-            CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        DWORD written = 0;
-        if (!file.Valid()
-            || (!bytes.empty()
-                && (!WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)
-                    || written != bytes.size()))
-            || !FlushFileBuffers(file.Get())) {
-            file.Reset();
-            DeleteFileW(temporary.c_str());
-            return false;
+    WIN32_FILE_ATTRIBUTE_DATA attributes = {};
+    const bool exists = GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &attributes) != FALSE;
+    if (exists && (attributes.dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
+    if (exists) {
+        BY_HANDLE_FILE_INFORMATION information = {};
+        const TFileHandle file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        const bool linked = (attributes.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0
+            || (file.Valid() && GetFileInformationByHandle(file.Get(), &information) && information.nNumberOfLinks > 1);
+        if (linked) {
+            return WriteInPlace(path, bytes);
         }
     }
-    if (!MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        DeleteFileW(temporary.c_str());
+    const TWideString temporary = WriteTemporary(path, bytes);
+    if (temporary.empty()) {
         return false;
+    }
+    const bool replaced = exists
+        ? ReplaceFileW(path.c_str(), temporary.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != FALSE
+        : MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH) != FALSE;
+    const DWORD error = GetLastError();
+    if (!replaced) {
+        DeleteFileW(temporary.c_str());
+        SetLastError(error);
+        return false;
+    }
+    // Some implementations give the file the new one's attributes.
+    if (exists && GetFileAttributesW(path.c_str()) != attributes.dwFileAttributes) {
+        SetFileAttributesW(path.c_str(), attributes.dwFileAttributes);
     }
     return true;
 }

@@ -1,8 +1,8 @@
 #pragma once
 
-// Thin access to registry string values and profile (INI) files, in UTF-16.
-// Every call opens what it needs, acts, closes again and reports only
-// through its result.
+// Thin access to registry values and profile (INI) files, in UTF-16, and the
+// few Win32 helpers every unit shares. Every call opens what it needs, acts,
+// closes again and reports only through its result.
 
 #include <windows.h>
 
@@ -28,8 +28,9 @@ struct TWideHash {
 };
 
 // Code page 1251, the code page of the settings file, whatever the system's
-// ANSI code page is. Decoding never fails; encoding, which appends to
-// Bytes, gives false when Text holds a character 1251 has no byte for (no
+// ANSI code page is. Every byte decodes to a character of its own, so that
+// decoding and encoding again gives the same bytes; encoding, which appends
+// to Bytes, gives false when Text holds a character 1251 has no byte for (no
 // look-alike is ever used).
 TWideString Decode1251(const char* bytes, std::size_t count);
 inline TWideString Decode1251(const std::string& bytes) { return Decode1251(bytes.data(), bytes.size()); }
@@ -38,11 +39,46 @@ bool Fits1251(wchar_t c);
 // Characters 0 to 31 and 127: no line of a text file carries them as they are.
 inline bool IsControl(wchar_t c) { return c < 0x20 || c == 0x7F; }
 
+// Appends Value as Digits hexadecimal digits, upper-case or lower-case.
+void AppendHex(TWideString& text, unsigned long value, int digits, bool lowerCase = false);
+// The text before the last backslash; empty when there is none.
+TWideString ParentPath(const TWideString& path);
+// Names and paths compared as Windows compares them: ordinal, letter case aside.
+bool SamePath(const TWideString& a, const TWideString& b);
+// Whether Path starts with Prefix, compared so.
+bool StartsWithPath(const TWideString& path, const TWideString& prefix);
+
+// A function of a loaded module, or null.
+template <typename T>
+T ProcAddress(HMODULE module, const char* name)
+{
+    return module == nullptr ? nullptr : reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+// Loads a DLL from the system folder only, never from the program's or the
+// current folder, where another one may have been put.
+HMODULE LoadSystemLibrary(const wchar_t* name);
+
+// A value as the registry holds it: its type and its bytes.
+struct TRegData {
+    DWORD type = REG_NONE;
+    std::string bytes;
+};
+
+// Value names are counted strings and may hold U+0000; the Win32 calls take
+// a terminated name and would act on another value. Every read, deletion
+// and write by name goes through the native calls with the whole name. Key
+// is a key the caller holds open (not a predefined root). On failure the
+// Win32 error is left in GetLastError().
+bool ReadRegValue(HKEY key, const TWideString& name, TRegData& value);
+bool DeleteRegValue(HKEY key, const TWideString& name);
+bool WriteRegValue(HKEY key, const TWideString& name, const TRegData& value);
+
 // Root is a predefined key or a key the caller holds open; an empty Path names
 // Root itself (a second handle is opened with the access the call needs).
 // On failure the Win32 error is left in GetLastError().
 bool DeleteRegValue(HKEY root, const TWideString& path, const TWideString& name);
 bool WriteRegString(HKEY root, const TWideString& path, const TWideString& name, const TWideString& value);
+// The data as UTF-16 without its terminator (zeros before it are kept).
 TWideString ReadRegString(HKEY root, const TWideString& path, const TWideString& name);
 
 // FileName is a full path or a bare name such as "win.ini". Empty strings are
@@ -55,6 +91,10 @@ bool WriteINIString(const TWideString& fileName, const TWideString& section, con
 // A whole file's bytes; false when it cannot be read (a missing file reads
 // as empty and true).
 bool ReadFileBytes(const TWideString& path, std::string& bytes);
-// Replaces the file with Bytes at once: written beside it under a temporary
-// name, then moved over it, so that a crash never leaves half a file.
+// Makes Bytes the file's contents at once and keeps the file what it was:
+// written under a name of this process's own beside it and put in its place
+// with ReplaceFileW, which keeps the file's attributes and security; a file
+// that has other names (a hard link) or is a link is written in place, since
+// replacing it would part it from them. A read-only file is one its owner
+// chose not to have written: it is left alone (ERROR_ACCESS_DENIED).
 bool ReplaceFileBytes(const TWideString& path, const std::string& bytes);

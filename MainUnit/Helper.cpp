@@ -1,0 +1,83 @@
+#include "Helper.h"
+
+#include "CheckRegistryUnit.h"
+#include "CheckStartupUnit.h"
+#include "Elevation.h"
+#include "ScopedHandle.h"
+
+namespace {
+
+DWORD RemoveValue(const TWideString& keyPath, const TWideString& name, const TWideString& hash)
+{
+    TRunLocation location;
+    if (!IsTextHash(hash) || !FindMachineKey(keyPath, location)) {
+        return ELEVATED_FAILED;
+    }
+    // A key that is a registry link is opened as the link, not followed:
+    // the value is looked for, and deleted, in the key the path names.
+    TRegKey key;
+    const LONG opened = RegOpenKeyExW(location.root, location.path.c_str(), REG_OPTION_OPEN_LINK,
+                                      KEY_QUERY_VALUE | KEY_SET_VALUE | location.view, key.Receive());
+    if (opened != ERROR_SUCCESS) {
+        return opened == ERROR_FILE_NOT_FOUND ? ELEVATED_CHANGED : ELEVATED_FAILED;
+    }
+    TRegEntry entry;
+    TWideString shown;
+    if (!ReadEntry(key.Get(), name, entry)) {
+        return ELEVATED_CHANGED;
+    }
+    if (!TextHash(entry.value, shown)) {
+        return ELEVATED_FAILED;
+    }
+    if (shown != hash) {
+        return ELEVATED_CHANGED;
+    }
+    return RemoveEntryValue(key.Get(), name) ? ELEVATED_REMOVED : ELEVATED_FAILED;
+}
+
+DWORD RemoveFile(const TWideString& path, const TWideString& hash)
+{
+    TWideString name;
+    if (!IsTextHash(hash) || !InCommonStartup(path, name)) {
+        return ELEVATED_FAILED;
+    }
+    // The file itself, never what a link points to; no one may write, move
+    // or delete it between its hash and its deletion.
+    const TFileHandle file(CreateFileW(path.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                       FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file.Valid()) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ELEVATED_CHANGED : ELEVATED_FAILED;
+    }
+    BY_HANDLE_FILE_INFORMATION information = {};
+    TWideString kept;
+    if (!GetFileInformationByHandle(file.Get(), &information)
+        || (information.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0
+        || !FileHash(file.Get(), kept)) {
+        return ELEVATED_FAILED;
+    }
+    if (kept != hash) {
+        return ELEVATED_CHANGED;
+    }
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    return SetFileInformationByHandle(file.Get(), FileDispositionInfo, &disposition, sizeof(disposition))
+        ? ELEVATED_REMOVED
+        : ELEVATED_FAILED;
+}
+
+} // namespace
+
+bool RunHelper(const std::vector<TWideString>& arguments, int& exitCode)
+{
+    if (arguments.size() < 2 || (arguments[1] != REMOVE_VALUE_SWITCH && arguments[1] != REMOVE_FILE_SWITCH)) {
+        return false;
+    }
+    DWORD outcome = ELEVATED_FAILED;
+    if (arguments[1] == REMOVE_VALUE_SWITCH && arguments.size() == 5) {
+        outcome = RemoveValue(arguments[2], arguments[3], arguments[4]);
+    } else if (arguments[1] == REMOVE_FILE_SWITCH && arguments.size() == 4) {
+        outcome = RemoveFile(arguments[2], arguments[3]);
+    }
+    exitCode = static_cast<int>(outcome);
+    return true;
+}
