@@ -54,16 +54,18 @@ protected:
         ASSERT_TRUE(WriteFileBytes(state.settingsPath, options));
     }
     std::string Options() { return ReadFileBytes(state.settingsPath); }
-    // The settings file made unwritable: a folder in its place.
+    // The settings file made unwritable: read-only, as its owner may make it.
     std::string Unwritable()
     {
-        CreateDirectoryA(dir.c_str(), nullptr);
+        SetFileAttributesA(dir.c_str(), FILE_ATTRIBUTE_NORMAL);
+        WriteFileBytes(dir, ReadFileBytes(state.settingsPath));
+        SetFileAttributesA(dir.c_str(), FILE_ATTRIBUTE_READONLY);
         SetSettingsFilePath(W(dir));
         return dir;
     }
 
     TTestState state;
-    std::string dir = state.folder + "\\dir";
+    std::string dir = state.folder + "\\read-only.ini";
 };
 
 // Windows NT keeps win.ini's [windows] in the registry; the lists are set
@@ -101,6 +103,8 @@ TValue List(const char* key)
 TEST_F(Checkers, RegistryRunKeys)
 {
     const std::string own = "C:\\Prog\\Runwarden.exe", blank = "\"C:\\P F\\Runwarden.exe\"", big(5000, 'L');
+    // A long field is shown shortened in the middle: its first 96 and last 63 characters.
+    const std::string shownBig = std::string(96, 'L') + "\x85" + std::string(63, 'L');
     const TRegValue a = Sz("a", "A.exe"), b = Sz("b", "B.exe"), c = Sz("c", "C.exe"), d = Sz("d", "D.exe");
     const auto remove = [](std::size_t at, const char* name) {
         return [=](std::size_t i) { i == at ? void(DeleteRegValue(HKEY_CURRENT_USER, W(USER_RUN), W(name))) : void(); };
@@ -162,14 +166,14 @@ TEST_F(Checkers, RegistryRunKeys)
         {"empty value deleted", {Sz("e", "")}, "", "Y", {"empty: " + UR + "\\e"}, {}, "", 0},
         {"unnamed value", {Sz("", "C:\\d.exe")}, "", "A", {New("=C:\\d.exe")}, {Sz("", "C:\\d.exe")}, U("%=%C:\\d.exe\r\n"), 0},
         {"entries that need encoding", {Sz("a=b", "x"), Sz("bang!", "y"), Sz("c", "z -go!"), Sz("l", big), Sz("q", "\"C:\\q\"")}, "", "AAAAA",
-         {New("a=b=x"), New("bang!=y"), New("c=z -go!"), New("l=" + big), New("q=\"C:\\q\"")},
+         {New("a=b=x"), New("bang!=y"), New("c=z -go!"), New("l=" + shownBig), New("q=\"C:\\q\"")},
          {Sz("a=b", "x"), Sz("bang!", "y"), Sz("c", "z -go!"), Sz("l", big), Sz("q", "\"C:\\q\"")},
          U("%a%3Db=%x\r\n%bang%21=%y\r\n%c=%z -go%21\r\nl=" + big + "\r\n%q=%%22C:\\q%22\r\n"), 0},
         {"deletions in a row skip nothing", {a, b, c, d}, "", "RRAR", {New("a=A.exe"), New("b=B.exe"), New("c=C.exe"), New("d=D.exe")}, {c},
          U("c=C.exe\r\n"), 0},
         {"failed deletion warns, the walk goes on", {a, b}, "", "RA",
          {New("a=A.exe"), "warn: Не удалось удалить ключ: \"" + UR + "\\a\".", New("b=B.exe")}, {b}, U("b=B.exe\r\n"), 0, remove(0, "a")},
-        {"value that grows during a question is read whole", {a, b}, "", "AA", {New("a=A.exe"), New("b=" + big)}, {a, Sz("b", big)},
+        {"value that grows during a question is read whole", {a, b}, "", "AA", {New("a=A.exe"), New("b=" + shownBig)}, {a, Sz("b", big)},
          U("a=A.exe\r\nb=" + big + "\r\n"), 0, [&](std::size_t) { WriteRegString(HKEY_CURRENT_USER, W(USER_RUN), L"b", W(big)); }},
         {"key that shrinks during a question ends the walk", {a, b, c}, "", "A", {New("a=A.exe")}, {a}, U("a=A.exe\r\n"), 0,
          [&](std::size_t i) { remove(0, "b")(i), remove(0, "c")(i); }},
@@ -181,11 +185,11 @@ TEST_F(Checkers, RegistryRunKeys)
          [] { DeleteKey(HKEY_LOCAL_MACHINE, std::string(MACHINE) + "RunOnceEx", KEY_WOW64_64KEY); }},
         {"values of any type, then those of the subkeys; only an empty text is empty", {},
          Section(ONCE_EX + "\\0002", "gone=C:\\g.exe\r\nvanished=C:\\v.exe\r\n"), "AAAAAACNRRAA",
-         {"new: " + ONCE_EX + "\\1=C:\\s.exe", "new: " + ONCE_EX + "\\2=%w%\\x", "new: " + ONCE_EX + "\\3=f", "new: " + ONCE_EX + "\\4=AB",
+         {"new: " + ONCE_EX + "\\1=C:\\s.exe", "new: " + ONCE_EX + "\\2=%w%\\x", "new: " + ONCE_EX + "\\3=f\xAB" "00\xBBg", "new: " + ONCE_EX + "\\4=AB",
           "new: " + ONCE_EX + "\\5=", "new: " + ONCE_EX + "\\6=AB", "new: " + ONCE_EX + "\\7=", "empty: " + ONCE_EX + "\\8",
           "new: " + ONCE_EX + "\\0001\\Line1=||C:\\evil.exe", "new: " + ONCE_EX + "\\0001\\Line2=C:\\ok.exe",
-          "new: " + ONCE_EX + "\\0002\\gone2=C:\\g2.exe", "new: " + ONCE_EX + "\\a\r\nb\\x=X.exe"},
-         {}, Section(ONCE_EX, "1=C:\\s.exe\r\n2=%w%\\x\r\n3=f\r\n4=AB\r\n5=\r\n6=AB\r\n")
+          "new: " + ONCE_EX + "\\0002\\gone2=C:\\g2.exe", "new: " + ONCE_EX + "\\a\xAB" "0D\xBB\xAB" "0A\xBB" "b\\x=X.exe"},
+         {}, Section(ONCE_EX, "1=C:\\s.exe\r\n2=%w%\\x\r\n%3=%f%00g\r\n4=AB\r\n5=\r\n6=AB\r\n")
              + Section(ONCE_EX + "\\0002", "gone=C:\\g.exe\r\ngone2=C:\\g2.exe\r\n") + Section(ONCE_EX + "\\%a%0D%0Ab", "x=X.exe\r\n"),
          2, nullptr, "", [&] {
              anyType();
@@ -203,6 +207,12 @@ TEST_F(Checkers, RegistryRunKeys)
          {Sz("{97F3}{4E50}", "C:\\{97F3}{4E50}\\play.exe")}, U("%%u97F3%u4E50=%C:\\%u97F3%u4E50\\play.exe\r\n"), 0},
         {"look-alikes are other entries", {Sz("Legit", "C:\\good.exe"), Sz("L{00E9}git", "C:\\evil.exe")}, U("Legit=C:\\good.exe\r\n"),
          "R", {New("L{00E9}git=C:\\evil.exe")}, {Sz("Legit", "C:\\good.exe")}, U("Legit=C:\\good.exe\r\n"), 0},
+        // Names are counted: a NUL hides the rest from Win32's calls, not from the check.
+        {"a name with a NUL is its own entry", {Sz("Updater", "C:\\good.exe"), Sz(std::string("Updater\0x", 9), "C:\\evil.exe")},
+         U("Updater=C:\\good.exe\r\n"), "R", {New("Updater\xAB" "00\xBBx=C:\\evil.exe")}, {Sz("Updater", "C:\\good.exe")},
+         U("Updater=C:\\good.exe\r\n"), 0, nullptr, "", nullptr, [&] {
+             return Record(state.folder).find("; name, hex: 55,00,70,00,64,00,61,00,74,00,65,00,72,00,00,00,78,00\r\n") != std::string::npos;
+         }},
         {"names that differ in one letter 1251 lacks", {Sz("T{00E4}", "a"), Sz("T{00E9}", "b"), Sz("T{00FC}", "c"), Sz("T{0131}", "d"),
          Sz("T{03BF}", "e"), Sz("T{FF43}", "f")}, "", "RRRRRR",
          {New("T{00E4}=a"), New("T{00E9}=b"), New("T{00FC}=c"), New("T{0131}=d"), New("T{03BF}=e"), New("T{FF43}=f")}, {}, "", 0},
@@ -219,7 +229,7 @@ TEST_F(Checkers, RegistryRunKeys)
              SetKeyValues(HKEY_LOCAL_MACHINE, run, {b, c}), SetKeyValues(HKEY_LOCAL_MACHINE, run, {b, c}, KEY_WOW64_32KEY);
              Switches(HKEY_LOCAL_MACHINE, "Run", {Bin("a", SWITCH_OFF), Bin("b", SWITCH_OFF)});
              Switches(HKEY_LOCAL_MACHINE, "Run32", {Bin("c", SWITCH_OFF)}); }},
-        {"unwritable settings file ends the checker at the first key", {a}, "", "A", {New("a=A.exe"), "raised: " + dir}, {a}, "", 1,
+        {"unwritable settings file ends the checker at the first key", {a}, "", "A", {New("a=A.exe"), "raised: " + dir}, {a}, "", 2,
          nullptr, "", [&] {
              Unwritable();
              SetKeyValues(HKEY_LOCAL_MACHINE, std::string(MACHINE) + "Run", {Sz("m", "M.exe")});
@@ -254,13 +264,16 @@ TEST_F(Checkers, BothViewsOfTheMachineKeys)
     SetKeyValues(HKEY_LOCAL_MACHINE, run, {Sz("T", "C:\\64.exe"), Sz("a", "A.exe")}, KEY_WOW64_64KEY);
     SetKeyValues(HKEY_LOCAL_MACHINE, run, {Sz("T", "C:\\32.exe"), Sz("b", "B.exe")}, KEY_WOW64_32KEY);
     DeleteKey(HKEY_LOCAL_MACHINE, std::string(MACHINE) + "RunOnce", KEY_WOW64_32KEY);
+    SetKeyValues(HKEY_LOCAL_MACHINE, std::string(MACHINE) + "RunOnceEx\\0001", {Sz("v", "V.exe")}, KEY_WOW64_32KEY);
     WriteFileBytes(startup, "");
     WriteFileBytes(state.settingsPath, Section(wow + "RunOnce", "o=O.exe\r\n"));
     // The seven keys, then the five of the 32-bit view, then the Startup folders.
-    TScriptedUser user("AAAARA");
+    TScriptedUser user("AAAARRA");
     RunCheck(user, true);
     EXPECT_EQ(user.said, (TSaid{New("u=U.exe"), "new: " + native + "\\a=A.exe", "new: " + native + "\\T=C:\\64.exe",
-                                "new: " + wow + "Run\\b=B.exe", "new: " + wow + "Run\\T=C:\\32.exe", "new: " + startup}));
+                                "new: " + wow + "Run\\b=B.exe", "new: " + wow + "Run\\T=C:\\32.exe",
+                                "new: " + wow + "RunOnceEx\\0001\\v=V.exe", "new: " + startup}));
+    EXPECT_TRUE(KeyValues(HKEY_LOCAL_MACHINE, std::string(MACHINE) + "RunOnceEx\\0001", KEY_WOW64_32KEY).empty());
     EXPECT_EQ(KeyValues(HKEY_LOCAL_MACHINE, run, KEY_WOW64_64KEY), (std::vector<TRegValue>{Sz("T", "C:\\64.exe"), Sz("a", "A.exe")}));
     EXPECT_EQ(KeyValues(HKEY_LOCAL_MACHINE, run, KEY_WOW64_32KEY), std::vector<TRegValue>{Sz("b", "B.exe")});
     EXPECT_EQ(Options(), Section(wow + "RunOnce", "o=O.exe\r\n") + U("u=U.exe\r\n") + Section(native, "a=A.exe\r\nT=C:\\64.exe\r\n") +
@@ -426,16 +439,16 @@ TEST_F(Checkers, WinIniLists)
         std::function<void()> setUp;
         std::size_t askedNext;
     } rows[] = {
-        {"the allowed list comes back normalised", "a.exe,b.exe", {}, ini("run=a.exe b.exe\r\n"), "", {}, "a.exe, b.exe", {},
+        {"the allowed list comes back normalised", "a.exe,b.exe", {}, ini("run=b.exe,a.exe\r\n"), "", {}, "a.exe, b.exe", {},
          ini("run=a.exe, b.exe\r\n")},
-        {"blanks and empty elements drop", " \ta.exe \t,,\t b.exe  , \t ,", "\xA0\xC0.exe\xA0", ini("run=a.exe b.exe\r\nload=\xA0\xC0.exe\xA0\r\n"),
+        {"blanks and empty elements drop", " \ta.exe \t,,\t b.exe  , \t ,", "\xA0\xC0.exe\xA0", ini("run=a.exe ,b.exe\r\nload=\xA0\xC0.exe\xA0\r\n"),
          "", {}, "a.exe, b.exe", "\xA0\xC0.exe\xA0", ini("run=a.exe, b.exe\r\nload=\xA0\xC0.exe\xA0\r\n")},
         {"no comma, one element", "a.exe b.exe", {}, "", "A", {run("a.exe b.exe")}, "a.exe b.exe", {}, ini("run=a.exe b.exe\r\n")},
         {"every element removed", "x.exe, y.exe", {}, ini("run=old.exe\r\n"), "RR", {run("x.exe"), run("y.exe")}, "", {}, ini("run=\r\n")},
         {"an empty list is skipped", "", {}, ini("run=old.exe\r\n"), "", {}, "", {}, ini("run=old.exe\r\n")},
-        {"allowed when it occurs in the allowed value, case counts", "AGENT.EXE,d:\\agent.exe,D:\\AGENT.EXE /m", {},
-         ini("run=D:\\AGENT.EXE\r\n"), "CR", {run("d:\\agent.exe"), run("D:\\AGENT.EXE /m")}, "AGENT.EXE, d:\\agent.exe", {},
-         ini("run=AGENT.EXE, d:\\agent.exe\r\n")},
+        {"only a whole element of the allowed value allows, case counts", "C:\\Program,l.exe,o,C:\\Program Files\\T\\t.exe,c:\\program files\\t\\t.exe",
+         {}, ini("run=C:\\Program Files\\T\\t.exe\r\n"), "CRCR", {run("C:\\Program"), run("l.exe"), run("o"), run("c:\\program files\\t\\t.exe")},
+         "C:\\Program, o, C:\\Program Files\\T\\t.exe", {}, ini("run=C:\\Program, o, C:\\Program Files\\T\\t.exe\r\n")},
         {"run is decided before load", "r.exe", "l.exe", "", "AR", {run("r.exe"), "new: win.ini\\[windows]\\load=l.exe"}, "r.exe", "",
          ini("run=r.exe\r\n")},
         {"sections named after the keys are left alone", "a.exe", "b.exe", "[run]\r\nh=1\r\n" + ini("run=a.exe\r\nload=b.exe\r\n"), "", {},
@@ -446,7 +459,7 @@ TEST_F(Checkers, WinIniLists)
          ini("run=old.exe\r\n"), nullptr, 3},
         {"unwritable settings file: win.ini written, load not read", "a.exe,x.exe", "b.exe", "", "AC",
          {run("a.exe"), run("x.exe"), "raised: " + dir}, "a.exe, x.exe", "b.exe", "", [&] { Unwritable(); }, 2},
-        {"an element with line breaks cannot write lines", "x\r\n[S]\r\nC:\\e.lnk=1", {}, "", "A", {run("x\r\n[S]\r\nC:\\e.lnk=1")},
+        {"an element with line breaks cannot write lines", "x\r\n[S]\r\nC:\\e.lnk=1", {}, "", "A", {run("x\xAB" "0D\xBB\xAB" "0A\xBB[S]\xAB" "0D\xBB\xAB" "0A\xBB" "C:\\e.lnk=1")},
          "x\r\n[S]\r\nC:\\e.lnk=1", {}, ini("%run=%x%0D%0A[S]%0D%0AC:\\e.lnk%3D1\r\n")},
         {"quoted elements stay accepted", "\"C:\\P F\\a.exe\",\"C:\\b.exe\"", {}, ini("run=\"C:\\b.exe\"\r\n"), "A",
          {run("\"C:\\P F\\a.exe\"")}, "\"C:\\P F\\a.exe\", \"C:\\b.exe\"", {}, ini("%run=%%22C:\\P F\\a.exe\", \"C:\\b.exe%22\r\n")},
@@ -480,8 +493,9 @@ TEST_F(Checkers, AcceptedListElementsAllowNothingElse)
 {
     const std::string file = state.folder + "\\Startup\\evil.lnk";
     const std::string element = "x.exe\r\n[HKEY_CURRENT_USER\\Startup]\r\n" + file + "=1";
+    const std::string lineBreak = "\xAB" "0D\xBB\xAB" "0A\xBB";
     SetList("run", element);
-    EXPECT_EQ(Run(CheckINI, "A"), TSaid{"new: win.ini\\[windows]\\run=" + element});
+    EXPECT_EQ(Run(CheckINI, "A"), TSaid{"new: win.ini\\[windows]\\run=x.exe" + lineBreak + "[HKEY_CURRENT_USER\\Startup]" + lineBreak + file + "=1"});
     WriteFileBytes(file, "");
     TScriptedUser user("C");
     RunCheck(user, true);
@@ -504,6 +518,33 @@ TEST_F(Checkers, CheckRunEndsWithTheCompletionUnlessSilentOrFailed)
     RunCheck(outer, false);
     EXPECT_EQ(outer.said, (TSaid{New("a=A.exe"), done}));
     EXPECT_TRUE(inner.said.empty());
+    // A list that cannot be read decides nothing: no question, no removal,
+    // no write; one warning; the next run reads it again.
+    const std::string listed = U("a=A.exe\r\n");
+    WriteFileBytes(state.settingsPath, listed);
+    {
+        const TFileHandle held(CreateFileA(state.settingsPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        SetKeyValues(HKEY_CURRENT_USER, USER_RUN, {Sz("a", "A.exe"), Sz("b", "B.exe")});
+        TScriptedUser blind;
+        RunCheck(blind, false);
+        EXPECT_EQ(blind.said, TSaid{"warn: Не удалось открыть файл \"" + state.settingsPath +
+                                    "\" - убедитесь, что у вас есть необходимые права доступа."});
+    }
+    EXPECT_EQ(Options(), listed);
+    // A run that has nothing to change writes nothing: another program may
+    // hold the file against writing.
+    {
+        TScriptedUser asked("A");
+        RunCheck(asked, true);
+        EXPECT_EQ(asked.said, TSaid{New("b=B.exe")});
+        const TFileHandle held(CreateFileA(state.settingsPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        TScriptedUser nothing;
+        RunCheck(nothing, true);
+        EXPECT_EQ(nothing.said, TSaid{});
+    }
+    EXPECT_EQ(KeyValues(HKEY_CURRENT_USER, USER_RUN), (std::vector<TRegValue>{Sz("a", "A.exe"), Sz("b", "B.exe")}));
+    SetKeyValues(HKEY_CURRENT_USER, USER_RUN, {Sz("a", "A.exe")});
+    WriteFileBytes(state.settingsPath, "");
     TScriptedUser failed("A");
     Unwritable();
     RunCheck(failed, true);

@@ -61,7 +61,7 @@ TEST(Dialog, AnswersOptionsAndLayout)
     for (const TRow& row : rows) {
         TUserRobot robot({row.answer});
         TChoice choice = ChoiceCorrectList;
-        EXPECT_EQ(ProgramUser().AskChoice(row.changed, W(row.entry), choice), row.answered);
+        EXPECT_EQ(ProgramUser().AskChoice(row.changed, EntryText({W(row.entry)}), choice), row.answered);
         const TBoxInfo box = OneBox(robot);
         if (row.answered) {
             EXPECT_EQ(choice, row.choice);
@@ -95,6 +95,62 @@ TEST(Dialog, AnswersOptionsAndLayout)
     }
 }
 
+std::string Repeat(const std::string& text, int times)
+{
+    std::string repeated;
+    while (times-- > 0) {
+        repeated += text;
+    }
+    return repeated;
+}
+
+TEST(Dialog, NoEntryTakesTheBoxOffItsScreenOrHidesWhatRuns)
+{
+    TTestState state;
+    // Line feeds are shown, never made; a field too long is shortened in the
+    // middle (its first 96 and last 63 characters stay) and shown whole in
+    // the field; an unbroken text breaks within the screen.
+    const std::string key = "HKEY_CURRENT_USER\\" + std::string(USER_RUN) + "\\", lf = "\xAB" "0A\xBB", run = "C:\\x.exe";
+    const std::string letters(1000, 'W'), args = " " + std::string(2000, 'a') + " /end", unbroken = std::string(150, 'W');
+    struct TRow {
+        std::string name, command, shown, field;
+    } rows[] = {
+        {"x" + std::string(60, '\n') + "y", run, key + "x" + Repeat(lf, 23) + "\x85" + Repeat(lf, 15) + "y=" + run,
+         key + "x" + Repeat(lf, 60) + "y=" + run},
+        {letters, run, key + std::string(96, 'W') + "\x85" + std::string(63, 'W') + "=" + run, key + letters + "=" + run},
+        {"n", run + args, key + "n=" + run + " " + std::string(87, 'a') + "\x85" + std::string(58, 'a') + " /end", key + "n=" + run + args},
+        {unbroken, run, key + unbroken + "=" + run, ""},
+    };
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(row.shown.substr(0, 100));
+        TUserRobot robot({{2, TPress::Ok}});
+        TChoice choice = ChoiceRemove;
+        EXPECT_TRUE(ProgramUser().AskChoice(false, EntryText({W(key), W(row.name), L"=", W(row.command)}), choice));
+        EXPECT_EQ(choice, ChoiceAddToList);
+        const TBoxInfo box = OneBox(robot);
+        EXPECT_EQ(box.text, "Обнаружена новая запись:\n\r\n\r\"" + row.shown + "\".\n\r\n\rЧто будем с ней делать?");
+        EXPECT_EQ(box.field, row.field);
+        EXPECT_TRUE(Inside(box.window, box.work));
+        ASSERT_EQ(box.optionRects.size(), 2u);
+        EXPECT_GE(box.optionRects[0].top, box.textRect.bottom);
+        EXPECT_LE(box.optionRects[1].bottom, box.buttonRect.top);
+        EXPECT_TRUE(Inside(box.optionRects[1], box.client) && Inside(box.buttonRect, box.client));
+    }
+}
+
+TEST(Dialog, TheTrayIconIsTheSmallIconOfTheScreen)
+{
+    TTestState state;
+    const TIconHandle icon(LoadTrayIcon(GetModuleHandleW(nullptr)));
+    ICONINFO info = {};
+    ASSERT_TRUE(GetIconInfo(icon.Get(), &info));
+    BITMAP bitmap = {};
+    GetObjectW(info.hbmColor, sizeof(bitmap), &bitmap);
+    DeleteObject(info.hbmColor), DeleteObject(info.hbmMask);
+    EXPECT_EQ(bitmap.bmWidth, GetSystemMetrics(SM_CXSMICON));
+    EXPECT_EQ(bitmap.bmHeight, GetSystemMetrics(SM_CYSMICON));
+}
+
 // A hook of the test's own vetoes the creation of the second option: OK on
 // that box is no answer, since the user never saw the choice.
 HHOOK vetoHook = nullptr;
@@ -116,7 +172,7 @@ TEST(Dialog, OkOnABoxWithoutBothOptionsIsNoAnswer)
     vetoHook = hook.Get();
     TUserRobot robot({{0, TPress::Ok}});
     TChoice choice = ChoiceAddToList;
-    EXPECT_FALSE(ShowChoiceDialog(state.owner, false, L"C:\\x.exe", choice));
+    EXPECT_FALSE(ShowChoiceDialog(state.owner, false, EntryText({L"C:\\x.exe"}), choice));
     EXPECT_EQ(OneBox(robot).options.size(), 1u);
 }
 
@@ -133,13 +189,13 @@ TEST(Dialog, ProgramBoxesAndTheSettingsFileWarning)
         LPCWSTR icon;
         bool owned, topmost;
     } rows[] = {
-        {[] { return ProgramUser().AskDeleteEmpty(L"HKEY\\e"); }, TPress::Yes, true,
+        {[] { return ProgramUser().AskDeleteEmpty(EntryText({L"HKEY\\e"})); }, TPress::Yes, true,
          "В реестре обнаружен \"пустой\" параметр:\n\r\n\r\"HKEY\\e\".\n\r\n\rУдалить его?", {IDYES, IDNO}, IDI_QUESTION,
          true, true},
-        {[] { return ProgramUser().AskDeleteEmpty(L"HKEY\\e"); }, TPress::No, false,
+        {[] { return ProgramUser().AskDeleteEmpty(EntryText({L"HKEY\\e"})); }, TPress::No, false,
          "В реестре обнаружен \"пустой\" параметр:\n\r\n\r\"HKEY\\e\".\n\r\n\rУдалить его?", {IDYES, IDNO}, IDI_QUESTION,
          true, true},
-        {[] { return ProgramUser().AskElevate(L"HKEY\\e"); }, TPress::Yes, true,
+        {[] { return ProgramUser().AskElevate(EntryText({L"HKEY\\e"})); }, TPress::Yes, true,
          "Для удаления \"HKEY\\e\" нужны права администратора.\n\r\n\rУдалить от имени администратора?", {IDYES, IDNO}, IDI_QUESTION, true, true},
         {[] { return ProgramUser().Warn(L"w"), false; }, TPress::Ok, false, "w", {IDOK}, IDI_EXCLAMATION, true, false},
         {[] { return ProgramUser().Inform(L"i"), false; }, TPress::Ok, false, "i", {IDOK}, IDI_ASTERISK, true, false},

@@ -68,16 +68,29 @@ TEST(Pure, FirstArgumentOwnCommandsTrimmingAndMessages)
 
     EXPECT_EQ(FormatMsg(L"", {L"x"}), L"");
     EXPECT_EQ(FormatMsg(L"a \"%s\".", {L"100%s d"}), L"a \"100%s d\".");
-    EXPECT_EQ(FormatMsg(L"%s", {TWideString(3000, L'x')}), TWideString(1023, L'x'));
+    EXPECT_EQ(FormatMsg(L"%s", {TWideString(3000, L'x')}), TWideString(3000, L'x'));
+    // What would not show as itself is shown by its code, and so are the
+    // program's own marks where a text holds them.
+    const std::pair<std::string, std::string> visible[] = {
+        {std::string("a\0b\r\n\t\x7F", 7), "a\xAB" "00\xBB" "b\xAB" "0D\xBB\xAB" "0A\xBB\xAB" "09\xBB\xAB" "7F\xBB"},
+        {"{202E}exe.{200B}live", "\xAB" "202E\xBB" "exe.\xAB" "200B\xBB" "live"}, {"\xAB" "0A\xBB\x85", "\xAB" "AB\xBB" "0A\xBB\xAB" "2026\xBB"},
+        {"{D83D}{DE00} {D800}x{DC00}", "{D83D}{DE00} \xAB" "D800\xBBx\xAB" "DC00\xBB"}, {"C:\\\xCF\xF0\\%w%.exe \xBB", "C:\\\xCF\xF0\\%w%.exe \xBB"},
+    };
+    for (const auto& [text, shown] : visible) {
+        EXPECT_EQ(Spell(Visible(W(text))), shown) << shown;
+    }
+    // Each long field is shortened on its own: the command's start stays.
+    const TEntryText entry = EntryText({L"K\\", TWideString(200, L'n'), L"=", L"C:\\evil.exe" + TWideString(200, L'a')});
+    EXPECT_EQ(entry.full, L"K\\" + TWideString(200, L'n') + L"=C:\\evil.exe" + TWideString(200, L'a'));
+    EXPECT_EQ(entry.shown, L"K\\" + TWideString(96, L'n') + ELISION + TWideString(63, L'n') + L"=C:\\evil.exe" + TWideString(85, L'a')
+                  + ELISION + TWideString(63, L'a'));
 
     // The elevated removal's switch reads back exactly as it was written.
-    SetRemovedFolder(L"C:\\R F\\");
-    std::vector<TWideString> split;
     const std::vector<TWideString> texts = {L"a b", L"\"q\" \"", L"x\\", L"\\\\\"\\", L"", L"l\r\n\t%", L"C:\\R F\\"};
-    ASSERT_TRUE(SplitCommandLine((L"p.exe " + RemovalSwitch(L"-s", {texts[0], texts[1], texts[2], texts[3], texts[4], texts[5]})).c_str(), split));
+    const std::vector<TWideString> split = SplitCommandLine(
+        (L"p.exe " + RemovalSwitch(L"-s", {texts[0], texts[1], texts[2], texts[3], texts[4], texts[5], texts[6]})).c_str());
     ASSERT_EQ(split.size(), 9u);
     EXPECT_EQ(std::vector<TWideString>(split.begin() + 2, split.end()), texts);
-    SetRemovedFolder(L"");
 }
 
 class Store : public testing::Test {
@@ -116,6 +129,10 @@ TEST_F(Store, RecordsAreWrittenPlainOrEncodedAndReadBack)
         EXPECT_TRUE(LookupAllowed(L"S", W(row.first.first)) == W(row.first.second)) << "[" << row.first.first << "]";
     }
     EXPECT_EQ(LookupAllowed(L"S", L"C:\\S\\a!b=c.lnk"), L"1");
+    // A subkey's name never makes another's section: "%" marks the encoded form.
+    EXPECT_EQ(SubkeySection(L"K", L"\x00E9"), L"K\\%%u00E9");
+    EXPECT_EQ(SubkeySection(L"K", L"%%u00E9"), L"K\\%%25%25u00E9");
+    EXPECT_EQ(SubkeySection(L"K", W("0001 \xC8")), W("K\\0001 \xC8"));
     for (const char* missing : {"C:\\S\\a", "Legit", "{6728}{9A6C}", "{D83D}{DE01}x{D800}", "{97F3}{4E51}"}) {
         EXPECT_FALSE(LookupAllowed(L"S", W(missing))) << missing;
     }
@@ -129,7 +146,7 @@ TEST_F(Store, RecordsAreWrittenPlainOrEncodedAndReadBack)
     // An edit made while a box is open counts at once.
     TScriptedUser user("", [&](std::size_t) { WriteFileBytes(state.settingsPath, "[S]\r\nTool=E:\\other.exe\r\n"); });
     TChoice choice;
-    user.AskChoice(false, L"x", choice);
+    user.AskChoice(false, EntryText({L"x"}), choice);
     EXPECT_EQ(LookupAllowed(L"S", L"Tool"), L"E:\\other.exe");
 }
 
@@ -159,12 +176,70 @@ TEST_F(Store, SavingLeavesWhatOneWritePerRecordLeavesAndOnlyInItsSection)
         }
         EXPECT_EQ(ReadFileBytes(state.settingsPath), ReadFileBytes(reference)) << records;
     }
-    // Nothing is written over a file that cannot be read, nor where no file can be.
+    // A file that cannot be read decides nothing and is not written over,
+    // nor is anything written where no file can be.
     const TFileHandle locked(CreateFileA(state.settingsPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     for (const std::string& path : {state.folder, state.folder + "\\missing\\options.ini", state.settingsPath}) {
         SetSettingsFilePath(W(path));
         EXPECT_THROW(SaveAllowedSection(L"a=1!", L"S"), TINIExcept) << path;
+        AllowedListMayHaveChanged();
+        EXPECT_THROW(LookupAllowed(L"S", L"a"), TINIExcept) << path;
     }
+}
+
+TEST_F(Store, AFileKeepsItsEncodingAndEveryByte)
+{
+    // Cyrillic in 1251 ("Ярлык", "Имя", "я"); the same text as an editor saves it in UTF-8.
+    const auto utf8 = [](const std::string& spelled) {
+        const TWideString wide = W(spelled);
+        std::string bytes(wide.size() * 3, '\0');
+        bytes.resize(WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &bytes[0],
+                                         static_cast<int>(bytes.size()), nullptr, nullptr));
+        return bytes;
+    };
+    const std::string mark = "\xEF\xBB\xBF", other = "[Other]\r\nk=\xDF\xF0\xEB\xFB\xEA\r\n", record = "\xC8\xEC\xFF=C:\\\xFF.exe\r\n";
+    const std::pair<std::string, std::string> rows[] = {
+        {mark + utf8(other), mark + utf8(other + "[S]\r\n" + record)},
+        {utf8(other), utf8(other + "[S]\r\n" + record)},
+        {other, other + "[S]\r\n" + record},
+        // Not UTF-8 throughout: 1251, whose every byte comes back (98 is no letter of it).
+        {other + "x=\x98\xC3\r\n", other + "x=\x98\xC3\r\n[S]\r\n" + record},
+    };
+    for (const auto& [before, after] : rows) {
+        ASSERT_TRUE(WriteFileBytes(state.settingsPath, before));
+        AllowedListMayHaveChanged();
+        EXPECT_EQ(LookupAllowed(L"Other", L"k"), W("\xDF\xF0\xEB\xFB\xEA")) << before;
+        TWideString records;
+        AppendRecord(records, W("\xC8\xEC\xFF"), W("C:\\\xFF.exe"));
+        SaveAllowedSection(records, L"S");
+        EXPECT_EQ(ReadFileBytes(state.settingsPath), after);
+        AllowedListMayHaveChanged();
+        EXPECT_EQ(LookupAllowed(L"S", W("\xC8\xCC\xDF")), W("C:\\\xFF.exe")) << before;
+    }
+}
+
+TEST_F(Store, ASaveKeepsTheFileWhatItWas)
+{
+    const std::string link = state.folder + "\\link.ini", leftover = state.settingsPath + ".new";
+    const DWORD hidden = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE;
+    ASSERT_TRUE(CreateHardLinkA(link.c_str(), state.settingsPath.c_str(), nullptr));
+    SetFileAttributesA(state.settingsPath.c_str(), hidden);
+    // Temporary files of an earlier version, left behind.
+    CreateDirectoryA(leftover.c_str(), nullptr);
+    SaveAllowedSection(L"a=1!", L"S");
+    EXPECT_EQ(ReadFileBytes(link), "[S]\r\na=1\r\n");
+    RemoveDirectoryA(leftover.c_str());
+    WriteFileBytes(leftover, ""), SetFileAttributesA(leftover.c_str(), FILE_ATTRIBUTE_READONLY);
+    DeleteFileA(link.c_str());
+    SaveAllowedSection(L"a=2!", L"S");
+    EXPECT_EQ(ReadFileBytes(state.settingsPath), "[S]\r\na=2\r\n");
+    EXPECT_EQ(GetFileAttributesA(state.settingsPath.c_str()), hidden);
+    EXPECT_EQ(FolderNames(state.folder), (std::vector<std::string>{"Common Startup", "Startup", "options.ini", "options.ini.new"}));
+    // A read-only list is one its owner chose not to have written.
+    SetFileAttributesA(state.settingsPath.c_str(), FILE_ATTRIBUTE_READONLY);
+    EXPECT_THROW(SaveAllowedSection(L"a=3!", L"S"), TINIExcept);
+    EXPECT_EQ(ReadFileBytes(state.settingsPath), "[S]\r\na=2\r\n");
+    SetFileAttributesA(state.settingsPath.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 TEST_F(Store, SettingsFileAndRegistryAccess)

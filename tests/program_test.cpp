@@ -72,6 +72,26 @@ TEST_F(Program, OnceAsksAboutEveryKindOfLocationInOrderAndEnds)
     EXPECT_EQ(FindWindowA("RunwardenClass", nullptr), nullptr);
 }
 
+TEST_F(Program, BeforeWindows8ASwitchedOffValueIsAskedAbout)
+{
+    // Windows 7 starts a Run value whatever Task Manager's switch says. Wine
+    // takes the version it reports from the program's AppDefaults.
+    const std::string defaults = "Software\\Wine\\AppDefaults\\Runwarden.exe";
+    SetKeyValues(HKEY_CURRENT_USER, defaults, {Sz("Version", "win7")});
+    SetKeyValues(HKEY_CURRENT_USER, USER_RUN, {Sz("f", "F.exe")});
+    SetKeyValues(HKEY_CURRENT_USER, std::string(APPROVED) + "\\Run", {Bin("f", SWITCH_OFF)});
+    TProcess program(ProgramPath(), "-once");
+    TUserRobot robot({{0, TPress::Cancel}}, program.Id());
+    EXPECT_EQ(program.Wait(START_MS), 0u);
+    robot.Finish();
+    SetKeyValues(HKEY_CURRENT_USER, defaults, {Sz("Version", "win10")});
+    SetKeyValues(HKEY_CURRENT_USER, USER_RUN, {});
+    EXPECT_EQ(robot.Problems(), std::vector<std::string>{});
+    ASSERT_EQ(robot.Boxes().size(), 1u);
+    EXPECT_EQ(robot.Boxes()[0].text, "Обнаружена новая запись:\n\r\n\r\"HKEY_CURRENT_USER\\" + std::string(USER_RUN)
+                                         + "\\f=F.exe\".\n\r\n\rЧто будем с ней делать?");
+}
+
 TEST_F(Program, ThreeStartsAtOnceMakeOneInstanceThatAsksOnce)
 {
     SetKeyValues(HKEY_CURRENT_USER, USER_RUN, {Sz("a", "A.exe")});
@@ -201,10 +221,20 @@ TEST_F(Program, ResidentProgramAsksAboutEveryChangeAtOnce)
     DeleteKey(HKEY_LOCAL_MACHINE, once, KEY_WOW64_64KEY);
     const std::string switches = std::string(APPROVED) + "\\Run", exSub = std::string(MACHINE) + "RunOnceEx\\0001";
     SetKeyValues(HKEY_CURRENT_USER, USER_RUN, {Sz("f", "F.exe")}), SetKeyValues(HKEY_CURRENT_USER, switches, {Bin("f", SWITCH_OFF)});
+    SetKeyValues(HKEY_LOCAL_MACHINE, exSub, {}, KEY_WOW64_64KEY);
     TProcess program(ProgramPath(), "");
     const HWND wnd = program.MainWindow(START_MS);
     ASSERT_NE(wnd, nullptr);
     EXPECT_EQ(WaitForWindow(program.Id(), "#32770", 0, true), nullptr);
+    // A value of a watched parent starts no check: the stale line would go,
+    // as the first row's check shows.
+    const std::string options = Options() + "[HKEY_CURRENT_USER\\" + USER_RUN + "]\r\nstale=x.exe\r\n";
+    WriteFileBytes(folder + "\\Runwarden\\options.ini", options);
+    // New data each time: Wine tells no watch of a value written as it was.
+    const DWORD now = GetTickCount();
+    RegSetKeyValueA(HKEY_LOCAL_MACHINE, std::string(MACHINE).substr(0, std::strlen(MACHINE) - 1).c_str(), "RunwardenValue", REG_DWORD,
+                    &now, sizeof(now));
+    EXPECT_FALSE(WaitFor(2 * NOTHING_MS, [&] { return Options() != options; }));
     const std::string ask = "Обнаружена новая запись:\n\r\n\r\"", what = "\".\n\r\n\rЧто будем с ней делать?";
     const std::string file = folder + "\\Startup\\w.lnk", wow = "Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run";
     struct TRow {
@@ -229,20 +259,24 @@ TEST_F(Program, ResidentProgramAsksAboutEveryChangeAtOnce)
          [] { return KeyValues(HKEY_LOCAL_MACHINE, std::string(MACHINE) + "Run", KEY_WOW64_32KEY).empty(); }},
         {[&] { SetKeyValues(HKEY_LOCAL_MACHINE, once, {Sz("w", "W.exe")}, KEY_WOW64_64KEY); }, "HKEY_LOCAL_MACHINE\\" + once + "\\w=W.exe",
          [&] { return KeyValues(HKEY_LOCAL_MACHINE, once, KEY_WOW64_64KEY).empty(); }},
-        {[&] { SetKeyValues(HKEY_LOCAL_MACHINE, exSub, {Sz("w", "W.exe")}, KEY_WOW64_64KEY); }, Machine("RunOnceEx\\0001\\w=W.exe"),
+        // A value in a subkey that was there before: the key is watched with its subkeys.
+        {[&] { RegSetKeyValueA(HKEY_LOCAL_MACHINE, exSub.c_str(), "w", REG_SZ, "W.exe", 6); }, Machine("RunOnceEx\\0001\\w=W.exe"),
          [&] { return KeyValues(HKEY_LOCAL_MACHINE, exSub, KEY_WOW64_64KEY).empty(); }},
+        {[&] { SetKeyValues(HKEY_LOCAL_MACHINE, exSub + "2", {Sz("w", "W.exe")}, KEY_WOW64_64KEY); }, Machine("RunOnceEx\\00012\\w=W.exe"),
+         [&] { return KeyValues(HKEY_LOCAL_MACHINE, exSub + "2", KEY_WOW64_64KEY).empty(); }},
     };
     for (const TRow& row : rows) {
         SCOPED_TRACE(row.entry);
         TUserRobot robot({{1, TPress::Ok}}, program.Id());
         row.change();
         EXPECT_TRUE(WaitFor(START_MS, [&] { return robot.Boxes().size() == 1; }));
-        // Our own removal leads to one more silent check, which asks nothing.
-        EXPECT_FALSE(WaitFor(2 * NOTHING_MS, [&] { return robot.Boxes().size() > 1; }));
+        // Our own removal leads to one more silent check, which asks nothing
+        // (the next row's robot would meet its question).
+        EXPECT_TRUE(WaitFor(START_MS, [&] { return row.removed(); }));
         robot.Finish();
         EXPECT_EQ(robot.Problems(), std::vector<std::string>{});
         EXPECT_EQ(robot.Boxes().at(0).text, ask + row.entry + what);
-        EXPECT_TRUE(row.removed());
+        EXPECT_EQ(Options().find("stale"), std::string::npos);
     }
     PostMessageA(wnd, WM_CLOSE, 0, 0);
     EXPECT_EQ(program.Wait(START_MS), 0u);
@@ -252,49 +286,75 @@ TEST_F(Program, AStreamOfUnrelatedChangesDoesNotHoldTheQuestionOff)
 {
     TProcess program(ProgramPath(), "");
     ASSERT_NE(program.MainWindow(START_MS), nullptr);
-    // The parent of the Run keys, and the watched key of win.ini's lists.
-    for (const std::string& key : {std::string(MACHINE).substr(0, std::strlen(MACHINE) - 1), std::string(WINDOWS_KEY)}) {
-        SCOPED_TRACE(key);
+    // The parent of the Run keys written every 800 ms, and the watched key
+    // of win.ini's lists written without pause by a program in a loop.
+    const std::string parent = std::string(MACHINE).substr(0, std::strlen(MACHINE) - 1), run = std::string(MACHINE) + "Run";
+    const std::pair<std::string, DWORD> writers[] = {{parent, 800}, {WINDOWS_KEY, 0}};
+    for (const auto& [key, pause] : writers) {
+        SCOPED_TRACE(key + ", " + std::to_string(pause));
         TKernelHandle stop(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-        std::thread writer([&] {
-            for (DWORD n = 0; WaitForSingleObject(stop.Get(), 800) == WAIT_TIMEOUT; ++n) {
+        std::thread writer([&, key = key, pause = pause] {
+            for (DWORD n = 0; WaitForSingleObject(stop.Get(), pause) == WAIT_TIMEOUT; ++n) {
                 RegSetKeyValueA(HKEY_CURRENT_USER, key.c_str(), "RunwardenTrickle", REG_DWORD, &n, sizeof(n));
             }
         });
         TUserRobot robot({{0, TPress::Cancel}}, program.Id());
-        SetKeyValues(HKEY_CURRENT_USER, USER_RUN, {Sz("t", "T.exe")});
+        SetKeyValues(HKEY_LOCAL_MACHINE, run, {Sz("t", "T.exe")});
         EXPECT_TRUE(WaitFor(6000, [&] { return robot.Boxes().size() == 1; }));
         SetEvent(stop.Get());
         writer.join();
         robot.Finish();
         RegDeleteKeyValueA(HKEY_CURRENT_USER, key.c_str(), "RunwardenTrickle");
-        SetKeyValues(HKEY_CURRENT_USER, USER_RUN, {});
+        SetKeyValues(HKEY_LOCAL_MACHINE, run, {});
     }
     PostMessageA(program.MainWindow(START_MS), WM_CLOSE, 0, 0);
     EXPECT_EQ(program.Wait(START_MS), 0u);
 }
 
-TEST_F(Program, RemovalSwitchActsOnlyOnTheGuardedPlaces)
+TEST_F(Program, TheAdministratorsHelperActsOnlyOnWhatACheckWouldAskAbout)
 {
-    const std::string run = std::string(MACHINE) + "Run", removed = " \"" + folder + "\\Removed\"", machine = "-remove-value \"HKEY_LOCAL_MACHINE\\";
-    TWideString hash;
-    ASSERT_TRUE(TextHash(L"V.exe", hash));
-    const std::string v = "\" v " + Spell(hash) + removed;
+    const std::string run = std::string(MACHINE) + "Run", machine = "-remove-value \"HKEY_LOCAL_MACHINE\\";
+    const std::string common = folder + "\\Common Startup\\", link = std::string(MACHINE) + "RunOnceEx\\lnk";
+    const auto hash = [](const std::string& bytes, bool text) {
+        TWideString hex;
+        const TWideString wide = W(bytes);
+        EXPECT_TRUE(text ? TextHash(wide, hex) : DataHash(bytes.data(), bytes.size(), hex));
+        return " " + Spell(hex);
+    };
     const std::vector<TRegValue> values = {Sz("v", "V.exe")};
     for (const std::string& key : {run, run + "\\sub", std::string("Software\\rwtest")}) {
         SetKeyValues(HKEY_LOCAL_MACHINE, key, values);
     }
     SetKeyValues(HKEY_CURRENT_USER, USER_RUN, values);
-    WriteFileBytes(folder + "\\x.lnk", "x");
-    // As if the resident program ran: the switch is no instance of it.
-    const TKernelHandle instance(CreateMutexA(nullptr, FALSE, "Local\\Runwarden"));
+    // A subkey of RunOnceEx that is a registry link to another key.
+    TRegKey linked;
+    const TWideString target = L"\\Registry\\Machine\\Software\\rwtest";
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, W(link).c_str(), 0, nullptr, REG_OPTION_CREATE_LINK | REG_OPTION_VOLATILE,
+                              KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, linked.Receive(), nullptr), ERROR_SUCCESS);
+    RegSetValueExW(linked.Get(), L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(target.data()),
+                   static_cast<DWORD>(target.size() * sizeof(wchar_t)));
+    // The user's own Startup folder is no place for the administrator.
+    const std::string user = folder + "\\Startup\\a file of the user's own Startup folder.lnk";
+    for (const std::string& file : {folder + "\\x.lnk", common + "c.lnk", common + "desktop.ini", user}) {
+        WriteFileBytes(file, "x");
+    }
+    std::string upper = common;
+    CharUpperBuffA(&upper[0], static_cast<DWORD>(upper.size()));
+    const std::string v = "\" v" + hash("V.exe", true);
     const std::pair<std::string, DWORD> rows[] = {
         {machine + "Software\\rwtest" + v, ELEVATED_FAILED}, {machine + run + "\\sub" + v, ELEVATED_FAILED},
         {"-remove-value \"HKEY_CURRENT_USER\\" + std::string(USER_RUN) + v, ELEVATED_FAILED},
-        {machine + run + "\" v 00" + removed, ELEVATED_FAILED}, {machine + run + v.substr(0, v.size() - removed.size()) + " Removed", ELEVATED_FAILED},
-        {"-remove-file \"" + folder + "\\x.lnk\"" + removed, ELEVATED_FAILED},
-        {"-remove-file \"" + folder + "\\Common Startup\\..\\x.lnk\"" + removed, ELEVATED_FAILED}, {"-remove-file", ELEVATED_FAILED},
-        {machine + run + "\" w " + v.substr(4), ELEVATED_CHANGED}, {machine + run + v, ELEVATED_REMOVED},
+        {machine + run + "\" v 00", ELEVATED_FAILED}, {machine + run + v + " \"" + folder + "\\Removed\"", ELEVATED_FAILED},
+        {machine + link + v, ELEVATED_CHANGED}, {machine + run + "\" w" + hash("V.exe", true), ELEVATED_CHANGED},
+        {machine + run + "\" v" + hash("W.exe", true), ELEVATED_CHANGED},
+        {"-remove-file \"" + folder + "\\x.lnk\"" + hash("x", false), ELEVATED_FAILED},
+        {"-remove-file \"" + user + "\"" + hash("x", false), ELEVATED_FAILED},
+        {"-remove-file \"" + common + "..\\x.lnk\"" + hash("x", false), ELEVATED_FAILED},
+        {"-remove-file \"" + common + "desktop.ini\"" + hash("x", false), ELEVATED_FAILED}, {"-remove-file", ELEVATED_FAILED},
+        {"-remove-file \"" + common + "c.lnk\"" + hash("y", false), ELEVATED_CHANGED},
+        // Paths compare as Windows compares them.
+        {"-remove-value \"hkey_local_machine\\software\\microsoft\\windows\\currentversion\\RUN" + v, ELEVATED_REMOVED},
+        {"-remove-file \"" + upper + "C.LNK\"" + hash("x", false), ELEVATED_REMOVED},
     };
     for (const auto& row : rows) {
         EXPECT_EQ(TProcess(ProgramPath(), row.first).Wait(START_MS), row.second) << row.first;
@@ -302,9 +362,17 @@ TEST_F(Program, RemovalSwitchActsOnlyOnTheGuardedPlaces)
     EXPECT_EQ(KeyValues(HKEY_LOCAL_MACHINE, run), std::vector<TRegValue>{});
     for (const std::string& key : {run + "\\sub", std::string("Software\\rwtest")}) {
         EXPECT_EQ(KeyValues(HKEY_LOCAL_MACHINE, key), values);
-        DeleteKey(HKEY_LOCAL_MACHINE, key);
     }
     EXPECT_EQ(KeyValues(HKEY_CURRENT_USER, USER_RUN), values);
-    EXPECT_EQ(FolderNames(folder), (std::vector<std::string>{"Common Startup", "Removed", "Startup", "x.lnk"}));
+    EXPECT_EQ(FolderNames(common), std::vector<std::string>{"desktop.ini"});
+    EXPECT_EQ(FolderNames(folder + "\\Startup").size(), 1u);
+    // The helper writes nothing else: no Removed folder, no settings.
+    EXPECT_EQ(FolderNames(folder), (std::vector<std::string>{"Common Startup", "Startup", "x.lnk"}));
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, W(run + "\\sub").c_str(), KEY_WOW64_64KEY, 0);
+    DeleteKey(HKEY_LOCAL_MACHINE, "Software\\rwtest");
+    const auto deleteKey = ProcAddress<LONG(NTAPI*)(HANDLE)>(GetModuleHandleW(L"ntdll.dll"), "NtDeleteKey");
+    TRegKey opened;
+    RegOpenKeyExW(HKEY_LOCAL_MACHINE, W(link).c_str(), REG_OPTION_OPEN_LINK, DELETE, opened.Receive());
+    EXPECT_GE(deleteKey(opened.Get()), 0);
     SetKeyValues(HKEY_CURRENT_USER, USER_RUN, {});
 }

@@ -17,14 +17,20 @@ WINESERVER=/usr/lib/wine/wineserver64
 [ -x "$WINESERVER" ] || WINESERVER=/usr/lib/wine/wineserver
 
 # Makes $WINEPREFIX complete once: a prefix whose making was cut short is
-# made again, since only a finished one carries the mark. Unmanaged windows:
-# without a window manager Wine waits up to two seconds on each one.
+# made again, since only a finished one carries the mark (a new mark when
+# what a prefix holds changes). Unmanaged windows: without a window manager
+# Wine waits up to two seconds on each one. A fresh prefix says it is
+# Windows 7; the program and the tests that read Task Manager's switches
+# (Windows 8 and later) are told Windows 10.
 make_prefix() {
-  [ -f "$WINEPREFIX/.runwarden-ready" ] && return 0
+  [ -f "$WINEPREFIX/.runwarden-ready-2" ] && return 0
   rm -rf "$WINEPREFIX"
   "$WINE64" wineboot -i >/dev/null 2>&1 </dev/null
   "$WINE64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1 </dev/null
+  for exe in Runwarden.exe checkers_test.exe; do
+    "$WINE64" reg add "HKCU\\Software\\Wine\\AppDefaults\\$exe" /v Version /t REG_SZ /d win10 /f >/dev/null 2>&1 </dev/null
+  done
   "$WINESERVER" -w
   [ -f "$WINEPREFIX/drive_c/windows/system32/kernel32.dll" ] || return 1
-  touch "$WINEPREFIX/.runwarden-ready"
+  touch "$WINEPREFIX/.runwarden-ready-2"
 }

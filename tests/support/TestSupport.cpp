@@ -134,10 +134,9 @@ void SetKeyValues(HKEY root, const std::string& path, const std::vector<TRegValu
     TRegKey key;
     ASSERT_EQ(RegCreateKeyExW(root, W(path).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, key.Receive(), nullptr),
               ERROR_SUCCESS);
+    // By the whole name: a name may hold U+0000.
     for (const TRegValue& value : values) {
-        const std::string data = IsText(value.type) ? Bytes(W(value.data)) : value.data;
-        RegSetValueExW(key.Get(), W(value.name).c_str(), 0, value.type, reinterpret_cast<const BYTE*>(data.data()),
-                       static_cast<DWORD>(data.size()));
+        EXPECT_TRUE(WriteRegValue(key.Get(), W(value.name), {value.type, IsText(value.type) ? Bytes(W(value.data)) : value.data}));
     }
 }
 

@@ -93,14 +93,14 @@ public:
     std::vector<std::string> said;
 
 protected:
-    bool OnAskChoice(bool isChanged, const TWideString& entryText, TChoice& choice) override
+    bool OnAskChoice(bool isChanged, const TEntryText& entry, TChoice& choice) override
     {
-        const char answer = Next((isChanged ? "changed: " : "new: ") + Spell(entryText));
+        const char answer = Next((isChanged ? "changed: " : "new: ") + Spell(entry.shown));
         choice = answer == 'R' ? ChoiceRemove : isChanged ? ChoiceCorrectList : ChoiceAddToList;
         return answer == 'R' || answer == 'A';
     }
-    bool OnAskDeleteEmpty(const TWideString& path) override { return Next("empty: " + Spell(path)) == 'Y'; }
-    bool OnAskElevate(const TWideString& entry) override { return Next("admin: " + Spell(entry)) == 'Y'; }
+    bool OnAskDeleteEmpty(const TEntryText& path) override { return Next("empty: " + Spell(path.shown)) == 'Y'; }
+    bool OnAskElevate(const TEntryText& entry) override { return Next("admin: " + Spell(entry.shown)) == 'Y'; }
     void OnWarn(const TWideString& text) override { said.push_back("warn: " + Spell(text)); }
     void OnInform(const TWideString& text) override { said.push_back("info: " + Spell(text)); }
 

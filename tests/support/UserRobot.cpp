@@ -59,6 +59,10 @@ TBoxInfo Describe(HWND box)
     info.ownerClass = ClassOf(info.owner);
     info.topmost = (GetWindowLongPtrA(box, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
     GetClientRect(box, &info.client);
+    GetWindowRect(box, &info.window);
+    MONITORINFO monitor = {sizeof(monitor)};
+    GetMonitorInfoA(MonitorFromWindow(box, MONITOR_DEFAULTTONEAREST), &monitor);
+    info.work = monitor.rcWork;
     for (HWND child = GetWindow(box, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
         const bool icon = (GetWindowLongPtrA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON;
         if (IsOption(child)) {
@@ -69,6 +73,8 @@ TBoxInfo Describe(HWND box)
         } else if (lstrcmpiA(ClassOf(child).c_str(), "Button") == 0) {
             info.buttonRect = info.buttons.empty() ? ClientRect(box, child) : info.buttonRect;
             info.buttons.push_back(GetDlgCtrlID(child));
+        } else if (lstrcmpiA(ClassOf(child).c_str(), "Edit") == 0) {
+            info.field = Text(child);
         } else if (icon) {
             info.icon = reinterpret_cast<HICON>(Send(child, STM_GETICON));
             info.iconRect = ClientRect(box, child);

@@ -16,12 +16,14 @@
 struct TBoxInfo {
     std::string caption;
     std::string text;         // the message, exact bytes
+    std::string field;        // the read-only field that shows a shortened entry whole; empty when none
     std::vector<int> buttons; // command ids of the push buttons, in window order
     std::vector<std::string> options; // the radio options' captions, in window order
     std::vector<RECT> optionRects;    // in the box's client coordinates, as the rest
     LONG optionFontHeight = 0, textFontHeight = 0; // the fonts' lfHeight; a box of this process only
     bool firstChecked = false;
     RECT textRect = {}, iconRect = {}, buttonRect = {}, client = {};
+    RECT window = {}, work = {}; // the box and its screen's work area, in screen coordinates
     HICON icon = nullptr; // compare with LoadIcon(nullptr, IDI_...) in this process only
     HWND owner = nullptr;
     std::string ownerClass;
