@@ -81,9 +81,9 @@ public:
     int asked = 0;
 
 protected:
-    bool OnAskChoice(bool, const TWideString&, TChoice&) override { return ++asked, false; }
-    bool OnAskDeleteEmpty(const TWideString&) override { return ++asked, false; }
-    bool OnAskElevate(const TWideString&) override { return ++asked, false; }
+    bool OnAskChoice(bool, const TEntryText&, TChoice&) override { return ++asked, false; }
+    bool OnAskDeleteEmpty(const TEntryText&) override { return ++asked, false; }
+    bool OnAskElevate(const TEntryText&) override { return ++asked, false; }
     void OnWarn(const TWideString&) override { ++asked; }
     void OnInform(const TWideString&) override { ++asked; }
 };
