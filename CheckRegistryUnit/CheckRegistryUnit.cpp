@@ -3,6 +3,7 @@
 #include "AllowedList.h"
 #include "Elevation.h"
 #include "MainState.h"
+#include "Places.h"
 #include "Removed.h"
 #include "ScopedHandle.h"
 #include "registry_profile.h"
@@ -14,16 +15,6 @@
 
 namespace {
 
-constexpr wchar_t RUN_PARENT[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\";
-// Where the native view shows the 32-bit view's keys; their sections and
-// questions are named by it.
-constexpr wchar_t WOW_PARENT[] = L"Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\";
-constexpr wchar_t USER_ROOT[] = L"HKEY_CURRENT_USER\\";
-constexpr wchar_t MACHINE_ROOT[] = L"HKEY_LOCAL_MACHINE\\";
-constexpr wchar_t RUN[] = L"Run";
-constexpr wchar_t RUN_ONCE_EX[] = L"RunOnceEx";
-const wchar_t* const USER_KEYS[] = {RUN, L"RunOnce"};
-const wchar_t* const MACHINE_KEYS[] = {RUN, L"RunOnce", RUN_ONCE_EX, L"RunServices", L"RunServicesOnce"};
 constexpr DWORD MAX_KEY_NAME = 256; // the longest key name, with its terminator
 
 // A value that keeps growing between the size query and the read is given
@@ -108,12 +99,12 @@ bool ReadValueAt(HKEY key, DWORD index, TKeyInfo& info, TValueBuffers& buffers, 
     return false;
 }
 
-TEntryText NewEntryText(const TRunLocation& location, const TRegEntry& entry)
+TEntryText NewEntryText(const TKeyLocation& location, const TRegEntry& entry)
 {
     return EntryText({location.keyPath, L"\\", entry.name, L"=", entry.value});
 }
 
-TEntryText EntryPath(const TRunLocation& location, const TWideString& name)
+TEntryText EntryPath(const TKeyLocation& location, const TWideString& name)
 {
     return EntryText({location.keyPath, L"\\", name});
 }
@@ -122,17 +113,18 @@ TEntryText EntryPath(const TRunLocation& location, const TWideString& name)
 // for writing before that, so that no record tells of a removal that could
 // not happen. On failure the Win32 error is left in GetLastError():
 // ERROR_ACCESS_DENIED when the key may not be written.
-bool RemoveRecordedValue(HKEY key, const TWideString& keyPath, const TWideString& name)
+bool RemoveRecordedValue(HKEY key, const TKeyLocation& location, const TWideString& name)
 {
     TRegKey writable;
     const LONG opened = RegOpenKeyExW(key, L"", 0, KEY_SET_VALUE, writable.Receive());
     SetLastError(static_cast<DWORD>(opened));
-    return opened == ERROR_SUCCESS && RecordRemovedValue(key, keyPath, name) && RemoveEntryValue(writable.Get(), name);
+    return opened == ERROR_SUCCESS && RecordRemovedValue(key, location.keyPath, name)
+        && RemoveEntryValue(writable.Get(), location, name);
 }
 
 // The record is kept here, with the user's rights, before the helper acts;
 // it names the command the user was shown.
-void OfferValueToAdministrator(TUser& user, HKEY key, const TRegEntry& entry, const TRunLocation& location)
+void OfferValueToAdministrator(TUser& user, HKEY key, const TRegEntry& entry, const TKeyLocation& location)
 {
     TRecordMark mark;
     OfferElevatedRemoval(
@@ -148,9 +140,9 @@ void OfferValueToAdministrator(TUser& user, HKEY key, const TRegEntry& entry, co
         [&] { TakeBackRecord(mark); });
 }
 
-void DeleteValue(TUser& user, HKEY key, const TRegEntry& entry, const TRunLocation& location)
+void DeleteValue(TUser& user, HKEY key, const TRegEntry& entry, const TKeyLocation& location)
 {
-    if (RemoveRecordedValue(key, location.keyPath, entry.name)) {
+    if (RemoveRecordedValue(key, location, entry.name)) {
         return;
     }
     // Only the local machine's keys: see Elevation.h.
@@ -163,7 +155,7 @@ void DeleteValue(TUser& user, HKEY key, const TRegEntry& entry, const TRunLocati
 
 bool IsEitherOwnCommand(const TWideString& command) { return IsOwnCommand(command) || IsOwnOnceCommand(command); }
 
-void CheckEmptyValue(TUser& user, HKEY key, const TRegEntry& entry, const TRunLocation& location)
+void CheckEmptyValue(TUser& user, HKEY key, const TRegEntry& entry, const TKeyLocation& location)
 {
     if (user.AskDeleteEmpty(EntryPath(location, entry.name)) && !RunAborted()) {
         DeleteValue(user, key, entry, location);
@@ -188,10 +180,14 @@ bool IsEmptyText(const TRegEntry& entry)
 } // namespace
 
 bool CheckRegistryValue(TUser& user, TWideString& records, HKEY key, const TRegEntry& entry,
-                        const TRunLocation& location)
+                        const TKeyLocation& location)
 {
     const TWideString& name = entry.name;
     const TWideString& value = entry.value;
+    // Windows' own value is no entry: not asked about, not recorded.
+    if (IsWindowsValue(location, name, entry.type, value)) {
+        return false;
+    }
     if (IsEmptyText(entry)) {
         CheckEmptyValue(user, key, entry, location);
         return true;
@@ -233,13 +229,26 @@ bool CheckRegistryValue(TUser& user, TWideString& records, HKEY key, const TRegE
     return true;
 }
 
-void CheckRegistryKey(TUser& user, HKEY key, const TRunLocation& location)
+namespace {
+
+// A place whose entries are named values: each is read by its name.
+void CheckNamedValues(TUser& user, HKEY key, const TKeyLocation& location, TWideString& records)
 {
-    TKeyInfo info;
-    if (!QueryKeyInfo(key, info)) {
-        return;
+    TRegEntry entry;
+    for (const TNamedValue& named : location.place->names) {
+        if (named.name == nullptr || !ReadEntry(key, named.name, entry)) {
+            continue;
+        }
+        CheckRegistryValue(user, records, key, entry, location);
+        if (RunAborted()) {
+            return;
+        }
     }
-    TWideString records;
+}
+
+// A place whose every value is an entry; Info measures the key.
+void CheckEveryValue(TUser& user, HKEY key, const TKeyLocation& location, TKeyInfo info, TWideString& records)
+{
     // The values that showed a box, upper-cased. Another program may add or
     // remove values while a question is open, which moves values already
     // decided under the index: one asked about is not asked again. One that
@@ -280,10 +289,27 @@ void CheckRegistryKey(TUser& user, HKEY key, const TRunLocation& location)
         }
         info = fresh;
     }
-    SaveAllowedSection(records, location.section);
 }
 
-bool IsWindows64(bool build64, bool wow64) { return build64 || wow64; }
+} // namespace
+
+void CheckRegistryKey(TUser& user, HKEY key, const TKeyLocation& location)
+{
+    // A key whose values cannot be counted is left as it is, its section too.
+    TKeyInfo info;
+    if (!QueryKeyInfo(key, info)) {
+        return;
+    }
+    TWideString records;
+    if (location.place->names[0].name != nullptr) {
+        CheckNamedValues(user, key, location, records);
+    } else {
+        CheckEveryValue(user, key, location, info, records);
+    }
+    if (!RunAborted()) {
+        SaveAllowedSection(records, location.section);
+    }
+}
 
 namespace {
 
@@ -309,15 +335,6 @@ bool WindowsHonoursSwitches()
 
 } // namespace
 
-bool OnWindows64()
-{
-    BOOL wow64 = FALSE;
-    return IsWindows64(sizeof(void*) == 8, IsWow64Process(GetCurrentProcess(), &wow64) && wow64);
-}
-
-// On 32-bit Windows the view flags mean nothing; they are left out there.
-REGSAM NativeView(bool windows64) { return static_cast<REGSAM>(windows64 ? KEY_WOW64_64KEY : 0); }
-
 // Task Manager's switch is a REG_BINARY value named as the entry. Microsoft
 // documents none of it; the forms seen in practice are 12 bytes: a first
 // byte of 02 or 06 when on, 03 or 07 when switched off, the bytes after it
@@ -339,41 +356,9 @@ bool IsSwitchedOff(HKEY root, const TWideString& switchKey, const TWideString& n
     return (value.bytes[0] & 1) != 0 && std::any_of(value.bytes.begin() + 1, value.bytes.end(), [](char b) { return b != 0; });
 }
 
-std::vector<TRunLocation> RunLocations(bool windows64)
-{
-    std::vector<TRunLocation> locations;
-    const auto add = [&](HKEY root, const wchar_t* parent, const wchar_t* key, REGSAM view) {
-        const TWideString keyPath = (root == HKEY_CURRENT_USER ? USER_ROOT : MACHINE_ROOT) + (parent + TWideString(key));
-        // Task Manager switches the Run keys only, the 32-bit view's in a key of its own.
-        const TWideString switchKey =
-            key != RUN ? TWideString() : STARTUP_APPROVED_KEY + TWideString(view == KEY_WOW64_32KEY ? L"\\Run32" : L"\\Run");
-        locations.push_back({root, RUN_PARENT + TWideString(key), keyPath, view, keyPath, key == RUN_ONCE_EX, switchKey});
-    };
-    for (const wchar_t* key : USER_KEYS) {
-        add(HKEY_CURRENT_USER, RUN_PARENT, key, 0);
-    }
-    for (const wchar_t* key : MACHINE_KEYS) {
-        add(HKEY_LOCAL_MACHINE, RUN_PARENT, key, NativeView(windows64));
-    }
-    if (windows64) {
-        for (const wchar_t* key : MACHINE_KEYS) {
-            add(HKEY_LOCAL_MACHINE, WOW_PARENT, key, KEY_WOW64_32KEY);
-        }
-    }
-    return locations;
-}
-
 namespace {
 
-// Windows runs RunOnceEx from its numbered subkeys, one level down; each is
-// a key of its own, in a section named by its path.
-TRunLocation SubkeyLocation(const TRunLocation& location, const TWideString& subkey)
-{
-    return {location.root, location.path + L"\\" + subkey, SubkeySection(location.section, subkey), location.view,
-            location.keyPath + L"\\" + subkey, false, TWideString()};
-}
-
-void CheckSubkeys(TUser& user, HKEY key, const TRunLocation& location)
+void CheckSubkeys(TUser& user, HKEY key, const TKeyLocation& location)
 {
     std::vector<TWideString> names;
     wchar_t name[MAX_KEY_NAME];
@@ -398,24 +383,6 @@ void CheckSubkeys(TUser& user, HKEY key, const TRunLocation& location)
 
 } // namespace
 
-bool FindMachineKey(const TWideString& keyPath, TRunLocation& found)
-{
-    for (const TRunLocation& location : RunLocations(OnWindows64())) {
-        const bool machine = location.root == HKEY_LOCAL_MACHINE;
-        const std::size_t length = location.keyPath.size() + 1;
-        if (machine && SamePath(keyPath, location.keyPath)) {
-            found = location;
-            return true;
-        }
-        if (machine && location.subkeys && keyPath.size() > length && StartsWithPath(keyPath, location.keyPath + L"\\")
-            && keyPath.find(L'\\', length) == TWideString::npos) {
-            found = SubkeyLocation(location, keyPath.substr(length));
-            return true;
-        }
-    }
-    return false;
-}
-
 bool ReadEntry(HKEY key, const TWideString& name, TRegEntry& entry)
 {
     TRegData value;
@@ -429,18 +396,18 @@ bool ReadEntry(HKEY key, const TWideString& name, TRegEntry& entry)
     return true;
 }
 
-bool RemoveEntryValue(HKEY key, const TWideString& name) { return DeleteRegValue(key, name); }
-
 void CheckRegistry(TUser& user)
 {
-    for (const TRunLocation& location : RunLocations(OnWindows64())) {
+    for (const TKeyLocation& location : KeyLocations(OnWindows64())) {
         TRegKey key;
         if (RegOpenKeyExW(location.root, location.path.c_str(), 0, KEY_READ | location.view, key.Receive())
             != ERROR_SUCCESS) {
             continue;
         }
-        CheckRegistryKey(user, key.Get(), location);
-        if (!RunAborted() && location.subkeys) {
+        if (location.levels != TLevels::Subkeys) {
+            CheckRegistryKey(user, key.Get(), location);
+        }
+        if (!RunAborted() && location.levels != TLevels::Key) {
             CheckSubkeys(user, key.Get(), location);
         }
         if (RunAborted()) {

@@ -9,8 +9,8 @@ namespace {
 
 DWORD RemoveValue(const TWideString& keyPath, const TWideString& name, const TWideString& hash)
 {
-    TRunLocation location;
-    if (!IsTextHash(hash) || !FindMachineKey(keyPath, location)) {
+    TKeyLocation location;
+    if (!IsTextHash(hash) || !FindMachineKey(keyPath, location) || !IsEntryName(location, name)) {
         return ELEVATED_FAILED;
     }
     // A key that is a registry link is opened as the link, not followed:
@@ -26,13 +26,17 @@ DWORD RemoveValue(const TWideString& keyPath, const TWideString& name, const TWi
     if (!ReadEntry(key.Get(), name, entry)) {
         return ELEVATED_CHANGED;
     }
+    // Windows' own value is no entry: no check asks about it.
+    if (IsWindowsValue(location, name, entry.type, entry.value)) {
+        return ELEVATED_FAILED;
+    }
     if (!TextHash(entry.value, shown)) {
         return ELEVATED_FAILED;
     }
     if (shown != hash) {
         return ELEVATED_CHANGED;
     }
-    return RemoveEntryValue(key.Get(), name) ? ELEVATED_REMOVED : ELEVATED_FAILED;
+    return RemoveEntryValue(key.Get(), location, name) ? ELEVATED_REMOVED : ELEVATED_FAILED;
 }
 
 DWORD RemoveFile(const TWideString& path, const TWideString& hash)

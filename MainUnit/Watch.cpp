@@ -6,7 +6,6 @@
 #include "MainState.h"
 #include "ScopedHandle.h"
 
-#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -23,21 +22,29 @@ constexpr DWORD FOLDER_CHANGES = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHAN
 constexpr ULONGLONG REST_MS = 250;
 
 enum class TWatchKind {
-    Key,          // a guarded key (whole, with its subkeys)
-    Parent,       // a guarded key's parent: a key made or deleted below it
+    Key,          // a guarded key (with its subkeys where entries are there too)
+    Parents,      // the guarded keys' parents, for a key made or deleted below one
     ShellFolders, // where the Startup folders are named
     Folder,       // a Startup folder, or its parent while it is missing
 };
 
-struct TWatch {
-    TWatchKind kind = TWatchKind::Key;
+// A key with a notification asked for on it.
+struct TWatchedKey {
     HKEY root = nullptr;
     TWideString path; // below Root
     REGSAM view = 0;
+    TRegKey key;
+};
+
+struct TWatch {
+    TWatchKind kind = TWatchKind::Key;
+    // A Key's or Shell Folders' key; the Parents' many keys, which share one
+    // event: a wait takes at most MAXIMUM_WAIT_OBJECTS handles, and parents
+    // fire seldom.
+    std::vector<std::unique_ptr<TWatchedKey>> keys;
     bool subtree = false;
     DWORD changes = KEY_CHANGES;
     bool common = false; // a Folder: the common Startup folder, not the user's
-    TRegKey key;
     TKernelHandle event;
     TChangeHandle change;
     bool armed = false;
@@ -45,22 +52,18 @@ struct TWatch {
 };
 
 std::vector<std::unique_ptr<TWatch>> watches;
-std::vector<HANDLE> handles;       // of the armed watches
+std::vector<HANDLE> handles;        // of the armed watches
 std::vector<TWatch*> handleWatches; // the watch of each handle
 
 HANDLE HandleOf(const TWatch& watch) { return watch.kind == TWatchKind::Folder ? watch.change.Get() : watch.event.Get(); }
 
-bool ArmKey(TWatch& watch)
+bool ArmKey(const TWatch& watch, TWatchedKey& key)
 {
-    if (!watch.key.Valid()
-        && RegOpenKeyExW(watch.root, watch.path.c_str(), 0, KEY_NOTIFY | watch.view, watch.key.Receive()) != ERROR_SUCCESS) {
+    if (!key.key.Valid()
+        && RegOpenKeyExW(key.root, key.path.c_str(), 0, KEY_NOTIFY | key.view, key.key.Receive()) != ERROR_SUCCESS) {
         return false;
     }
-    if (!watch.event.Valid()) {
-        watch.event.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    }
-    return watch.event.Valid() && ResetEvent(watch.event.Get())
-        && RegNotifyChangeKeyValue(watch.key.Get(), watch.subtree, watch.changes, watch.event.Get(), TRUE) == ERROR_SUCCESS;
+    return RegNotifyChangeKeyValue(key.key.Get(), watch.subtree, watch.changes, watch.event.Get(), TRUE) == ERROR_SUCCESS;
 }
 
 // A folder as Shell Folders names it now; its parent while it is missing,
@@ -80,24 +83,32 @@ bool ArmFolder(TWatch& watch)
 }
 
 // A key's notification is armed again on the same key; one that cannot be
-// (the key was deleted) is opened anew, or waits for its parent.
+// (the key was deleted) is opened anew, or waits for its parent. The
+// parents are opened anew: which of them fired is not known.
 void Arm(TWatch& watch)
 {
     if (watch.kind == TWatchKind::Folder) {
         watch.armed = ArmFolder(watch);
         return;
     }
-    watch.armed = ArmKey(watch);
-    if (!watch.armed && watch.key.Valid()) {
-        watch.key.Reset();
-        watch.armed = ArmKey(watch);
+    if (!watch.event.Valid()) {
+        watch.event.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     }
-}
-
-bool IsChildOf(const TWatch& child, const TWatch& parent)
-{
-    return child.kind == TWatchKind::Key && child.root == parent.root && child.view == parent.view
-        && SamePath(ParentPath(child.path), parent.path);
+    watch.armed = false;
+    if (!watch.event.Valid() || !ResetEvent(watch.event.Get())) {
+        return;
+    }
+    for (const std::unique_ptr<TWatchedKey>& key : watch.keys) {
+        if (watch.kind == TWatchKind::Parents) {
+            key->key.Reset();
+        }
+        bool armed = ArmKey(watch, *key);
+        if (!armed && key->key.Valid()) {
+            key->key.Reset();
+            armed = ArmKey(watch, *key);
+        }
+        watch.armed = watch.armed || armed;
+    }
 }
 
 void CollectHandles()
@@ -112,46 +123,58 @@ void CollectHandles()
     }
 }
 
-// After its rest: a parent opens its keys anew (one may have been made,
-// deleted or made again), Shell Folders moves the folder watches.
+// After its rest: the parents open every guarded key anew (one may have
+// been made, deleted or made again), Shell Folders moves the folder watches.
 void Rearm(TWatch& watch)
 {
     watch.restsUntil = 0;
     Arm(watch);
+    const TWatchKind moved = watch.kind == TWatchKind::Parents ? TWatchKind::Key
+        : watch.kind == TWatchKind::ShellFolders              ? TWatchKind::Folder
+                                                              : watch.kind;
     for (const std::unique_ptr<TWatch>& other : watches) {
-        const bool moved = watch.kind == TWatchKind::ShellFolders && other->kind == TWatchKind::Folder;
-        if (IsChildOf(*other, watch) || moved) {
-            other->key.Reset();
-            if (other->restsUntil == 0) {
-                Arm(*other);
-            }
+        if (moved == watch.kind || other->kind != moved) {
+            continue;
+        }
+        for (const std::unique_ptr<TWatchedKey>& key : other->keys) {
+            key->key.Reset();
+        }
+        if (other->restsUntil == 0) {
+            Arm(*other);
         }
     }
 }
 
-void AddWatch(TWatchKind kind, HKEY root, const TWideString& path, REGSAM view, bool subtree, DWORD changes)
+TWatch& AddWatch(TWatchKind kind, bool subtree, DWORD changes)
 {
-    for (const std::unique_ptr<TWatch>& watch : watches) {
-        if (watch->kind == kind && watch->root == root && watch->view == view && SamePath(watch->path, path)) {
+    watches.push_back(std::make_unique<TWatch>());
+    TWatch& watch = *watches.back();
+    watch.kind = kind;
+    watch.subtree = subtree;
+    watch.changes = changes;
+    return watch;
+}
+
+void AddKey(TWatch& watch, HKEY root, const TWideString& path, REGSAM view)
+{
+    for (const std::unique_ptr<TWatchedKey>& key : watch.keys) {
+        if (key->root == root && key->view == view && SamePath(key->path, path)) {
             return;
         }
     }
-    auto watch = std::make_unique<TWatch>();
-    watch->kind = kind;
-    watch->root = root;
-    watch->path = path;
-    watch->view = view;
-    watch->subtree = subtree;
-    watch->changes = changes;
-    watches.push_back(std::move(watch));
+    watch.keys.push_back(std::make_unique<TWatchedKey>());
+    TWatchedKey& key = *watch.keys.back();
+    key.root = root;
+    key.path = path;
+    key.view = view;
 }
 
-// A guarded key, whole, and its parent, for the key made or deleted: a watch
-// on a whole tree is not told when the key itself goes (seen under Wine).
-void AddKeyWithParent(HKEY root, const TWideString& path, REGSAM view)
+// A guarded key, and its parent, for the key made or deleted: a watch on a
+// whole tree is not told when the key itself goes (seen under Wine).
+void AddGuardedKey(TWatch& parents, HKEY root, const TWideString& path, REGSAM view, bool subtree)
 {
-    AddWatch(TWatchKind::Key, root, path, view, true, KEY_CHANGES);
-    AddWatch(TWatchKind::Parent, root, ParentPath(path), view, false, PARENT_CHANGES);
+    AddKey(AddWatch(TWatchKind::Key, subtree, KEY_CHANGES), root, path, view);
+    AddKey(parents, root, ParentPath(path), view);
 }
 
 } // namespace
@@ -159,21 +182,20 @@ void AddKeyWithParent(HKEY root, const TWideString& path, REGSAM view)
 void StartWatching()
 {
     StopWatching();
-    for (const TRunLocation& location : RunLocations(OnWindows64())) {
-        AddKeyWithParent(location.root, location.path, location.view);
+    TWatch& parents = AddWatch(TWatchKind::Parents, false, PARENT_CHANGES);
+    for (const TKeyLocation& location : KeyLocations(OnWindows64())) {
+        AddGuardedKey(parents, location.root, location.path, location.view, location.levels != TLevels::Key);
     }
     // Task Manager's switches, so that an entry switched on is asked about at once.
     for (const HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
-        AddKeyWithParent(root, STARTUP_APPROVED_KEY, NativeView(OnWindows64()));
+        AddGuardedKey(parents, root, STARTUP_APPROVED_KEY, NativeView(OnWindows64()), true);
     }
-    AddWatch(TWatchKind::Key, HKEY_CURRENT_USER, WIN_INI_KEY, 0, false, KEY_CHANGES);
-    AddWatch(TWatchKind::ShellFolders, HKEY_CURRENT_USER, SHELL_FOLDERS_KEY, 0, false, KEY_CHANGES);
-    AddWatch(TWatchKind::ShellFolders, HKEY_LOCAL_MACHINE, SHELL_FOLDERS_KEY, 0, false, KEY_CHANGES);
+    AddKey(AddWatch(TWatchKind::Key, false, KEY_CHANGES), HKEY_CURRENT_USER, WIN_INI_KEY, 0);
+    for (const HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+        AddKey(AddWatch(TWatchKind::ShellFolders, false, KEY_CHANGES), root, SHELL_FOLDERS_KEY, 0);
+    }
     for (const bool common : {false, true}) {
-        auto folder = std::make_unique<TWatch>();
-        folder->kind = TWatchKind::Folder;
-        folder->common = common;
-        watches.push_back(std::move(folder));
+        AddWatch(TWatchKind::Folder, false, 0).common = common;
     }
     for (const std::unique_ptr<TWatch>& watch : watches) {
         Arm(*watch);

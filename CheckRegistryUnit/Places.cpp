@@ -1,0 +1,191 @@
+#include "Places.h"
+
+#include "AllowedList.h"
+
+#include <cwchar>
+
+namespace {
+
+constexpr wchar_t USER_ROOT[] = L"HKEY_CURRENT_USER\\";
+constexpr wchar_t MACHINE_ROOT[] = L"HKEY_LOCAL_MACHINE\\";
+// Where the native view shows the 32-bit view's copy of a key under Software.
+constexpr wchar_t SOFTWARE[] = L"Software\\";
+constexpr wchar_t WOW_NODE[] = L"Wow6432Node\\";
+
+const TWindowsValue EXPLORER = {L"explorer.exe", REG_SZ};
+const TWindowsValue USERINIT = {L"%SystemRoot%\\system32\\userinit.exe,", REG_SZ};
+const TWindowsValue NOTHING = {L"", REG_SZ};
+const TWindowsValue AUTOCHECK = {L"autocheck autochk *", REG_MULTI_SZ};
+
+constexpr TViews NATIVE = TViews::Native;
+constexpr TViews BOTH = TViews::Both;
+constexpr TLevels KEY = TLevels::Key;
+constexpr TLevels SUBKEYS = TLevels::Subkeys;
+constexpr TLevels KEY_AND_SUBKEYS = TLevels::KeyAndSubkeys;
+
+// Every place, in the order a check goes through them.
+const TPlace PLACES[] = {
+    {HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run", NATIVE, KEY, {}, L"Run", nullptr},
+    {HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce", NATIVE, KEY, {}, nullptr, nullptr},
+    {HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run", BOTH, KEY, {}, L"Run", L"Run32"},
+    {HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce", BOTH, KEY, {}, nullptr, nullptr},
+    // Windows runs RunOnceEx's entries from its numbered subkeys.
+    {HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnceEx", BOTH, KEY_AND_SUBKEYS, {}, nullptr, nullptr},
+    {HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\RunServices", BOTH, KEY, {}, nullptr, nullptr},
+    {HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\RunServicesOnce", BOTH, KEY, {}, nullptr, nullptr},
+    // Policies is one key for both kinds of program.
+    {HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer\\Run", NATIVE, KEY, {}, nullptr, nullptr},
+    {HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer\\Run", NATIVE, KEY, {}, nullptr, nullptr},
+    {HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Terminal Server\\Install\\Software\\Microsoft\\Windows\\CurrentVersion\\Run", NATIVE, KEY, {}, nullptr, nullptr},
+    {HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Terminal Server\\Install\\Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce", NATIVE, KEY, {}, nullptr, nullptr},
+    // Winlogon, a 64-bit process, reads the native view only.
+    {HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon", NATIVE, KEY,
+     {{L"Shell", &EXPLORER}, {L"Userinit", &USERINIT}, {L"Taskman", nullptr}, {L"AppSetup", nullptr}}, nullptr, nullptr},
+    {HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon", NATIVE, KEY, {{L"Shell", nullptr}}, nullptr, nullptr},
+    {HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System", NATIVE, KEY, {{L"Shell", nullptr}}, nullptr, nullptr},
+    {HKEY_CURRENT_USER, L"Environment", NATIVE, KEY, {{L"UserInitMprLogonScript", nullptr}}, nullptr, nullptr},
+    {HKEY_CURRENT_USER, L"Software\\Microsoft\\Command Processor", NATIVE, KEY, {{L"AutoRun", nullptr}}, nullptr, nullptr},
+    {HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Command Processor", BOTH, KEY, {{L"AutoRun", nullptr}}, nullptr, nullptr},
+    {HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows", BOTH, KEY, {{L"AppInit_DLLs", &NOTHING}}, nullptr, nullptr},
+    {HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Session Manager\\AppCertDlls", NATIVE, KEY, {}, nullptr, nullptr},
+    {HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Session Manager", NATIVE, KEY, {{L"BootExecute", &AUTOCHECK}},
+     nullptr, nullptr},
+    // Image File Execution Options is one key for both kinds of program;
+    // SilentProcessExit has a copy for each.
+    {HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Image File Execution Options", NATIVE, SUBKEYS, {{L"Debugger", nullptr}}, nullptr, nullptr},
+    {HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows NT\\CurrentVersion\\SilentProcessExit", BOTH, SUBKEYS, {{L"MonitorProcess", nullptr}}, nullptr, nullptr},
+};
+
+TKeyLocation MakeLocation(const TPlace& place, REGSAM view)
+{
+    const bool wow = view == KEY_WOW64_32KEY;
+    const TWideString path = place.path;
+    const TWideString shown = wow ? SOFTWARE + (WOW_NODE + path.substr(wcslen(SOFTWARE))) : path;
+    const TWideString keyPath = (place.root == HKEY_CURRENT_USER ? USER_ROOT : MACHINE_ROOT) + shown;
+    const wchar_t* switches = wow ? place.switches32 : place.switches;
+    return {&place, place.root, path, keyPath, place.root == HKEY_LOCAL_MACHINE ? view : 0, keyPath, place.levels,
+            switches == nullptr ? TWideString() : STARTUP_APPROVED_KEY + (L"\\" + TWideString(switches))};
+}
+
+const TNamedValue* FindName(const TPlace& place, const TWideString& name)
+{
+    for (const TNamedValue& named : place.names) {
+        if (named.name != nullptr && SamePath(name, named.name)) {
+            return &named;
+        }
+    }
+    return nullptr;
+}
+
+// A multi-string's strings are not expanded, nor cut at their zeros.
+TWideString Expanded(const TWideString& text)
+{
+    if (text.find(L'\0') != TWideString::npos) {
+        return text;
+    }
+    const DWORD size = ExpandEnvironmentStringsW(text.c_str(), nullptr, 0);
+    TWideString expanded(size, L'\0');
+    const DWORD written = size == 0 ? 0 : ExpandEnvironmentStringsW(text.c_str(), &expanded[0], size);
+    if (written == 0 || written > size) {
+        return text;
+    }
+    expanded.resize(written - 1);
+    return expanded;
+}
+
+// Expanded, without one trailing comma: Userinit's is optional.
+TWideString Comparable(const TWideString& text)
+{
+    TWideString comparable = Expanded(text);
+    if (!comparable.empty() && comparable.back() == L',') {
+        comparable.pop_back();
+    }
+    return comparable;
+}
+
+} // namespace
+
+bool IsWindows64(bool build64, bool wow64) { return build64 || wow64; }
+
+bool OnWindows64()
+{
+    BOOL wow64 = FALSE;
+    return IsWindows64(sizeof(void*) == 8, IsWow64Process(GetCurrentProcess(), &wow64) && wow64);
+}
+
+// On 32-bit Windows the view flags mean nothing; they are left out there.
+REGSAM NativeView(bool windows64) { return static_cast<REGSAM>(windows64 ? KEY_WOW64_64KEY : 0); }
+
+std::vector<TKeyLocation> KeyLocations(bool windows64)
+{
+    std::vector<TKeyLocation> locations;
+    for (const TPlace& place : PLACES) {
+        locations.push_back(MakeLocation(place, NativeView(windows64)));
+    }
+    for (const TPlace& place : PLACES) {
+        if (windows64 && place.views == TViews::Both) {
+            locations.push_back(MakeLocation(place, KEY_WOW64_32KEY));
+        }
+    }
+    return locations;
+}
+
+TKeyLocation SubkeyLocation(const TKeyLocation& location, const TWideString& subkey)
+{
+    TKeyLocation sub = location;
+    sub.path += L"\\" + subkey;
+    sub.section = SubkeySection(location.section, subkey);
+    sub.keyPath += L"\\" + subkey;
+    sub.levels = TLevels::Key;
+    sub.switchKey.clear();
+    return sub;
+}
+
+bool FindMachineKey(const TWideString& keyPath, TKeyLocation& found)
+{
+    for (const TKeyLocation& location : KeyLocations(OnWindows64())) {
+        if (location.root != HKEY_LOCAL_MACHINE) {
+            continue;
+        }
+        const std::size_t length = location.keyPath.size() + 1;
+        if (location.levels != TLevels::Subkeys && SamePath(keyPath, location.keyPath)) {
+            found = location;
+            return true;
+        }
+        if (location.levels != TLevels::Key && keyPath.size() > length && StartsWithPath(keyPath, location.keyPath + L"\\")
+            && keyPath.find(L'\\', length) == TWideString::npos) {
+            found = SubkeyLocation(location, keyPath.substr(length));
+            return true;
+        }
+    }
+    return false;
+}
+
+bool IsEntryName(const TKeyLocation& location, const TWideString& name)
+{
+    return location.place->names[0].name == nullptr || FindName(*location.place, name) != nullptr;
+}
+
+bool IsWindowsValue(const TKeyLocation& location, const TWideString& name, DWORD type, const TWideString& text)
+{
+    const TNamedValue* named = FindName(*location.place, name);
+    const bool textual = type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+    return named != nullptr && named->windowsValue != nullptr && textual
+        && SamePath(Comparable(text), Comparable(named->windowsValue->text));
+}
+
+bool RemoveEntryValue(HKEY key, const TKeyLocation& location, const TWideString& name)
+{
+    const TNamedValue* named = FindName(*location.place, name);
+    if (named == nullptr || named->windowsValue == nullptr) {
+        return DeleteRegValue(key, name);
+    }
+    // The string and its terminator; a multi-string ends with one more.
+    TWideString text = Expanded(named->windowsValue->text) + L'\0';
+    if (named->windowsValue->type == REG_MULTI_SZ) {
+        text += L'\0';
+    }
+    return WriteRegValue(key, name,
+                         {named->windowsValue->type,
+                          std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t))});
+}
