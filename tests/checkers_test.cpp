@@ -255,6 +255,87 @@ TEST_F(Checkers, RegistryRunKeys)
     }
 }
 
+TEST_F(Checkers, EveryKindOfPlace)
+{
+    const std::string nt = "Software\\Microsoft\\Windows NT\\CurrentVersion\\", HKLM = "HKEY_LOCAL_MACHINE\\", HKCU = "HKEY_CURRENT_USER\\";
+    const std::string policy = std::string(MACHINE) + "Policies\\Explorer\\Run", winlogon = nt + "Winlogon", ifeo = nt + "Image File Execution Options\\sethc.exe";
+    const std::string session = "System\\CurrentControlSet\\Control\\Session Manager", cmd = "Software\\Microsoft\\Command Processor";
+    const std::string userinit = "C:\\windows\\system32\\userinit.exe,";
+    const TRegValue autocheck = {"BootExecute", REG_MULTI_SZ, std::string("autocheck autochk *\0\0", 21)},
+                    another = {"BootExecute", REG_MULTI_SZ, std::string("autocheck autochk *\0evil\0\0", 26)};
+    // One value set, the key's others left as they are.
+    const auto set = [](HKEY root, const std::string& key, const TRegValue& value, REGSAM view = 0) {
+        TRegKey opened;
+        RegCreateKeyExW(root, W(key).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, opened.Receive(), nullptr);
+        const TWideString text = W(value.data);
+        EXPECT_TRUE(WriteRegValue(opened.Get(), W(value.name), {value.type, std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2)}));
+    };
+    const auto is = [](HKEY root, const std::string& key, const std::vector<TRegValue>& values, REGSAM view = 0) {
+        return [=] { return KeyValues(root, key, view) == values; };
+    };
+    const auto has = [](HKEY root, const std::string& key, const TRegValue& value) {
+        return [=] { const auto all = KeyValues(root, key); return std::find(all.begin(), all.end(), value) != all.end(); };
+    };
+    struct TRow {
+        const char* what;
+        std::function<void()> setUp;
+        std::string answers;
+        TSaid said;
+        std::function<bool()> holds;
+        std::string optionsAfter;
+    } rows[] = {
+        {"Run by policy: one key for both views", [&] { set(HKEY_CURRENT_USER, policy, Sz("u", "U.exe")), set(HKEY_LOCAL_MACHINE, policy, Sz("p", "P.exe"), KEY_WOW64_32KEY); },
+         "AR", {"new: " + HKCU + policy + "\\u=U.exe", "new: " + HKLM + policy + "\\p=P.exe"}, is(HKEY_LOCAL_MACHINE, policy, {}),
+         Section(HKCU + policy, "u=U.exe\r\n")},
+        {"Windows' own shell is no entry", [&] { set(HKEY_LOCAL_MACHINE, winlogon, Sz("Shell", "Explorer.exe")), set(HKEY_LOCAL_MACHINE, winlogon, Sz("Userinit", "%SystemRoot%\\system32\\USERINIT.exe")); },
+         "", {}, nullptr, ""},
+        {"Userinit with another program", [&] { set(HKEY_LOCAL_MACHINE, winlogon, Sz("Userinit", userinit + "C:\\x\\u.exe")), set(HKEY_LOCAL_MACHINE, winlogon, Sz("Taskman", "T.exe")); },
+         "RA", {"new: " + HKLM + winlogon + "\\Userinit=" + userinit + "C:\\x\\u.exe", "new: " + HKLM + winlogon + "\\Taskman=T.exe"},
+         has(HKEY_LOCAL_MACHINE, winlogon, Sz("Userinit", userinit)), Section(HKLM + winlogon, "Taskman=T.exe\r\n")},
+        {"a debugger: only the value goes", [&] { SetKeyValues(HKEY_LOCAL_MACHINE, ifeo, {Sz("Debugger", "C:\\x\\cmd.exe"), {"GlobalFlag", REG_DWORD, std::string("\2\0\0\0", 4)}}); },
+         "R", {"new: " + HKLM + ifeo + "\\Debugger=C:\\x\\cmd.exe"}, is(HKEY_LOCAL_MACHINE, ifeo, {{"GlobalFlag", REG_DWORD, std::string("\2\0\0\0", 4)}}), ""},
+        {"the logon script, not the other variables", [&] { set(HKEY_CURRENT_USER, "Environment", Sz("UserInitMprLogonScript", "C:\\x\\s.cmd")), set(HKEY_CURRENT_USER, "Environment", Sz("TEMP", "C:\\t")); },
+         "R", {"new: " + HKCU + "Environment\\UserInitMprLogonScript=C:\\x\\s.cmd"}, has(HKEY_CURRENT_USER, "Environment", Sz("TEMP", "C:\\t")), ""},
+        {"cmd's AutoRun in each copy", [&] { set(HKEY_CURRENT_USER, cmd, Sz("AutoRun", "C:\\x\\a.cmd")), set(HKEY_LOCAL_MACHINE, cmd, Sz("AutoRun", "C:\\x\\b.cmd"), KEY_WOW64_32KEY),
+                                               set(HKEY_CURRENT_USER, cmd, Sz("CompletionChar", "9")); },
+         "AR", {"new: " + HKCU + cmd + "\\AutoRun=C:\\x\\a.cmd", "new: " + HKLM + "Software\\Wow6432Node\\Microsoft\\Command Processor\\AutoRun=C:\\x\\b.cmd"},
+         is(HKEY_LOCAL_MACHINE, cmd, {}, KEY_WOW64_32KEY), Section(HKCU + cmd, "AutoRun=C:\\x\\a.cmd\r\n")},
+        {"AppInit DLLs empty, then not", [&] { set(HKEY_LOCAL_MACHINE, nt + "Windows", Sz("AppInit_DLLs", "")), set(HKEY_LOCAL_MACHINE, nt + "Windows", Sz("AppInit_DLLs", "C:\\x\\h.dll"), KEY_WOW64_32KEY); },
+         "R", {"new: " + HKLM + "Software\\Wow6432Node\\Microsoft\\Windows NT\\CurrentVersion\\Windows\\AppInit_DLLs=C:\\x\\h.dll"},
+         is(HKEY_LOCAL_MACHINE, nt + "Windows", {Sz("AppInit_DLLs", "")}, KEY_WOW64_32KEY), ""},
+        {"BootExecute at Windows' value", [&] { set(HKEY_LOCAL_MACHINE, session, autocheck); }, "", {}, nullptr, ""},
+        {"BootExecute with another line is set back", [&] { set(HKEY_LOCAL_MACHINE, session, another); }, "R",
+         {"new: " + HKLM + session + "\\BootExecute=autocheck autochk *\xAB" "00\xBB" "evil"}, has(HKEY_LOCAL_MACHINE, session, autocheck), ""},
+        {"a shell beside Windows' is set back (last: its record is imported below)", [&] { set(HKEY_LOCAL_MACHINE, winlogon, Sz("Shell", "explorer.exe, C:\\x\\evil.exe")); }, "R",
+         {"new: " + HKLM + winlogon + "\\Shell=explorer.exe, C:\\x\\evil.exe"}, has(HKEY_LOCAL_MACHINE, winlogon, Sz("Shell", "explorer.exe")), ""},
+    };
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(row.what);
+        Start("");
+        row.setUp();
+        EXPECT_EQ(Run(CheckRegistry, row.answers), row.said);
+        EXPECT_TRUE(!row.holds || row.holds());
+        EXPECT_EQ(Options(), row.optionsAfter);
+        // Decided: the next check asks nothing.
+        EXPECT_EQ(Run(CheckRegistry, ""), TSaid{});
+    }
+    // Where the user's rights cannot set the machine's shell back, the
+    // administrator does.
+    Start("");
+    SetOwnCommands(W(ProgramPath()));
+    set(HKEY_LOCAL_MACHINE, winlogon, Sz("Shell", "explorer.exe, C:\\x\\evil.exe"));
+    DenySetValue(HKEY_LOCAL_MACHINE, winlogon, true);
+    EXPECT_EQ(Run(CheckRegistry, "RY", [&](std::size_t i) { i == 1 ? DenySetValue(HKEY_LOCAL_MACHINE, winlogon, false) : void(); }),
+              (TSaid{"new: " + HKLM + winlogon + "\\Shell=explorer.exe, C:\\x\\evil.exe", "admin: " + HKLM + winlogon + "\\Shell"}));
+    EXPECT_TRUE(has(HKEY_LOCAL_MACHINE, winlogon, Sz("Shell", "explorer.exe"))());
+    SetOwnCommands(ModulePath());
+    // What was set back comes back from the record.
+    TProcess regedit("C:\\windows\\regedit.exe", "/s \"" + state.folder + "\\Removed\\removed.reg\"");
+    EXPECT_EQ(regedit.Wait(20000), 0u);
+    EXPECT_TRUE(has(HKEY_LOCAL_MACHINE, winlogon, Sz("Shell", "explorer.exe, C:\\x\\evil.exe"))());
+    QuietAutostart(state.folder);
+}
+
 TEST_F(Checkers, BothViewsOfTheMachineKeys)
 {
     const std::string run = std::string(MACHINE) + "Run", native = "HKEY_LOCAL_MACHINE\\" + run;

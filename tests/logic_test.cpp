@@ -13,6 +13,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <set>
+
 TEST(Pure, FirstArgumentOwnCommandsTrimmingAndMessages)
 {
     const std::pair<const char*, const char*> arguments[] = {
@@ -45,22 +48,39 @@ TEST(Pure, FirstArgumentOwnCommandsTrimmingAndMessages)
     EXPECT_FALSE(IsWindows64(false, false));
     EXPECT_TRUE(IsWindows64(false, true));
     EXPECT_TRUE(IsWindows64(true, false));
-    std::vector<std::string> sections;
+    // Every key once: 64-bit Windows keeps a 32-bit copy of some (named by
+    // their Wow6432Node path), and one copy of others serves both.
     for (bool windows64 : {false, true}) {
-        for (const TRunLocation& location : RunLocations(windows64)) {
-            const bool user = location.root == HKEY_CURRENT_USER;
-            const std::string root = user ? "HKEY_CURRENT_USER\\" : "HKEY_LOCAL_MACHINE\\";
-            EXPECT_EQ(location.view, user || !windows64 ? 0u : location.section.find(L"Wow6432Node") != TWideString::npos
-                                                                ? KEY_WOW64_32KEY : KEY_WOW64_64KEY);
-            EXPECT_EQ(location.section.find(L"Software\\Wow6432Node\\"), location.view == KEY_WOW64_32KEY ? root.size() : std::string::npos);
+        std::vector<std::string> copies;
+        std::set<std::string> paths;
+        for (const TKeyLocation& location : KeyLocations(windows64)) {
+            const bool user = location.root == HKEY_CURRENT_USER, wow = location.view == KEY_WOW64_32KEY;
+            EXPECT_EQ(location.view, user || !windows64 ? 0u : wow ? KEY_WOW64_32KEY : KEY_WOW64_64KEY);
             EXPECT_EQ(location.keyPath, location.section);
-            EXPECT_EQ(location.subkeys, location.path.find(L"RunOnceEx") != TWideString::npos);
-            sections.push_back(Spell(location.section.substr(location.section.rfind(L'\\') + 1)) + (location.view == KEY_WOW64_32KEY ? "32" : ""));
+            EXPECT_TRUE(paths.insert(Spell(location.keyPath)).second) << Spell(location.keyPath);
+            if (wow) {
+                copies.push_back(Spell(location.keyPath.substr(std::strlen("HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\"))));
+            }
+        }
+        const std::vector<std::string> expected = {"Microsoft\\Windows\\CurrentVersion\\Run", "Microsoft\\Windows\\CurrentVersion\\RunOnce",
+            "Microsoft\\Windows\\CurrentVersion\\RunOnceEx", "Microsoft\\Windows\\CurrentVersion\\RunServices",
+            "Microsoft\\Windows\\CurrentVersion\\RunServicesOnce", "Microsoft\\Command Processor", "Microsoft\\Windows NT\\CurrentVersion\\Windows",
+            "Microsoft\\Windows NT\\CurrentVersion\\SilentProcessExit"};
+        EXPECT_EQ(copies, windows64 ? expected : std::vector<std::string>{});
+    }
+    // The help's table of places and the README's name every key and value of the program's.
+    std::string help = Spell(Decode1251(ReadFileBytes(RUNWARDEN_SOURCE "/help/Places.html")));
+    const std::string readme = ReadFileBytes(RUNWARDEN_SOURCE "/README.md");
+    for (const TKeyLocation& location : KeyLocations(true)) {
+        std::vector<std::string> names = {Spell(location.path.substr(location.path.rfind(L'\\') + 1))};
+        for (const TNamedValue& named : location.place->names) {
+            names.push_back(named.name != nullptr ? Spell(named.name) : "");
+        }
+        for (const std::string& name : names) {
+            EXPECT_TRUE(name.empty() || help.find("<code>" + name) != std::string::npos || help.find("\\" + name + "</code>") != std::string::npos) << name;
+            EXPECT_NE(readme.find(name), std::string::npos) << name;
         }
     }
-    EXPECT_EQ(sections, (std::vector<std::string>{"Run", "RunOnce", "Run", "RunOnce", "RunOnceEx", "RunServices", "RunServicesOnce",
-                                                  "Run", "RunOnce", "Run", "RunOnce", "RunOnceEx", "RunServices", "RunServicesOnce",
-                                                  "Run32", "RunOnce32", "RunOnceEx32", "RunServices32", "RunServicesOnce32"}));
 
     EXPECT_EQ(TrimBlanks(W(std::string("\0\x01\t a  b\r\n \x1F", 11))), L"a  b");
     EXPECT_EQ(TrimBlanks(W(std::string(" \t\0", 3))), L"");

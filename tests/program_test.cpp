@@ -220,6 +220,7 @@ TEST_F(Program, ResidentProgramAsksAboutEveryChangeAtOnce)
     const std::string once = std::string(MACHINE) + "RunServicesOnce";
     DeleteKey(HKEY_LOCAL_MACHINE, once, KEY_WOW64_64KEY);
     const std::string switches = std::string(APPROVED) + "\\Run", exSub = std::string(MACHINE) + "RunOnceEx\\0001";
+    const std::string ifeo = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Image File Execution Options\\utilman.exe";
     SetKeyValues(HKEY_CURRENT_USER, USER_RUN, {Sz("f", "F.exe")}), SetKeyValues(HKEY_CURRENT_USER, switches, {Bin("f", SWITCH_OFF)});
     SetKeyValues(HKEY_LOCAL_MACHINE, exSub, {}, KEY_WOW64_64KEY);
     TProcess program(ProgramPath(), "");
@@ -264,6 +265,8 @@ TEST_F(Program, ResidentProgramAsksAboutEveryChangeAtOnce)
          [&] { return KeyValues(HKEY_LOCAL_MACHINE, exSub, KEY_WOW64_64KEY).empty(); }},
         {[&] { SetKeyValues(HKEY_LOCAL_MACHINE, exSub + "2", {Sz("w", "W.exe")}, KEY_WOW64_64KEY); }, Machine("RunOnceEx\\00012\\w=W.exe"),
          [&] { return KeyValues(HKEY_LOCAL_MACHINE, exSub + "2", KEY_WOW64_64KEY).empty(); }},
+        {[&] { SetKeyValues(HKEY_LOCAL_MACHINE, ifeo, {Sz("Debugger", "C:\\x\\cmd.exe")}); }, "HKEY_LOCAL_MACHINE\\" + ifeo + "\\Debugger=C:\\x\\cmd.exe",
+         [&] { return KeyValues(HKEY_LOCAL_MACHINE, ifeo).empty(); }},
     };
     for (const TRow& row : rows) {
         SCOPED_TRACE(row.entry);
@@ -341,12 +344,17 @@ TEST_F(Program, TheAdministratorsHelperActsOnlyOnWhatACheckWouldAskAbout)
     std::string upper = common;
     CharUpperBuffA(&upper[0], static_cast<DWORD>(upper.size()));
     const std::string v = "\" v" + hash("V.exe", true);
+    const std::string winlogon = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
+    RegSetKeyValueA(HKEY_LOCAL_MACHINE, winlogon.c_str(), "Userinit2", REG_SZ, "V.exe", 6);
     const std::pair<std::string, DWORD> rows[] = {
         {machine + "Software\\rwtest" + v, ELEVATED_FAILED}, {machine + run + "\\sub" + v, ELEVATED_FAILED},
         {"-remove-value \"HKEY_CURRENT_USER\\" + std::string(USER_RUN) + v, ELEVATED_FAILED},
         {machine + run + "\" v 00", ELEVATED_FAILED}, {machine + run + v + " \"" + folder + "\\Removed\"", ELEVATED_FAILED},
         {machine + link + v, ELEVATED_CHANGED}, {machine + run + "\" w" + hash("V.exe", true), ELEVATED_CHANGED},
         {machine + run + "\" v" + hash("W.exe", true), ELEVATED_CHANGED},
+        // Winlogon's values that are no entries, and Windows' own shell.
+        {machine + winlogon + "\" Userinit2" + hash("V.exe", true), ELEVATED_FAILED},
+        {machine + winlogon + "\" Shell" + hash("explorer.exe", true), ELEVATED_FAILED},
         {"-remove-file \"" + folder + "\\x.lnk\"" + hash("x", false), ELEVATED_FAILED},
         {"-remove-file \"" + user + "\"" + hash("x", false), ELEVATED_FAILED},
         {"-remove-file \"" + common + "..\\x.lnk\"" + hash("x", false), ELEVATED_FAILED},
@@ -364,6 +372,11 @@ TEST_F(Program, TheAdministratorsHelperActsOnlyOnWhatACheckWouldAskAbout)
         EXPECT_EQ(KeyValues(HKEY_LOCAL_MACHINE, key), values);
     }
     EXPECT_EQ(KeyValues(HKEY_CURRENT_USER, USER_RUN), values);
+    TRegKey kept;
+    RegOpenKeyExA(HKEY_LOCAL_MACHINE, winlogon.c_str(), 0, KEY_ALL_ACCESS, kept.Receive());
+    EXPECT_EQ(ReadRegString(kept.Get(), L"", L"Userinit2"), L"V.exe");
+    EXPECT_EQ(ReadRegString(kept.Get(), L"", L"Shell"), L"explorer.exe");
+    RegDeleteValueA(kept.Get(), "Userinit2");
     EXPECT_EQ(FolderNames(common), std::vector<std::string>{"desktop.ini"});
     EXPECT_EQ(FolderNames(folder + "\\Startup").size(), 1u);
     // The helper writes nothing else: no Removed folder, no settings.

@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include "MainState.h"
+#include "Places.h"
 #include "ScopedHandle.h"
 
 #include <gtest/gtest.h>
@@ -213,11 +214,28 @@ void QuietAutostart(const std::string& folder)
         RemoveTree(folder + startup);
         CreateDirectoryA((folder + startup).c_str(), nullptr);
     }
-    SetKeyValues(HKEY_CURRENT_USER, USER_RUN, {});
-    SetKeyValues(HKEY_CURRENT_USER, std::string(USER_RUN) + "Once", {});
-    for (const char* key : {"Run", "RunOnce", "RunOnceEx", "RunServices", "RunServicesOnce"}) {
-        SetKeyValues(HKEY_LOCAL_MACHINE, std::string(MACHINE) + key, {}, KEY_WOW64_64KEY);
-        SetKeyValues(HKEY_LOCAL_MACHINE, std::string(MACHINE) + key, {}, KEY_WOW64_32KEY);
+    // Every guarded key: emptied where its every value is an entry, its
+    // subkeys gone where they hold the entries, its named values gone (or
+    // set to Windows' own) where it names them.
+    for (const TKeyLocation& location : KeyLocations(true)) {
+        const std::string path = Spell(location.path);
+        if (location.place->names[0].name == nullptr) {
+            SetKeyValues(location.root, path, {}, location.view);
+            continue;
+        }
+        TRegKey key;
+        if (RegCreateKeyExW(location.root, location.path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | location.view, nullptr,
+                            key.Receive(), nullptr) != ERROR_SUCCESS) {
+            continue;
+        }
+        if (location.levels == TLevels::Subkeys) {
+            RegDeleteTreeW(key.Get(), nullptr);
+        }
+        for (const TNamedValue& named : location.place->names) {
+            if (named.name != nullptr && (named.windowsValue == nullptr || !RemoveEntryValue(key.Get(), location, named.name))) {
+                RegDeleteValueW(key.Get(), named.name);
+            }
+        }
     }
     DeleteKey(HKEY_CURRENT_USER, APPROVED), DeleteKey(HKEY_LOCAL_MACHINE, APPROVED, KEY_WOW64_64KEY);
     WritePrivateProfileStringW(L"windows", L"run", nullptr, L"win.ini");
