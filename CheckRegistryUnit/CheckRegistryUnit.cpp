@@ -1,6 +1,7 @@
 #include "CheckRegistryUnit.h"
 
 #include "AllowedList.h"
+#include "Decide.h"
 #include "Elevation.h"
 #include "MainState.h"
 #include "Places.h"
@@ -179,13 +180,17 @@ bool IsEmptyText(const TRegEntry& entry)
 
 } // namespace
 
-bool CheckRegistryValue(TUser& user, TWideString& records, HKEY key, const TRegEntry& entry,
-                        const TKeyLocation& location)
+bool CheckRegistryValue(TUser& user, TRecords& walk, HKEY key, const TRegEntry& entry, const TKeyLocation& location)
 {
-    const TWideString& name = entry.name;
     const TWideString& value = entry.value;
     // Windows' own value is no entry: not asked about, not recorded.
-    if (IsWindowsValue(location, name, entry.type, value)) {
+    if (IsWindowsValue(location, entry.name, entry.type, value)) {
+        return false;
+    }
+    const TWideString& name = location.entryName.empty() ? entry.name : location.entryName;
+    if (walk.baseline) {
+        AppendRecord(walk.records, name, value);
+        ++walk.taken;
         return false;
     }
     if (IsEmptyText(entry)) {
@@ -195,51 +200,40 @@ bool CheckRegistryValue(TUser& user, TWideString& records, HKEY key, const TRegE
     const std::optional<TWideString> listed = LookupAllowed(location.section, name);
     const bool ownValue = IsEitherOwnCommand(value);
     if (!listed && name == RUN_VALUE_NAME && ownValue) {
-        AppendRecord(records, name, value);
+        AppendRecord(walk.records, name, value);
         return false;
     }
     // A switch of the startup mode turns one own command into the other. A
     // foreign command under a listed own one is a change like any other.
     if (listed && IsEitherOwnCommand(*listed) && ownValue) {
-        AppendRecord(records, name, value);
+        AppendRecord(walk.records, name, value);
         return false;
     }
     if (listed == value) {
-        AppendRecord(records, name, value);
+        AppendRecord(walk.records, name, value);
         return false;
     }
     // Windows will not start it: nothing to ask until it is switched on again.
-    if (IsSwitchedOff(location.root, location.switchKey, name)) {
-        KeepListed(records, name, listed);
+    if (IsSwitchedOff(location.root, location.switchKey, entry.name)) {
+        KeepListed(walk.records, name, listed);
         return false;
     }
-    const bool changed = listed.has_value();
-    TChoice choice = ChoiceRemove;
-    const bool ok = user.AskChoice(changed, changed ? EntryText({name, L"=", value}) : NewEntryText(location, entry), choice);
-    if (RunAborted()) {
-        return true;
-    }
-    if (!ok) {
-        KeepListed(records, name, listed);
-    } else if (choice == ChoiceRemove) {
-        DeleteValue(user, key, entry, location);
-    } else {
-        AppendRecord(records, name, value);
-    }
+    DecideEntry(user, walk.records, name, value, listed, NewEntryText(location, entry), EntryText({name, L"=", value}),
+                [&] { DeleteValue(user, key, entry, location); });
     return true;
 }
 
 namespace {
 
 // A place whose entries are named values: each is read by its name.
-void CheckNamedValues(TUser& user, HKEY key, const TKeyLocation& location, TWideString& records)
+void CheckNamedValues(TUser& user, HKEY key, const TKeyLocation& location, TRecords& walk)
 {
     TRegEntry entry;
     for (const TNamedValue& named : location.place->names) {
         if (named.name == nullptr || !ReadEntry(key, named.name, entry)) {
             continue;
         }
-        CheckRegistryValue(user, records, key, entry, location);
+        CheckRegistryValue(user, walk, key, entry, location);
         if (RunAborted()) {
             return;
         }
@@ -247,7 +241,7 @@ void CheckNamedValues(TUser& user, HKEY key, const TKeyLocation& location, TWide
 }
 
 // A place whose every value is an entry; Info measures the key.
-void CheckEveryValue(TUser& user, HKEY key, const TKeyLocation& location, TKeyInfo info, TWideString& records)
+void CheckEveryValue(TUser& user, HKEY key, const TKeyLocation& location, TKeyInfo info, TRecords& walk)
 {
     // The values that showed a box, upper-cased. Another program may add or
     // remove values while a question is open, which moves values already
@@ -267,7 +261,7 @@ void CheckEveryValue(TUser& user, HKEY key, const TKeyLocation& location, TKeyIn
             ++index;
             continue;
         }
-        const bool asked = CheckRegistryValue(user, records, key, entry, location);
+        const bool asked = CheckRegistryValue(user, walk, key, entry, location);
         if (RunAborted()) {
             return;
         }
@@ -291,23 +285,48 @@ void CheckEveryValue(TUser& user, HKEY key, const TKeyLocation& location, TKeyIn
     }
 }
 
+// The entries of one key, its section saved by the caller; false when the
+// key's values cannot be counted (the key is then left as it is, its
+// section too).
+bool CheckValues(TUser& user, HKEY key, const TKeyLocation& location, TRecords& walk)
+{
+    TKeyInfo info;
+    if (!QueryKeyInfo(key, info)) {
+        return false;
+    }
+    if (location.place->names[0].name != nullptr) {
+        CheckNamedValues(user, key, location, walk);
+    } else {
+        CheckEveryValue(user, key, location, info, walk);
+    }
+    return true;
+}
+
+// A place Windows fills by itself whose section is not there yet: its
+// first check takes what it finds.
+TRecords StartRecords(const TKeyLocation& location)
+{
+    TRecords walk;
+    walk.baseline = location.place->baseline != TBaselineKind::None && !HasSection(location.section);
+    return walk;
+}
+
+// Its header stays even when the baseline found nothing: the baseline is taken.
+void SaveRecords(const TRecords& walk, const TKeyLocation& location)
+{
+    SaveAllowedSection(walk.records, location.section, location.place->baseline != TBaselineKind::None);
+    if (walk.baseline) {
+        NoteBaseline(location.place->baseline, walk.taken);
+    }
+}
+
 } // namespace
 
 void CheckRegistryKey(TUser& user, HKEY key, const TKeyLocation& location)
 {
-    // A key whose values cannot be counted is left as it is, its section too.
-    TKeyInfo info;
-    if (!QueryKeyInfo(key, info)) {
-        return;
-    }
-    TWideString records;
-    if (location.place->names[0].name != nullptr) {
-        CheckNamedValues(user, key, location, records);
-    } else {
-        CheckEveryValue(user, key, location, info, records);
-    }
-    if (!RunAborted()) {
-        SaveAllowedSection(records, location.section);
+    TRecords walk = StartRecords(location);
+    if (CheckValues(user, key, location, walk) && !RunAborted()) {
+        SaveRecords(walk, location);
     }
 }
 
@@ -358,6 +377,8 @@ bool IsSwitchedOff(HKEY root, const TWideString& switchKey, const TWideString& n
 
 namespace {
 
+// Each subkey one level down: a key of its own with a section of its own,
+// or, where the place has one section, all of them into it.
 void CheckSubkeys(TUser& user, HKEY key, const TKeyLocation& location)
 {
     std::vector<TWideString> names;
@@ -369,15 +390,23 @@ void CheckSubkeys(TUser& user, HKEY key, const TKeyLocation& location)
         }
         names.push_back(TWideString(name, length));
     }
+    TRecords walk = location.place->oneSection ? StartRecords(location) : TRecords();
     for (const TWideString& subkey : names) {
         TRegKey sub;
         if (RegOpenKeyExW(key, subkey.c_str(), 0, KEY_READ | location.view, sub.Receive()) != ERROR_SUCCESS) {
             continue;
         }
-        CheckRegistryKey(user, sub.Get(), SubkeyLocation(location, subkey));
+        if (location.place->oneSection) {
+            CheckValues(user, sub.Get(), SubkeyLocation(location, subkey), walk);
+        } else {
+            CheckRegistryKey(user, sub.Get(), SubkeyLocation(location, subkey));
+        }
         if (RunAborted()) {
             return;
         }
+    }
+    if (location.place->oneSection) {
+        SaveRecords(walk, location);
     }
 }
 

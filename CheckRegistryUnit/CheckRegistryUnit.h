@@ -31,12 +31,19 @@ struct TRegEntry {
     DWORD type;
 };
 
+// The records of one section as a walk gathers them; Baseline: the place's
+// first check, which takes every entry as it is (Taken counts them).
+struct TRecords {
+    TWideString records;
+    bool baseline = false;
+    std::size_t taken = 0;
+};
+
 // Decides every value of one open key, then rewrites the key's section.
 void CheckRegistryKey(TUser& user, HKEY key, const TKeyLocation& location);
 // Decides one entry; appends its record when it stays in the allowed list.
 // True when it showed a box, during which the key may have changed.
-bool CheckRegistryValue(TUser& user, TWideString& records, HKEY key, const TRegEntry& entry,
-                        const TKeyLocation& location);
+bool CheckRegistryValue(TUser& user, TRecords& walk, HKEY key, const TRegEntry& entry, const TKeyLocation& location);
 
 // The value Name of the open key as the checker reads it; false when there is none.
 bool ReadEntry(HKEY key, const TWideString& name, TRegEntry& entry);

@@ -22,38 +22,45 @@ constexpr TViews BOTH = TViews::Both;
 constexpr TLevels KEY = TLevels::Key;
 constexpr TLevels SUBKEYS = TLevels::Subkeys;
 constexpr TLevels KEY_AND_SUBKEYS = TLevels::KeyAndSubkeys;
+constexpr TBaselineKind NO_BASELINE = TBaselineKind::None;
+constexpr bool PER_KEY = false;
+constexpr bool ONE_SECTION = true;
 
 // Every place, in the order a check goes through them.
 const TPlace PLACES[] = {
-    {HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run", NATIVE, KEY, {}, L"Run", nullptr},
-    {HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce", NATIVE, KEY, {}, nullptr, nullptr},
-    {HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run", BOTH, KEY, {}, L"Run", L"Run32"},
-    {HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce", BOTH, KEY, {}, nullptr, nullptr},
+    {HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run", NATIVE, KEY, {}, L"Run", nullptr, NO_BASELINE, PER_KEY},
+    {HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce", NATIVE, KEY, {}, nullptr, nullptr, NO_BASELINE, PER_KEY},
+    {HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run", BOTH, KEY, {}, L"Run", L"Run32", NO_BASELINE, PER_KEY},
+    {HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce", BOTH, KEY, {}, nullptr, nullptr, NO_BASELINE, PER_KEY},
     // Windows runs RunOnceEx's entries from its numbered subkeys.
-    {HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnceEx", BOTH, KEY_AND_SUBKEYS, {}, nullptr, nullptr},
-    {HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\RunServices", BOTH, KEY, {}, nullptr, nullptr},
-    {HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\RunServicesOnce", BOTH, KEY, {}, nullptr, nullptr},
+    {HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnceEx", BOTH, KEY_AND_SUBKEYS, {}, nullptr, nullptr, NO_BASELINE, PER_KEY},
+    {HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\RunServices", BOTH, KEY, {}, nullptr, nullptr, NO_BASELINE, PER_KEY},
+    {HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\RunServicesOnce", BOTH, KEY, {}, nullptr, nullptr, NO_BASELINE, PER_KEY},
     // Policies is one key for both kinds of program.
-    {HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer\\Run", NATIVE, KEY, {}, nullptr, nullptr},
-    {HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer\\Run", NATIVE, KEY, {}, nullptr, nullptr},
-    {HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Terminal Server\\Install\\Software\\Microsoft\\Windows\\CurrentVersion\\Run", NATIVE, KEY, {}, nullptr, nullptr},
-    {HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Terminal Server\\Install\\Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce", NATIVE, KEY, {}, nullptr, nullptr},
+    {HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer\\Run", NATIVE, KEY, {}, nullptr, nullptr, NO_BASELINE, PER_KEY},
+    {HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer\\Run", NATIVE, KEY, {}, nullptr, nullptr, NO_BASELINE, PER_KEY},
+    {HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Terminal Server\\Install\\Software\\Microsoft\\Windows\\CurrentVersion\\Run", NATIVE, KEY, {}, nullptr, nullptr, NO_BASELINE, PER_KEY},
+    {HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Terminal Server\\Install\\Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce", NATIVE, KEY, {}, nullptr, nullptr, NO_BASELINE, PER_KEY},
     // Winlogon, a 64-bit process, reads the native view only.
     {HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon", NATIVE, KEY,
-     {{L"Shell", &EXPLORER}, {L"Userinit", &USERINIT}, {L"Taskman", nullptr}, {L"AppSetup", nullptr}}, nullptr, nullptr},
-    {HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon", NATIVE, KEY, {{L"Shell", nullptr}}, nullptr, nullptr},
-    {HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System", NATIVE, KEY, {{L"Shell", nullptr}}, nullptr, nullptr},
-    {HKEY_CURRENT_USER, L"Environment", NATIVE, KEY, {{L"UserInitMprLogonScript", nullptr}}, nullptr, nullptr},
-    {HKEY_CURRENT_USER, L"Software\\Microsoft\\Command Processor", NATIVE, KEY, {{L"AutoRun", nullptr}}, nullptr, nullptr},
-    {HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Command Processor", BOTH, KEY, {{L"AutoRun", nullptr}}, nullptr, nullptr},
-    {HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows", BOTH, KEY, {{L"AppInit_DLLs", &NOTHING}}, nullptr, nullptr},
-    {HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Session Manager\\AppCertDlls", NATIVE, KEY, {}, nullptr, nullptr},
+     {{L"Shell", &EXPLORER}, {L"Userinit", &USERINIT}, {L"Taskman", nullptr}, {L"AppSetup", nullptr}}, nullptr, nullptr, NO_BASELINE, PER_KEY},
+    {HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon", NATIVE, KEY, {{L"Shell", nullptr}}, nullptr, nullptr, NO_BASELINE, PER_KEY},
+    {HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System", NATIVE, KEY, {{L"Shell", nullptr}}, nullptr, nullptr, NO_BASELINE, PER_KEY},
+    {HKEY_CURRENT_USER, L"Environment", NATIVE, KEY, {{L"UserInitMprLogonScript", nullptr}}, nullptr, nullptr, NO_BASELINE, PER_KEY},
+    {HKEY_CURRENT_USER, L"Software\\Microsoft\\Command Processor", NATIVE, KEY, {{L"AutoRun", nullptr}}, nullptr, nullptr, NO_BASELINE, PER_KEY},
+    {HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Command Processor", BOTH, KEY, {{L"AutoRun", nullptr}}, nullptr, nullptr, NO_BASELINE, PER_KEY},
+    {HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows", BOTH, KEY, {{L"AppInit_DLLs", &NOTHING}}, nullptr, nullptr, NO_BASELINE, PER_KEY},
+    {HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Session Manager\\AppCertDlls", NATIVE, KEY, {}, nullptr, nullptr, NO_BASELINE, PER_KEY},
     {HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Session Manager", NATIVE, KEY, {{L"BootExecute", &AUTOCHECK}},
-     nullptr, nullptr},
+     nullptr, nullptr, NO_BASELINE, PER_KEY},
     // Image File Execution Options is one key for both kinds of program;
     // SilentProcessExit has a copy for each.
-    {HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Image File Execution Options", NATIVE, SUBKEYS, {{L"Debugger", nullptr}}, nullptr, nullptr},
-    {HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows NT\\CurrentVersion\\SilentProcessExit", BOTH, SUBKEYS, {{L"MonitorProcess", nullptr}}, nullptr, nullptr},
+    {HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Image File Execution Options", NATIVE, SUBKEYS, {{L"Debugger", nullptr}}, nullptr, nullptr, NO_BASELINE, PER_KEY},
+    {HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows NT\\CurrentVersion\\SilentProcessExit", BOTH, SUBKEYS, {{L"MonitorProcess", nullptr}}, nullptr, nullptr, NO_BASELINE, PER_KEY},
+    // Windows runs StubPath of each component at a user's next logon; a
+    // normal Windows has a dozen.
+    {HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Active Setup\\Installed Components", BOTH, SUBKEYS, {{L"StubPath", nullptr}}, nullptr,
+     nullptr, TBaselineKind::ActiveSetup, ONE_SECTION},
 };
 
 TKeyLocation MakeLocation(const TPlace& place, REGSAM view)
@@ -64,7 +71,7 @@ TKeyLocation MakeLocation(const TPlace& place, REGSAM view)
     const TWideString keyPath = (place.root == HKEY_CURRENT_USER ? USER_ROOT : MACHINE_ROOT) + shown;
     const wchar_t* switches = wow ? place.switches32 : place.switches;
     return {&place, place.root, path, keyPath, place.root == HKEY_LOCAL_MACHINE ? view : 0, keyPath, place.levels,
-            switches == nullptr ? TWideString() : STARTUP_APPROVED_KEY + (L"\\" + TWideString(switches))};
+            switches == nullptr ? TWideString() : STARTUP_APPROVED_KEY + (L"\\" + TWideString(switches)), TWideString()};
 }
 
 const TNamedValue* FindName(const TPlace& place, const TWideString& name)
@@ -134,8 +141,12 @@ TKeyLocation SubkeyLocation(const TKeyLocation& location, const TWideString& sub
 {
     TKeyLocation sub = location;
     sub.path += L"\\" + subkey;
-    sub.section = SubkeySection(location.section, subkey);
     sub.keyPath += L"\\" + subkey;
+    if (location.place->oneSection) {
+        sub.entryName = sub.keyPath;
+    } else {
+        sub.section = SubkeySection(location.section, subkey);
+    }
     sub.levels = TLevels::Key;
     sub.switchKey.clear();
     return sub;

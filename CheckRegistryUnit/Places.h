@@ -4,6 +4,7 @@
 // table drives the registry checker, the watch and the administrator's
 // helper's check of what it may touch; adding a place is adding a row.
 
+#include "Decide.h"
 #include "registry_profile.h"
 
 #include <vector>
@@ -47,6 +48,12 @@ struct TPlace {
     // Task Manager lists none.
     const wchar_t* switches;
     const wchar_t* switches32;
+    // A place Windows fills by itself starts from a baseline (Decide.h).
+    TBaselineKind baseline;
+    // The entries of all its subkeys in the place's one section, each named
+    // by its subkey's path (the place names one value), rather than a
+    // section for each subkey.
+    bool oneSection;
 };
 
 // Where Task Manager (Windows 8 and later) keeps its startup switches, one
@@ -64,6 +71,9 @@ struct TKeyLocation {
     TWideString keyPath; // the full name, root included: in the questions and the record
     TLevels levels;      // a subkey's location: Key
     TWideString switchKey; // Task Manager's switches for its values; empty: none
+    // A subkey of a place with one section: the name its entry is listed
+    // and asked about under; empty: the value's own name.
+    TWideString entryName;
 };
 
 // Windows is 64-bit for a 64-bit build, and for a 32-bit one that runs

@@ -684,15 +684,16 @@ TWideString UpperCase(const TWideString& text)
 
 void AllowedListMayHaveChanged() { snapshot.mayHaveChanged = true; }
 
-void SaveAllowedSection(const TWideString& records, const TWideString& section)
+void SaveAllowedSection(const TWideString& records, const TWideString& section, bool keepEmpty)
 {
     const TWideString body = SectionBody(records);
     const TWideString& text = CurrentText();
     const std::vector<TSpan> spans = SnapshotSpans(section);
+    const bool gone = body.empty() && !keepEmpty;
     // The next location's walk starts from the file as it is then.
     AllowedListMayHaveChanged();
     // A check that changes nothing writes nothing.
-    if (spans.empty() ? body.empty() : spans.size() == 1 && HoldsBody(text, spans[0], body)) {
+    if (spans.empty() ? gone : spans.size() == 1 && !gone && HoldsBody(text, spans[0], body)) {
         return;
     }
     TWideString rest;
@@ -702,7 +703,13 @@ void SaveAllowedSection(const TWideString& records, const TWideString& section)
         kept = span.end;
     }
     rest.append(text, kept, TWideString::npos);
-    WriteSettings(body.empty() ? rest : Terminated(rest) + L"[" + section + L"]" + LINE_END + body);
+    WriteSettings(gone ? rest : Terminated(rest) + L"[" + section + L"]" + LINE_END + body);
+}
+
+bool HasSection(const TWideString& section)
+{
+    ParseSection(section);
+    return !SnapshotSpans(section).empty();
 }
 
 TWideString EncodeField(const TWideString& text)

@@ -27,9 +27,13 @@ public:
 };
 
 // Erases Section of the settings file and writes one key per record, in list
-// order, as the last section of the file. Raises TINIExcept when the file
-// cannot be written.
-void SaveAllowedSection(const TWideString& records, const TWideString& section);
+// order, as the last section of the file; no records leave no section,
+// unless KeepEmpty asks for its header alone. Raises TINIExcept when the
+// file cannot be written.
+void SaveAllowedSection(const TWideString& records, const TWideString& section, bool keepEmpty = false);
+// Whether the settings file has the section, empty or not. Raises
+// TINIExcept when the file cannot be read.
+bool HasSection(const TWideString& section);
 
 // Entries that the record list or the file cannot carry as they are (empty
 // names, "=" or "!" in a name, "!" in a command, enclosing quotes, blanks at

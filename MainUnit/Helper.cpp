@@ -1,6 +1,7 @@
 #include "Helper.h"
 
 #include "CheckRegistryUnit.h"
+#include "CheckServicesUnit.h"
 #include "CheckStartupUnit.h"
 #include "Elevation.h"
 #include "ScopedHandle.h"
@@ -69,11 +70,38 @@ DWORD RemoveFile(const TWideString& path, const TWideString& hash)
         : ELEVATED_FAILED;
 }
 
+DWORD DisableServiceOf(const TWideString& name, const TWideString& hash)
+{
+    TRegKey services;
+    TRegKey key;
+    TService service;
+    if (!IsTextHash(hash) || name.empty() || name.find_first_of(L"\\/") != TWideString::npos
+        || RegOpenKeyExW(HKEY_LOCAL_MACHINE, SERVICES_KEY, 0, KEY_READ, services.Receive()) != ERROR_SUCCESS) {
+        return ELEVATED_FAILED;
+    }
+    if (RegOpenKeyExW(services.Get(), name.c_str(), 0, KEY_QUERY_VALUE, key.Receive()) != ERROR_SUCCESS) {
+        return ELEVATED_CHANGED;
+    }
+    // One no check would ask about: not a service Windows starts by itself.
+    if (!ReadService(services.Get(), name, service)) {
+        return ELEVATED_FAILED;
+    }
+    TWideString shown;
+    if (!TextHash(service.command, shown)) {
+        return ELEVATED_FAILED;
+    }
+    if (shown != hash) {
+        return ELEVATED_CHANGED;
+    }
+    return DisableService(name) ? ELEVATED_REMOVED : ELEVATED_FAILED;
+}
+
 } // namespace
 
 bool RunHelper(const std::vector<TWideString>& arguments, int& exitCode)
 {
-    if (arguments.size() < 2 || (arguments[1] != REMOVE_VALUE_SWITCH && arguments[1] != REMOVE_FILE_SWITCH)) {
+    if (arguments.size() < 2
+        || (arguments[1] != REMOVE_VALUE_SWITCH && arguments[1] != REMOVE_FILE_SWITCH && arguments[1] != DISABLE_SERVICE_SWITCH)) {
         return false;
     }
     DWORD outcome = ELEVATED_FAILED;
@@ -81,6 +109,8 @@ bool RunHelper(const std::vector<TWideString>& arguments, int& exitCode)
         outcome = RemoveValue(arguments[2], arguments[3], arguments[4]);
     } else if (arguments[1] == REMOVE_FILE_SWITCH && arguments.size() == 4) {
         outcome = RemoveFile(arguments[2], arguments[3]);
+    } else if (arguments[1] == DISABLE_SERVICE_SWITCH && arguments.size() == 4) {
+        outcome = DisableServiceOf(arguments[2], arguments[3]);
     }
     exitCode = static_cast<int>(outcome);
     return true;

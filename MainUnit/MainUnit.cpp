@@ -3,7 +3,9 @@
 #include "AllowedList.h"
 #include "CheckINIUnit.h"
 #include "CheckRegistryUnit.h"
+#include "CheckServicesUnit.h"
 #include "CheckStartupUnit.h"
+#include "Decide.h"
 #include "Dpi.h"
 #include "Elevation.h"
 #include "Helper.h"
@@ -48,6 +50,21 @@ TIconHandle trayIcon; // loaded at the size the notification area wants now
 UINT taskbarCreatedMessage = 0;
 HMODULE helpControl = nullptr; // loaded at the first help request, kept until the end
 
+void AddTrayIcon() { Shell_NotifyIconW(NIM_ADD, &trayIconData); }
+
+// The tray icon's balloon, with the information icon and the program's
+// caption. The record of Windows 2000 and later: the first has no balloon.
+void ShowBalloon(const TWideString& text)
+{
+    NOTIFYICONDATAW balloon = trayIconData;
+    balloon.cbSize = sizeof(balloon);
+    balloon.uFlags = NIF_INFO;
+    lstrcpynW(balloon.szInfo, text.c_str(), ARRAYSIZE(balloon.szInfo));
+    lstrcpynW(balloon.szInfoTitle, APP_CAPTION, ARRAYSIZE(balloon.szInfoTitle));
+    balloon.dwInfoFlags = NIIF_INFO;
+    Shell_NotifyIconW(NIM_MODIFY, &balloon);
+}
+
 // The program's user: today's message boxes, owned by the hidden window.
 class TBoxUser : public TUser {
 public:
@@ -63,13 +80,12 @@ protected:
     {
         MessageBoxW(MainWnd(), text.c_str(), APP_CAPTION, MB_OK | MB_ICONINFORMATION);
     }
+    void OnNotify(const TWideString& text) override { ShowBalloon(text); }
 };
 
 // At namespace scope: a local static would bring in the runtime's guarded
 // initialisation and, with it, the threads library.
 TBoxUser programUser;
-
-void AddTrayIcon() { Shell_NotifyIconW(NIM_ADD, &trayIconData); }
 
 // After a change of DPI or of the system's metrics the icon is loaded again.
 void RefreshTrayIcon()
@@ -408,9 +424,16 @@ void RunCheck(TUser& user, bool silent)
         if (!RunAborted()) {
             CheckINI(user);
         }
+        if (!RunAborted()) {
+            CheckServices(user);
+        }
     } catch (const TINIExcept& e) {
         errorShown = true;
         user.Warn(FormatMsg(MSG_CANNOT_OPEN_FILE, {Visible(e.FileName)}));
+    }
+    const TWideString baseline = TakeBaselineMessage();
+    if (!baseline.empty() && !RunAborted()) {
+        user.Notify(baseline);
     }
     if (!silent && !errorShown && !RunAborted()) {
         user.Inform(MSG_CHECK_COMPLETE);

@@ -38,6 +38,8 @@ void TUser::Inform(const TWideString& text)
     AllowedListMayHaveChanged();
 }
 
+void TUser::Notify(const TWideString& text) { OnNotify(text); }
+
 void ShowWarning(const TWideString& text)
 {
     MessageBoxW(MainWnd(), text.c_str(), APP_CAPTION, MB_OK | MB_ICONEXCLAMATION);

@@ -26,6 +26,9 @@ public:
     void Warn(const TWideString& text);
     // The end of a check run that the user started.
     void Inform(const TWideString& text);
+    // A word that needs no answer and keeps no window open (the tray icon's
+    // balloon).
+    void Notify(const TWideString& text);
 
 protected:
     // The ways a user answers. Whatever they show, the allowed list may
@@ -35,6 +38,7 @@ protected:
     virtual bool OnAskElevate(const TEntryText& entry) = 0;
     virtual void OnWarn(const TWideString& text) = 0;
     virtual void OnInform(const TWideString& text) = 0;
+    virtual void OnNotify(const TWideString& text) = 0;
 };
 
 // The warning box: owned by the hidden window (none while it is being made).

@@ -2,6 +2,7 @@
 
 #include "CheckINIUnit.h"
 #include "CheckRegistryUnit.h"
+#include "CheckServicesUnit.h"
 #include "CheckStartupUnit.h"
 #include "MainState.h"
 #include "ScopedHandle.h"
@@ -191,6 +192,8 @@ void StartWatching()
         AddGuardedKey(parents, root, STARTUP_APPROVED_KEY, NativeView(OnWindows64()), true);
     }
     AddKey(AddWatch(TWatchKind::Key, false, KEY_CHANGES), HKEY_CURRENT_USER, WIN_INI_KEY, 0);
+    // Services keep state below their own keys: a burst of such writes makes one check.
+    AddGuardedKey(parents, HKEY_LOCAL_MACHINE, SERVICES_KEY, 0, true);
     for (const HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
         AddKey(AddWatch(TWatchKind::ShellFolders, false, KEY_CHANGES), root, SHELL_FOLDERS_KEY, 0);
     }

@@ -79,6 +79,11 @@ struct TMenuTraits {
     static HMENU Invalid() { return nullptr; }
     static void Close(HMENU menu) { DestroyMenu(menu); }
 };
+struct TServiceTraits {
+    using Type = SC_HANDLE;
+    static SC_HANDLE Invalid() { return nullptr; }
+    static void Close(SC_HANDLE service) { CloseServiceHandle(service); }
+};
 struct TFontTraits {
     using Type = HFONT;
     static HFONT Invalid() { return nullptr; }
@@ -98,6 +103,7 @@ using TChangeHandle = TScopedHandle<TChangeTraits>;
 using THookHandle = TScopedHandle<THookTraits>;
 using TMenuHandle = TScopedHandle<TMenuTraits>;
 using TFontHandle = TScopedHandle<TFontTraits>;
+using TServiceHandle = TScopedHandle<TServiceTraits>;
 using TIconHandle = TScopedHandle<TIconTraits>;
 
 // A window DC must be released against the window it came from.

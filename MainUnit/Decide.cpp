@@ -1,0 +1,77 @@
+#include "Decide.h"
+
+#include "AllowedList.h"
+#include "MainState.h"
+
+namespace {
+
+constexpr std::size_t BASELINE_KINDS = 4;
+constexpr wchar_t MSG_BASELINE_START[] = L"Записано как есть: ";
+constexpr wchar_t MSG_BASELINE_END[] = L". О новых и измененных будет задан вопрос.";
+
+// A noun's three Russian forms, for 1, for 2 to 4, and for 5 and more (and
+// 11 to 14), each with what follows it.
+struct TCounted {
+    const wchar_t* one;
+    const wchar_t* few;
+    const wchar_t* many;
+};
+
+const TCounted NOUNS[BASELINE_KINDS] = {
+    {L"", L"", L""},
+    {L"служба", L"службы", L"служб"},
+    {L"компонент Active Setup", L"компонента Active Setup", L"компонентов Active Setup"},
+    {L"задание", L"задания", L"заданий"},
+};
+
+// Of the check run now open: how many entries each kind's baseline took.
+std::size_t taken[BASELINE_KINDS] = {};
+
+TWideString Counted(std::size_t count, const TCounted& noun)
+{
+    const std::size_t tens = count % 100;
+    const std::size_t units = count % 10;
+    const wchar_t* form = units == 1 && tens != 11                              ? noun.one
+        : units >= 2 && units <= 4 && (tens < 12 || tens > 14) ? noun.few
+                                                                : noun.many;
+    wchar_t number[24];
+    wsprintfW(number, L"%lu ", static_cast<unsigned long>(count));
+    return number + TWideString(form);
+}
+
+} // namespace
+
+void DecideEntry(TUser& user, TWideString& records, const TWideString& name, const TWideString& command,
+                   const std::optional<TWideString>& listed, const TEntryText& newText, const TEntryText& changedText,
+                   const std::function<void()>& remove)
+{
+    const bool changed = listed.has_value();
+    TChoice choice = ChoiceRemove;
+    const bool answered = user.AskChoice(changed, changed ? changedText : newText, choice);
+    if (RunAborted()) {
+        return;
+    }
+    if (!answered) {
+        if (listed) {
+            AppendRecord(records, name, *listed);
+        }
+    } else if (choice == ChoiceRemove) {
+        remove();
+    } else {
+        AppendRecord(records, name, command);
+    }
+}
+
+void NoteBaseline(TBaselineKind kind, std::size_t count) { taken[static_cast<std::size_t>(kind)] += count; }
+
+TWideString TakeBaselineMessage()
+{
+    TWideString list;
+    for (std::size_t kind = 1; kind < BASELINE_KINDS; ++kind) {
+        if (taken[kind] > 0) {
+            list += (list.empty() ? L"" : L", ") + Counted(taken[kind], NOUNS[kind]);
+        }
+        taken[kind] = 0;
+    }
+    return list.empty() ? TWideString() : MSG_BASELINE_START + list + MSG_BASELINE_END;
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+// What every checker does with an entry, once its own rules have not
+// settled it: the question, and what the answer does to the entry and to
+// the allowed list. And the baseline of the places Windows fills by itself.
+
+#include "User.h"
+
+#include <functional>
+#include <optional>
+
+// Asks about an entry that the list does not hold with its command
+// (Listed: what the list holds under its name, if anything): new, or
+// changed. Cancel keeps what the list held; "add" and "correct" record the
+// entry; "remove" runs Remove, which tells of its own failures and records
+// nothing. NewText and ChangedText show the entry in the two questions.
+void DecideEntry(TUser& user, TWideString& records, const TWideString& name, const TWideString& command,
+                   const std::optional<TWideString>& listed, const TEntryText& newText, const TEntryText& changedText,
+                   const std::function<void()>& remove);
+
+// A place Windows fills by itself (a hundred services, a dozen Active
+// Setup components) has no section in the list until its first check, which
+// takes every entry present as allowed, writes the section (its header at
+// least) and asks nothing. From then on it is asked about as any place is.
+enum class TBaselineKind { None, Services, ActiveSetup, Tasks };
+
+// A check took Kind's baseline, Count entries.
+void NoteBaseline(TBaselineKind kind, std::size_t count);
+// What the check run took as it was, as the balloon tells it (empty when it
+// took nothing); forgets it.
+TWideString TakeBaselineMessage();
