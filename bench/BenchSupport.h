@@ -86,4 +86,5 @@ protected:
     bool OnAskElevate(const TEntryText&) override { return ++asked, false; }
     void OnWarn(const TWideString&) override { ++asked; }
     void OnInform(const TWideString&) override { ++asked; }
+    void OnNotify(const TWideString&) override {}
 };

@@ -1,14 +1,22 @@
 // A check run as the user starts it: "Runwarden.exe -once" as a process of
-// its own, over N allowed entries in the current user's Run key (every one
-// of them on the allowed list, so nothing is asked), the other places empty.
+// its own, every entry on the allowed list, so nothing is asked. Two kinds
+// of load: N entries in the current user's Run key (the other places empty
+// or as the prefix has them), and 300 automatic services with 30 Active
+// Setup components.
 //
 // What the check adds to the process is its time less the time of a bare
 // tray program (bench_tray: a hidden window whose tray icon is added and
 // removed). That is set against a floor, also a process of its own (this
-// program started again with "floor N"): a bare RegEnumValueW walk of the
-// key plus one read of the allowed list's file, which that process never
-// opened before. Every figure is the best of RUNS runs, the three kinds of
-// run taken in turn so that the rest of the machine disturbs them alike.
+// program started again with "floor KIND N"): a bare walk of the same data
+// (RegEnumValueW over the Run key; the Services key's subkeys with their
+// type, start, image path and service DLL, and each component's StubPath)
+// plus one read of the allowed list's file, which that process never opened
+// before. Every figure is the best of RUNS runs, the three kinds of run
+// taken in turn so that the rest of the machine disturbs them alike.
+//
+// A first run of the program, not timed, takes the baselines of the places
+// Windows fills by itself; the list as it leaves it is the one every timed
+// run must leave byte for byte.
 
 #include "BenchSupport.h"
 #include "MainState.h"
@@ -25,47 +33,33 @@ namespace {
 
 constexpr int RUNS = 5;
 constexpr int COUNTS[] = {1000, 10000};
+constexpr int SERVICES = 300;
+constexpr int COMPONENTS = 30;
 // A run that asked would wait for ever: it is given up on after this long.
 constexpr double RUN_SECONDS = 120;
 // How often a running program is looked at for a box.
 constexpr DWORD POLL_MS = 20;
 constexpr char FLOOR_SWITCH[] = "floor";
+constexpr char RUN_KIND[] = "run";
+constexpr char SERVICES_KIND[] = "services";
 // The floor's exit code when its walk or read went wrong (a walk never
 // takes no time at all).
 constexpr DWORD FLOOR_FAILED = 0;
+constexpr wchar_t SERVICES_PATH[] = L"System\\CurrentControlSet\\Services";
+constexpr wchar_t COMPONENTS_PATH[] = L"Software\\Microsoft\\Active Setup\\Installed Components";
+constexpr wchar_t BENCH_PREFIX[] = L"RunwardenBench";
 
 TWideString OptionsPath() { return BenchFolder(L"once") + L"\\Runwarden\\options.ini"; }
 
-// The value count of the user's Run key, or -1.
-long RunValueCount()
+// The values of the key: how many there are, each read whole.
+long WalkValues(HKEY key)
 {
-    TRegKey key;
-    DWORD count = 0;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, W(USER_RUN).c_str(), 0, KEY_READ, key.Receive()) != ERROR_SUCCESS
-        || RegQueryInfoKeyW(key.Get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, nullptr,
-                            nullptr, nullptr, nullptr)
-            != ERROR_SUCCESS) {
-        return -1;
-    }
-    return static_cast<long>(count);
-}
-
-// The floor, run in a process of its own: the time of the walk and the
-// read in microseconds, as the exit code.
-DWORD Floor(long expected)
-{
-    const TWideString runPath = W(USER_RUN);
-    const TWideString options = OptionsPath();
-    const double start = Seconds();
-    TRegKey key;
-    DWORD count = 0;
     DWORD maxName = 0;
     DWORD maxData = 0;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, runPath.c_str(), 0, KEY_READ, key.Receive()) != ERROR_SUCCESS
-        || RegQueryInfoKeyW(key.Get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, &maxName,
-                            &maxData, nullptr, nullptr)
-            != ERROR_SUCCESS) {
-        return FLOOR_FAILED;
+    if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &maxName, &maxData, nullptr,
+                         nullptr)
+        != ERROR_SUCCESS) {
+        return -1;
     }
     std::vector<wchar_t> name(maxName + 1);
     std::vector<BYTE> data(maxData + 1);
@@ -74,16 +68,81 @@ DWORD Floor(long expected)
         DWORD nameLength = static_cast<DWORD>(name.size());
         DWORD dataLength = static_cast<DWORD>(data.size());
         DWORD type = 0;
-        if (RegEnumValueW(key.Get(), static_cast<DWORD>(walked), name.data(), &nameLength, nullptr, &type,
-                          data.data(), &dataLength)
+        if (RegEnumValueW(key, static_cast<DWORD>(walked), name.data(), &nameLength, nullptr, &type, data.data(),
+                          &dataLength)
             != ERROR_SUCCESS) {
-            break;
+            return walked;
         }
+    }
+}
+
+// Reads the named values of the key; how many of them there were.
+long ReadValues(HKEY key, std::initializer_list<const wchar_t*> names)
+{
+    long read = 0;
+    for (const wchar_t* name : names) {
+        BYTE data[1024];
+        DWORD size = sizeof(data);
+        read += RegQueryValueExW(key, name, nullptr, nullptr, data, &size) == ERROR_SUCCESS ? 1 : 0;
+    }
+    return read;
+}
+
+// Each subkey of Path opened, then Read with it; how many were read.
+template <typename TRead>
+long WalkSubkeys(const wchar_t* path, TRead read)
+{
+    TRegKey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, key.Receive()) != ERROR_SUCCESS) {
+        return -1;
+    }
+    long walked = 0;
+    wchar_t name[256];
+    for (DWORD index = 0;; ++index) {
+        DWORD length = ARRAYSIZE(name);
+        if (RegEnumKeyExW(key.Get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+            return walked;
+        }
+        TRegKey sub;
+        if (RegOpenKeyExW(key.Get(), name, 0, KEY_READ, sub.Receive()) == ERROR_SUCCESS) {
+            walked += read(sub.Get());
+        }
+    }
+}
+
+long WalkServicesAndComponents()
+{
+    const long services = WalkSubkeys(SERVICES_PATH, [](HKEY service) {
+        TRegKey parameters;
+        if (RegOpenKeyExW(service, L"Parameters", 0, KEY_READ, parameters.Receive()) == ERROR_SUCCESS) {
+            ReadValues(parameters.Get(), {L"ServiceDll"});
+        }
+        return ReadValues(service, {L"Type", L"Start", L"ImagePath"}) > 0 ? 1L : 0L;
+    });
+    const long components = WalkSubkeys(COMPONENTS_PATH, [](HKEY component) { return ReadValues(component, {L"StubPath"}); });
+    return services < 0 || components < 0 ? -1 : services + components;
+}
+
+// The floor, run in a process of its own: the time of the walk and the
+// read in microseconds, as the exit code.
+DWORD Floor(const char* kind, long expected)
+{
+    const TWideString runPath = W(USER_RUN);
+    const TWideString options = OptionsPath();
+    const double start = Seconds();
+    long walked = -1;
+    if (std::strcmp(kind, RUN_KIND) == 0) {
+        TRegKey key;
+        walked = RegOpenKeyExW(HKEY_CURRENT_USER, runPath.c_str(), 0, KEY_READ, key.Receive()) == ERROR_SUCCESS
+            ? WalkValues(key.Get())
+            : -1;
+    } else {
+        walked = WalkServicesAndComponents();
     }
     std::string bytes;
     const bool read = ReadFileBytes(options, bytes);
     const double elapsed = Seconds() - start;
-    if (walked != expected || !read || bytes.empty()) {
+    if (walked < expected || !read || bytes.empty()) {
         return FLOOR_FAILED;
     }
     return static_cast<DWORD>(elapsed * 1e6);
@@ -114,10 +173,10 @@ TRun RunProcess(const std::string& exe, const std::string& arguments)
 }
 
 // N entries in the Run key and in the allowed list, in the program's format.
-void FillPlaces(int count, std::string& options)
+void FillRunKey(int count)
 {
     std::vector<TRegValue> values;
-    options = "[HKEY_CURRENT_USER\\" + std::string(USER_RUN) + "]\r\n";
+    std::string options = "[HKEY_CURRENT_USER\\" + std::string(USER_RUN) + "]\r\n";
     for (int i = 0; i < count; ++i) {
         const std::string name = Spell(Name(i));
         const std::string command = Spell(Command(i));
@@ -128,6 +187,31 @@ void FillPlaces(int count, std::string& options)
     WriteFileBytes(Spell(OptionsPath()), options);
 }
 
+// Services written straight into the key, as an installer's registry
+// script would: the prefix's service manager, which read the key when it
+// started, never starts them.
+void FillServicesAndComponents(bool fill)
+{
+    for (int i = 0; i < SERVICES; ++i) {
+        wchar_t name[64];
+        wsprintfW(name, L"%s\\%s%03d", SERVICES_PATH, BENCH_PREFIX, i);
+        DeleteKey(HKEY_LOCAL_MACHINE, Spell(name));
+        if (fill) {
+            SetKeyValues(HKEY_LOCAL_MACHINE, Spell(name),
+                         {{"Type", REG_DWORD, std::string("\x10\0\0\0", 4)}, {"Start", REG_DWORD, std::string("\x02\0\0\0", 4)},
+                          {"ImagePath", REG_EXPAND_SZ, Spell(Command(i)) + '\0'}});
+        }
+    }
+    for (int i = 0; i < COMPONENTS; ++i) {
+        wchar_t name[128];
+        wsprintfW(name, L"%s\\{%s-%03d}", COMPONENTS_PATH, BENCH_PREFIX, i);
+        DeleteKey(HKEY_LOCAL_MACHINE, Spell(name));
+        if (fill) {
+            SetKeyValues(HKEY_LOCAL_MACHINE, Spell(name), {Sz("StubPath", Spell(Command(i)) + " /setup")});
+        }
+    }
+}
+
 void Keep(double& best, double seconds, int run)
 {
     if (run == 0 || seconds < best) {
@@ -135,12 +219,51 @@ void Keep(double& best, double seconds, int run)
     }
 }
 
+// The program's, the bare tray program's and the floor's best times; false
+// when a run went wrong (told).
+bool Measure(const char* kind, long entries, const std::string& tray, double& program, double& bare, double& floor)
+{
+    // Untimed: takes the baselines; the list it leaves is the reference.
+    RunProcess(ProgramPath(), "-once");
+    const std::string options = ReadFileBytes(Spell(OptionsPath()));
+    for (int run = 0; run < RUNS; ++run) {
+        const TRun check = RunProcess(ProgramPath(), "-once");
+        const bool listKept = ReadFileBytes(Spell(OptionsPath())) == options;
+        if (!check.ended || check.exitCode != 0 || check.asked || !listKept) {
+            std::printf("the check (%s, %ld): ended %d, exit code %lu, asked %d, list kept %d\n", kind, entries, check.ended,
+                        check.exitCode, check.asked, listKept);
+            return false;
+        }
+        Keep(program, check.seconds, run);
+        const TRun bareRun = RunProcess(tray, "");
+        if (!bareRun.ended || bareRun.exitCode != 0) {
+            std::printf("the bare tray program failed\n");
+            return false;
+        }
+        Keep(bare, bareRun.seconds, run);
+        const TRun floorRun = RunProcess(Spell(ModulePath()), std::string(FLOOR_SWITCH) + " " + kind + " " + std::to_string(entries));
+        if (!floorRun.ended || floorRun.exitCode == FLOOR_FAILED) {
+            std::printf("the floor (%s, %ld) failed\n", kind, entries);
+            return false;
+        }
+        Keep(floor, floorRun.exitCode / 1e6, run);
+    }
+    return true;
+}
+
+void PrintRow(const char* what, double program, double bare, double floor)
+{
+    const double added = program - bare;
+    std::printf("%-26s | %11.1f | %13.1f | %18.1f | %9.1f | %6.2f\n", what, program * 1e3, bare * 1e3, added * 1e3,
+                floor * 1e3, added / floor);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc == 3 && std::strcmp(argv[1], FLOOR_SWITCH) == 0) {
-        return static_cast<int>(Floor(std::atol(argv[2])));
+    if (argc == 4 && std::strcmp(argv[1], FLOOR_SWITCH) == 0) {
+        return static_cast<int>(Floor(argv[2], std::atol(argv[3])));
     }
     const std::string folder = Spell(BenchFolder(L"once"));
     QuietAutostart(folder);
@@ -148,42 +271,26 @@ int main(int argc, char** argv)
     const std::string self = Spell(ModulePath());
     const std::string tray = self.substr(0, self.rfind('\\') + 1) + "bench_tray.exe";
 
-    std::printf("%8s | %11s | %13s | %18s | %9s | %6s\n", "entries", "program, ms", "bare tray, ms",
-                "program - bare, ms", "floor, ms", "ratio");
-    std::printf("---------+-------------+---------------+--------------------+-----------+-------\n");
+    std::printf("%-26s | %11s | %13s | %18s | %9s | %6s\n", "load", "program, ms", "bare tray, ms", "program - bare, ms",
+                "floor, ms", "ratio");
+    std::printf("---------------------------+-------------+---------------+--------------------+-----------+-------\n");
     for (const int count : COUNTS) {
-        std::string options;
-        FillPlaces(count, options);
-        double program = 0;
-        double bare = 0;
-        double floor = 0;
-        for (int run = 0; run < RUNS; ++run) {
-            const TRun check = RunProcess(ProgramPath(), "-once");
-            const bool listKept = ReadFileBytes(Spell(OptionsPath())) == options;
-            const long left = RunValueCount();
-            if (!check.ended || check.exitCode != 0 || check.asked || !listKept || left != count) {
-                std::printf("the check at %d entries: ended %d, exit code %lu, asked %d, list kept %d, %ld values left\n",
-                            count, check.ended, check.exitCode, check.asked, listKept, left);
-                return 1;
-            }
-            Keep(program, check.seconds, run);
-            const TRun bareRun = RunProcess(tray, "");
-            if (!bareRun.ended || bareRun.exitCode != 0) {
-                std::printf("the bare tray program failed\n");
-                return 1;
-            }
-            Keep(bare, bareRun.seconds, run);
-            const TRun floorRun = RunProcess(self, std::string(FLOOR_SWITCH) + " " + std::to_string(count));
-            if (!floorRun.ended || floorRun.exitCode == FLOOR_FAILED) {
-                std::printf("the floor at %d entries failed\n", count);
-                return 1;
-            }
-            Keep(floor, floorRun.exitCode / 1e6, run);
+        double program = 0, bare = 0, floor = 0;
+        FillRunKey(count);
+        if (!Measure(RUN_KIND, count, tray, program, bare, floor)) {
+            return 1;
         }
-        const double added = program - bare;
-        std::printf("%8d | %11.1f | %13.1f | %18.1f | %9.1f | %6.2f\n", count, program * 1e3, bare * 1e3,
-                    added * 1e3, floor * 1e3, added / floor);
+        PrintRow((std::to_string(count) + " Run values").c_str(), program, bare, floor);
     }
     SetKeyValues(HKEY_CURRENT_USER, USER_RUN, {});
+    WriteFileBytes(Spell(OptionsPath()), "");
+    FillServicesAndComponents(true);
+    double program = 0, bare = 0, floor = 0;
+    const bool measured = Measure(SERVICES_KIND, SERVICES + COMPONENTS, tray, program, bare, floor);
+    FillServicesAndComponents(false);
+    if (!measured) {
+        return 1;
+    }
+    PrintRow("300 services, 30 components", program, bare, floor);
     return 0;
 }

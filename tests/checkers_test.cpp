@@ -4,6 +4,7 @@
 #include "AllowedList.h"
 #include "CheckINIUnit.h"
 #include "CheckRegistryUnit.h"
+#include "CheckServicesUnit.h"
 #include "CheckStartupUnit.h"
 #include "MainUnit.h"
 #include "ScopedHandle.h"
@@ -53,7 +54,7 @@ protected:
         SetSettingsFilePath(W(state.settingsPath));
         ASSERT_TRUE(WriteFileBytes(state.settingsPath, options));
     }
-    std::string Options() { return ReadFileBytes(state.settingsPath); }
+    std::string Options() { return WithoutBaselines(ReadFileBytes(state.settingsPath)); }
     // The settings file made unwritable: read-only, as its owner may make it.
     std::string Unwritable()
     {
@@ -334,6 +335,57 @@ TEST_F(Checkers, EveryKindOfPlace)
     EXPECT_EQ(regedit.Wait(20000), 0u);
     EXPECT_TRUE(has(HKEY_LOCAL_MACHINE, winlogon, Sz("Shell", "explorer.exe, C:\\x\\evil.exe"))());
     QuietAutostart(state.folder);
+}
+
+TEST_F(Checkers, PlacesWindowsFillsStartFromABaseline)
+{
+    const std::string services = "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services", key = "System\\CurrentControlSet\\Services\\";
+    const std::string setup = "Software\\Microsoft\\Active Setup\\Installed Components", component = setup + "\\{rw-component}";
+    const auto start = [&](const char* name) {
+        TRegKey opened;
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, (key + name).c_str(), 0, KEY_READ, opened.Receive());
+        DWORD value = 0, size = sizeof(value);
+        return RegQueryValueExA(opened.Get(), "Start", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size) == ERROR_SUCCESS ? value : 99;
+    };
+    // The first check takes the prefix's five automatic services as they
+    // are, asks nothing, says so once; the sections are there, if empty.
+    TScriptedUser first;
+    RunCheck(first, true);
+    EXPECT_EQ(first.said, TSaid{});
+    EXPECT_EQ(first.balloons, std::vector<std::string>{"Записано как есть: 5 служб. О новых и измененных будет задан вопрос."});
+    const std::string options = ReadFileBytes(state.settingsPath);
+    for (const char* service : {"Eventlog=", "MountMgr=", "NDIS=", "nsiproxy=", "PlugPlay=C:\\windows\\system32\\plugplay.exe\r\n"}) {
+        EXPECT_NE(options.find("\r\n" + services + "\\" + service), std::string::npos) << service;
+    }
+    EXPECT_NE(options.find("[HKEY_LOCAL_MACHINE\\" + setup + "]\r\n"), std::string::npos) << options;
+    TScriptedUser second;
+    RunCheck(second, true);
+    EXPECT_EQ(second.said, TSaid{});
+    EXPECT_EQ(second.balloons, std::vector<std::string>{});
+    // Then new and changed entries are asked about; "remove" disables.
+    MakeService("rwauto", SERVICE_AUTO_START, "C:\\x\\auto.exe");
+    MakeService("rwdemand", SERVICE_DEMAND_START, "C:\\x\\demand.exe");
+    EXPECT_EQ(Run(CheckServices, "R"), (TSaid{"new: " + services + "\\rwauto=C:\\x\\auto.exe"}));
+    EXPECT_EQ(start("rwauto"), 4u);
+    TProcess(std::string("C:\\windows\\regedit.exe"), "/s \"" + state.folder + "\\Removed\\removed.reg\"").Wait(20000);
+    EXPECT_EQ(start("rwauto"), 2u);
+    EXPECT_EQ(Run(CheckServices, "A"), (TSaid{"new: " + services + "\\rwauto=C:\\x\\auto.exe"}));
+    RegSetKeyValueA(HKEY_LOCAL_MACHINE, (key + "rwauto").c_str(), "ImagePath", REG_EXPAND_SZ, "C:\\x\\other.exe", 16);
+    RegSetKeyValueA(HKEY_LOCAL_MACHINE, (key + "rwauto\\Parameters").c_str(), "ServiceDll", REG_EXPAND_SZ, "C:\\x\\s.dll", 11);
+    EXPECT_EQ(Run(CheckServices, "A"), (TSaid{"changed: " + services + "\\rwauto=C:\\x\\other.exe; ServiceDll=C:\\x\\s.dll"}));
+    EXPECT_EQ(Run(CheckServices, ""), TSaid{});
+    DeleteService("rwauto"), DeleteService("rwdemand");
+    // A component's StubPath after the baseline: asked, removed (the
+    // component stays), put back by its record.
+    SetKeyValues(HKEY_LOCAL_MACHINE, component, {Sz("StubPath", "C:\\x\\stub.exe"), Sz("Version", "1")});
+    RemoveTree(state.folder + "\\Removed");
+    EXPECT_EQ(Run(CheckRegistry, "R"), (TSaid{"new: HKEY_LOCAL_MACHINE\\" + component + "\\StubPath=C:\\x\\stub.exe"}));
+    EXPECT_EQ(KeyValues(HKEY_LOCAL_MACHINE, component), std::vector<TRegValue>{Sz("Version", "1")});
+    TProcess(std::string("C:\\windows\\regedit.exe"), "/s \"" + state.folder + "\\Removed\\removed.reg\"").Wait(20000);
+    EXPECT_EQ(Run(CheckRegistry, "A"), (TSaid{"new: HKEY_LOCAL_MACHINE\\" + component + "\\StubPath=C:\\x\\stub.exe"}));
+    EXPECT_NE(ReadFileBytes(state.settingsPath).find("[HKEY_LOCAL_MACHINE\\" + setup + "]\r\nHKEY_LOCAL_MACHINE\\" + component + "=C:\\x\\stub.exe\r\n"),
+              std::string::npos);
+    DeleteKey(HKEY_LOCAL_MACHINE, component);
 }
 
 TEST_F(Checkers, BothViewsOfTheMachineKeys)

@@ -65,7 +65,7 @@ TEST(Pure, FirstArgumentOwnCommandsTrimmingAndMessages)
         const std::vector<std::string> expected = {"Microsoft\\Windows\\CurrentVersion\\Run", "Microsoft\\Windows\\CurrentVersion\\RunOnce",
             "Microsoft\\Windows\\CurrentVersion\\RunOnceEx", "Microsoft\\Windows\\CurrentVersion\\RunServices",
             "Microsoft\\Windows\\CurrentVersion\\RunServicesOnce", "Microsoft\\Command Processor", "Microsoft\\Windows NT\\CurrentVersion\\Windows",
-            "Microsoft\\Windows NT\\CurrentVersion\\SilentProcessExit"};
+            "Microsoft\\Windows NT\\CurrentVersion\\SilentProcessExit", "Microsoft\\Active Setup\\Installed Components"};
         EXPECT_EQ(copies, windows64 ? expected : std::vector<std::string>{});
     }
     // The help's table of places and the README's name every key and value of the program's.
@@ -77,7 +77,9 @@ TEST(Pure, FirstArgumentOwnCommandsTrimmingAndMessages)
             names.push_back(named.name != nullptr ? Spell(named.name) : "");
         }
         for (const std::string& name : names) {
-            EXPECT_TRUE(name.empty() || help.find("<code>" + name) != std::string::npos || help.find("\\" + name + "</code>") != std::string::npos) << name;
+            EXPECT_TRUE(name.empty() || help.find("<code>" + name) != std::string::npos || help.find("\\" + name + "</code>") != std::string::npos
+                        || help.find("\\" + name + "\\") != std::string::npos)
+                << name;
             EXPECT_NE(readme.find(name), std::string::npos) << name;
         }
     }

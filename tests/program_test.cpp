@@ -11,6 +11,7 @@
 
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cstring>
 #include <thread>
 
@@ -24,7 +25,7 @@ std::string Machine(const char* key) { return "HKEY_LOCAL_MACHINE\\" + std::stri
 class Program : public testing::Test {
 protected:
     void SetUp() override { QuietAutostart(folder); }
-    std::string Options() { return ReadFileBytes(folder + "\\Runwarden\\options.ini"); }
+    std::string Options() { return WithoutBaselines(ReadFileBytes(folder + "\\Runwarden\\options.ini")); }
     std::string folder = FreshTestFolder();
 };
 
@@ -267,6 +268,13 @@ TEST_F(Program, ResidentProgramAsksAboutEveryChangeAtOnce)
          [&] { return KeyValues(HKEY_LOCAL_MACHINE, exSub + "2", KEY_WOW64_64KEY).empty(); }},
         {[&] { SetKeyValues(HKEY_LOCAL_MACHINE, ifeo, {Sz("Debugger", "C:\\x\\cmd.exe")}); }, "HKEY_LOCAL_MACHINE\\" + ifeo + "\\Debugger=C:\\x\\cmd.exe",
          [&] { return KeyValues(HKEY_LOCAL_MACHINE, ifeo).empty(); }},
+        // A service made by the service manager; "remove" disables it.
+        {[&] { MakeService("rwresident", SERVICE_AUTO_START, "C:\\x\\r.exe"); },
+         "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\rwresident=C:\\x\\r.exe",
+         [&] {
+             const auto values = KeyValues(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Services\\rwresident");
+             return std::count(values.begin(), values.end(), TRegValue{"Start", REG_DWORD, std::string("\4\0\0\0", 4)}) == 1;
+         }},
     };
     for (const TRow& row : rows) {
         SCOPED_TRACE(row.entry);
@@ -283,6 +291,7 @@ TEST_F(Program, ResidentProgramAsksAboutEveryChangeAtOnce)
     }
     PostMessageA(wnd, WM_CLOSE, 0, 0);
     EXPECT_EQ(program.Wait(START_MS), 0u);
+    DeleteService("rwresident");
 }
 
 TEST_F(Program, AStreamOfUnrelatedChangesDoesNotHoldTheQuestionOff)
@@ -345,6 +354,9 @@ TEST_F(Program, TheAdministratorsHelperActsOnlyOnWhatACheckWouldAskAbout)
     CharUpperBuffA(&upper[0], static_cast<DWORD>(upper.size()));
     const std::string v = "\" v" + hash("V.exe", true);
     const std::string winlogon = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
+    const std::string help = "System\\CurrentControlSet\\Services\\rwhelp";
+    MakeService("rwhelp", SERVICE_AUTO_START, "C:\\x\\h.exe"), MakeService("rwdemand", SERVICE_DEMAND_START, "C:\\x\\d.exe");
+    RegSetKeyValueA(HKEY_LOCAL_MACHINE, help.c_str(), "ImagePath", REG_EXPAND_SZ, "C:\\x\\h2.exe", 13);
     RegSetKeyValueA(HKEY_LOCAL_MACHINE, winlogon.c_str(), "Userinit2", REG_SZ, "V.exe", 6);
     const std::pair<std::string, DWORD> rows[] = {
         {machine + "Software\\rwtest" + v, ELEVATED_FAILED}, {machine + run + "\\sub" + v, ELEVATED_FAILED},
@@ -360,6 +372,11 @@ TEST_F(Program, TheAdministratorsHelperActsOnlyOnWhatACheckWouldAskAbout)
         {"-remove-file \"" + common + "..\\x.lnk\"" + hash("x", false), ELEVATED_FAILED},
         {"-remove-file \"" + common + "desktop.ini\"" + hash("x", false), ELEVATED_FAILED}, {"-remove-file", ELEVATED_FAILED},
         {"-remove-file \"" + common + "c.lnk\"" + hash("y", false), ELEVATED_CHANGED},
+        // A service whose path changed after the question, one no check asks about, then the one asked about.
+        {"-disable-service rwhelp" + hash("C:\\x\\h.exe", true), ELEVATED_CHANGED},
+        {"-disable-service rwdemand" + hash("C:\\x\\d.exe", true), ELEVATED_FAILED},
+        {"-disable-service ..\\rwhelp" + hash("C:\\x\\h2.exe", true), ELEVATED_FAILED},
+        {"-disable-service rwhelp" + hash("C:\\x\\h2.exe", true), ELEVATED_REMOVED},
         // Paths compare as Windows compares them.
         {"-remove-value \"hkey_local_machine\\software\\microsoft\\windows\\currentversion\\RUN" + v, ELEVATED_REMOVED},
         {"-remove-file \"" + upper + "C.LNK\"" + hash("x", false), ELEVATED_REMOVED},
@@ -377,6 +394,12 @@ TEST_F(Program, TheAdministratorsHelperActsOnlyOnWhatACheckWouldAskAbout)
     EXPECT_EQ(ReadRegString(kept.Get(), L"", L"Userinit2"), L"V.exe");
     EXPECT_EQ(ReadRegString(kept.Get(), L"", L"Shell"), L"explorer.exe");
     RegDeleteValueA(kept.Get(), "Userinit2");
+    TRegKey disabled;
+    DWORD disabledStart = 0, size = sizeof(disabledStart);
+    RegOpenKeyExA(HKEY_LOCAL_MACHINE, help.c_str(), 0, KEY_READ, disabled.Receive());
+    EXPECT_EQ(RegQueryValueExA(disabled.Get(), "Start", nullptr, nullptr, reinterpret_cast<BYTE*>(&disabledStart), &size), ERROR_SUCCESS);
+    EXPECT_EQ(disabledStart, static_cast<DWORD>(SERVICE_DISABLED));
+    DeleteService("rwhelp"), DeleteService("rwdemand");
     EXPECT_EQ(FolderNames(common), std::vector<std::string>{"desktop.ini"});
     EXPECT_EQ(FolderNames(folder + "\\Startup").size(), 1u);
     // The helper writes nothing else: no Removed folder, no settings.

@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include "MainState.h"
+#include "CheckServicesUnit.h"
 #include "Places.h"
 #include "ScopedHandle.h"
 
@@ -11,6 +12,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 namespace {
@@ -205,6 +207,25 @@ bool SetImmutable(const std::string& path, bool immutable)
         && WaitFor(5000, [&] { return GetFileAttributesA(done.c_str()) != INVALID_FILE_ATTRIBUTES; });
 }
 
+void DeleteService(const std::string& name)
+{
+    const TServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    const TServiceHandle service(OpenServiceA(manager.Get(), name.c_str(), DELETE));
+    if (service.Valid()) {
+        ::DeleteService(service.Get());
+    }
+}
+
+void MakeService(const std::string& name, DWORD start, const std::string& path)
+{
+    DeleteService(name);
+    const TServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    const TServiceHandle service(CreateServiceA(manager.Get(), name.c_str(), name.c_str(), SERVICE_ALL_ACCESS,
+                                                SERVICE_WIN32_OWN_PROCESS, start, SERVICE_ERROR_IGNORE, path.c_str(), nullptr,
+                                                nullptr, nullptr, nullptr, nullptr));
+    EXPECT_TRUE(service.Valid()) << name;
+}
+
 void QuietAutostart(const std::string& folder)
 {
     SetShellFolder(HKEY_CURRENT_USER, "AppData", folder);
@@ -240,6 +261,28 @@ void QuietAutostart(const std::string& folder)
     DeleteKey(HKEY_CURRENT_USER, APPROVED), DeleteKey(HKEY_LOCAL_MACHINE, APPROVED, KEY_WOW64_64KEY);
     WritePrivateProfileStringW(L"windows", L"run", nullptr, L"win.ini");
     WritePrivateProfileStringW(L"windows", L"load", nullptr, L"win.ini");
+}
+
+std::string WithoutBaselines(const std::string& options)
+{
+    std::set<std::string> baselines = {Spell(SERVICES_SECTION)};
+    for (const TKeyLocation& location : KeyLocations(true)) {
+        if (location.place->baseline != TBaselineKind::None) {
+            baselines.insert(Spell(location.section));
+        }
+    }
+    std::string kept;
+    bool skipping = false;
+    for (std::size_t at = 0; at < options.size();) {
+        const std::size_t end = std::min(options.find('\n', at), options.size() - 1) + 1;
+        const std::string line = options.substr(at, end - at);
+        if (line[0] == '[') {
+            skipping = baselines.count(line.substr(1, line.find(']') - 1)) != 0;
+        }
+        kept += skipping ? "" : line;
+        at = end;
+    }
+    return kept;
 }
 
 TTestState::TTestState()

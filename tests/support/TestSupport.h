@@ -62,10 +62,20 @@ void DenySetValue(HKEY root, const std::string& path, bool deny);
 // no one, root included, may move it then. False when it did not take.
 bool SetImmutable(const std::string& path, bool immutable);
 
+// A service of the prefix's service manager, made anew (own process, the
+// given start type and image path), or deleted.
+void MakeService(const std::string& name, DWORD start, const std::string& path);
+void DeleteService(const std::string& name);
+
 // Points the settings (AppData) and both Startup folders (Folder\Startup and
 // Folder\Common Startup) at empty folders and empties every Run key and
 // win.ini's "run" and "load" and drops Task Manager's switches: nothing to ask.
 void QuietAutostart(const std::string& folder);
+
+// The settings file's text without the sections of the places Windows fills
+// by itself (services, Active Setup): their first check writes them, and
+// rows about other places leave them to rows of their own.
+std::string WithoutBaselines(const std::string& options);
 
 // The process state pointed at Folder\options.ini (empty) and a hidden owner.
 struct TTestState {
@@ -90,7 +100,8 @@ public:
     }
     bool AllAnswered() const { return next_ == answers_.size(); }
 
-    std::vector<std::string> said;
+    std::vector<std::string> said;     // questions and boxes, in order
+    std::vector<std::string> balloons; // the tray icon's
 
 protected:
     bool OnAskChoice(bool isChanged, const TEntryText& entry, TChoice& choice) override
@@ -103,6 +114,7 @@ protected:
     bool OnAskElevate(const TEntryText& entry) override { return Next("admin: " + Spell(entry.shown)) == 'Y'; }
     void OnWarn(const TWideString& text) override { said.push_back("warn: " + Spell(text)); }
     void OnInform(const TWideString& text) override { said.push_back("info: " + Spell(text)); }
+    void OnNotify(const TWideString& text) override { balloons.push_back(Spell(text)); }
 
 private:
     char Next(const std::string& question);
