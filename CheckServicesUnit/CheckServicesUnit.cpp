@@ -128,9 +128,10 @@ bool ReadService(HKEY services, const TWideString& name, TService& service)
     TRegKey key;
     DWORD type = 0;
     DWORD start = 0;
+    // The start type first: most services start on demand, and their type need not be read.
     if (RegOpenKeyExW(services, name.c_str(), 0, KEY_QUERY_VALUE, key.Receive()) != ERROR_SUCCESS
-        || !ReadNumber(key.Get(), L"Type", type) || (type & SERVICE_KINDS) == 0 || !ReadNumber(key.Get(), START_VALUE, start)
-        || start > LAST_SELF_START) {
+        || !ReadNumber(key.Get(), START_VALUE, start) || start > LAST_SELF_START || !ReadNumber(key.Get(), L"Type", type)
+        || (type & SERVICE_KINDS) == 0) {
         return false;
     }
     service.name = name;

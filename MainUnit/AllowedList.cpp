@@ -463,8 +463,7 @@ void ParseSection(const TWideString& section)
 {
     // Compared once: a check looks up every entry of a key.
     const bool sameSection = snapshot.section == section;
-    if ((snapshot.mayHaveChanged || !snapshot.valid || !sameSection || snapshot.path != SettingsFilePath())
-        && !RefreshSnapshot()) {
+    if ((snapshot.mayHaveChanged || !snapshot.valid || snapshot.path != SettingsFilePath()) && !RefreshSnapshot()) {
         throw TINIExcept(SettingsFilePath());
     }
     if (snapshot.parsed && sameSection) {
@@ -686,12 +685,16 @@ void AllowedListMayHaveChanged() { snapshot.mayHaveChanged = true; }
 
 void SaveAllowedSection(const TWideString& records, const TWideString& section, bool keepEmpty)
 {
+    // Most places hold nothing: where the list as last read has no section
+    // for one, there is nothing to erase, and the file is not read again.
+    if (records.empty() && !keepEmpty && snapshot.valid && !snapshot.mayHaveChanged && snapshot.path == SettingsFilePath()
+        && SnapshotSpans(section).empty()) {
+        return;
+    }
     const TWideString body = SectionBody(records);
     const TWideString& text = CurrentText();
     const std::vector<TSpan> spans = SnapshotSpans(section);
     const bool gone = body.empty() && !keepEmpty;
-    // The next location's walk starts from the file as it is then.
-    AllowedListMayHaveChanged();
     // A check that changes nothing writes nothing.
     if (spans.empty() ? gone : spans.size() == 1 && !gone && HoldsBody(text, spans[0], body)) {
         return;

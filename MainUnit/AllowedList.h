@@ -48,9 +48,10 @@ void AppendBareRecord(TWideString& records, const TWideString& name);
 // command is a command: a value whose text is empty can be accepted too.
 std::optional<TWideString> LookupAllowed(const TWideString& section, const TWideString& name);
 // Lookups trust what they read last until the file may have changed: the
-// first lookup after a section was saved, in another section or after the
-// user was shown a box looks at the file again (a hand edit made while a
-// box was open counts at once).
+// first lookup of a check run, or after the user was shown a box, looks at
+// the file again (a hand edit made while a box was open counts at once). A
+// save reads the file again before it writes, and the lookups after it
+// trust that read.
 void AllowedListMayHaveChanged();
 
 // The allowed value of a key that holds a whole list (win.ini's "run" and

@@ -37,6 +37,8 @@ protected:
     static TSaid Run(void (*check)(TUser&), const std::string& answers, const TStep& before = nullptr)
     {
         SetRunAborted(false);
+        // As a check run starts: the list read afresh.
+        AllowedListMayHaveChanged();
         TScriptedUser user(answers, before);
         try {
             check(user);
