@@ -339,21 +339,6 @@ bool SplitKeyLine(const TWideString& text, TRange line, TRange& key, TRange& val
 // keeps the encoding it has, so that it never holds two.
 enum class TEncoding { Cp1251, Utf8, Utf8WithMark };
 
-// The bytes as UTF-8, when they are valid UTF-8 throughout; false otherwise.
-bool DecodeUtf8(const char* bytes, std::size_t count, TWideString& text)
-{
-    if (count == 0) {
-        text.clear();
-        return true;
-    }
-    const int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes, static_cast<int>(count), nullptr, 0);
-    if (length <= 0) {
-        return false;
-    }
-    text.resize(static_cast<std::size_t>(length));
-    return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes, static_cast<int>(count), &text[0], length) == length;
-}
-
 // A file with UTF-8's byte-order mark, or without one whose bytes are valid
 // UTF-8 and hold at least one character beyond ASCII, is UTF-8; any other
 // is 1251, whose every byte is a character.

@@ -8,12 +8,13 @@
 //   Runwarden.exe -remove-value "<key>" "<name>" <hash>
 //   Runwarden.exe -remove-file "<file>" <hash>
 //   Runwarden.exe -disable-service "<service>" <hash>
+//   Runwarden.exe -delete-task "<task path>" <hash>
 //
 // <key> is the key as the questions and removed.reg name it, root included
 // (the 32-bit view of 64-bit Windows under Software\Wow6432Node); <hash> is
 // the SHA-256 of what the user was shown (a value's or a service's command,
 // as its UTF-16 text without a terminator) or of what was kept (a file's
-// bytes) in 64
+// bytes, a task's definition) in 64
 // lower-case hexadecimal digits, so that a command of any length fits the
 // command line (32767 characters in all). Arguments are quoted as
 // SplitCommandLine reads them back.
@@ -33,6 +34,7 @@
 constexpr wchar_t REMOVE_VALUE_SWITCH[] = L"-remove-value";
 constexpr wchar_t REMOVE_FILE_SWITCH[] = L"-remove-file";
 constexpr wchar_t DISABLE_SERVICE_SWITCH[] = L"-disable-service";
+constexpr wchar_t DELETE_TASK_SWITCH[] = L"-delete-task";
 // Any other exit code, such as that of a version without the switch, counts
 // as failed.
 constexpr DWORD ELEVATED_REMOVED = 2;

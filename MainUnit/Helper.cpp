@@ -3,8 +3,10 @@
 #include "CheckRegistryUnit.h"
 #include "CheckServicesUnit.h"
 #include "CheckStartupUnit.h"
+#include "CheckTasksUnit.h"
 #include "Elevation.h"
 #include "ScopedHandle.h"
+#include "TaskScheduler.h"
 
 namespace {
 
@@ -96,12 +98,35 @@ DWORD DisableServiceOf(const TWideString& name, const TWideString& hash)
     return DisableService(name) ? ELEVATED_REMOVED : ELEVATED_FAILED;
 }
 
+DWORD DeleteTaskOf(const TWideString& path, const TWideString& hash)
+{
+    std::string definition;
+    TWideString command;
+    TWideString kept;
+    if (!IsTextHash(hash) || !IsTaskPath(path)) {
+        return ELEVATED_FAILED;
+    }
+    if (!ReadOneTask(path, definition)) {
+        return ELEVATED_CHANGED;
+    }
+    // One no check would ask about: disabled, or starting no program.
+    if (!IsTaskEntry(definition, command) || !DataHash(definition.data(), definition.size(), kept)) {
+        return ELEVATED_FAILED;
+    }
+    if (kept != hash) {
+        return ELEVATED_CHANGED;
+    }
+    HRESULT result = S_OK;
+    return DeleteScheduledTask(path, result) ? ELEVATED_REMOVED : ELEVATED_FAILED;
+}
+
 } // namespace
 
 bool RunHelper(const std::vector<TWideString>& arguments, int& exitCode)
 {
     if (arguments.size() < 2
-        || (arguments[1] != REMOVE_VALUE_SWITCH && arguments[1] != REMOVE_FILE_SWITCH && arguments[1] != DISABLE_SERVICE_SWITCH)) {
+        || (arguments[1] != REMOVE_VALUE_SWITCH && arguments[1] != REMOVE_FILE_SWITCH && arguments[1] != DISABLE_SERVICE_SWITCH
+            && arguments[1] != DELETE_TASK_SWITCH)) {
         return false;
     }
     DWORD outcome = ELEVATED_FAILED;
@@ -111,6 +136,8 @@ bool RunHelper(const std::vector<TWideString>& arguments, int& exitCode)
         outcome = RemoveFile(arguments[2], arguments[3]);
     } else if (arguments[1] == DISABLE_SERVICE_SWITCH && arguments.size() == 4) {
         outcome = DisableServiceOf(arguments[2], arguments[3]);
+    } else if (arguments[1] == DELETE_TASK_SWITCH && arguments.size() == 4) {
+        outcome = DeleteTaskOf(arguments[2], arguments[3]);
     }
     exitCode = static_cast<int>(outcome);
     return true;

@@ -5,6 +5,7 @@
 #include "CheckRegistryUnit.h"
 #include "CheckServicesUnit.h"
 #include "CheckStartupUnit.h"
+#include "CheckTasksUnit.h"
 #include "Decide.h"
 #include "Dpi.h"
 #include "Elevation.h"
@@ -426,6 +427,9 @@ void RunCheck(TUser& user, bool silent)
         }
         if (!RunAborted()) {
             CheckServices(user);
+        }
+        if (!RunAborted()) {
+            CheckTasks(user);
         }
     } catch (const TINIExcept& e) {
         errorShown = true;

@@ -195,6 +195,23 @@ void TakeBackRecord(const TRecordMark& mark)
     }
 }
 
+bool KeepRemovedFile(const TWideString& name, const std::string& bytes, TWideString& copy)
+{
+    if (!MakeRemovedFolder()) {
+        return false;
+    }
+    copy = FreeName(RemovedFolder() + L"\\", name);
+    TFileHandle file(CreateFileW(copy.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    DWORD written = 0;
+    const bool kept = file.Valid()
+        && WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) && written == bytes.size();
+    file.Reset();
+    if (!kept) {
+        DeleteFileW(copy.c_str());
+    }
+    return kept;
+}
+
 bool CopyToRemoved(const TWideString& path, const TWideString& name, TWideString& copy)
 {
     if (!MakeRemovedFolder()) {

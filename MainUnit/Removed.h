@@ -43,6 +43,9 @@ bool RecordRemovedString(const TWideString& keyPath, const TWideString& name, co
 // moved: it was never an entry Windows starts. On failure the Win32 error
 // is left in GetLastError().
 bool MoveToRemoved(const TWideString& path, const TWideString& name);
+// Writes Bytes into the folder as a new file named Name (or with " (2)",
+// ...); Copy names it.
+bool KeepRemovedFile(const TWideString& name, const std::string& bytes, TWideString& copy);
 // Copies the file into the folder as MoveToRemoved would move it; Copy
 // names the copy.
 bool CopyToRemoved(const TWideString& path, const TWideString& name, TWideString& copy);

@@ -6,6 +6,7 @@
 #include "CheckStartupUnit.h"
 #include "MainState.h"
 #include "ScopedHandle.h"
+#include "TaskScheduler.h"
 
 #include <memory>
 #include <vector>
@@ -17,6 +18,10 @@ constexpr DWORD KEY_CHANGES = REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SE
 // all the time (Windows and programs keep state in CurrentVersion).
 constexpr DWORD PARENT_CHANGES = REG_NOTIFY_CHANGE_NAME;
 constexpr DWORD FOLDER_CHANGES = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME;
+// A task changed in place is a file written.
+constexpr DWORD STORE_CHANGES = FOLDER_CHANGES | FILE_NOTIFY_CHANGE_LAST_WRITE;
+// Where the scheduler names its tasks, for a user who cannot read the store.
+constexpr wchar_t TASK_CACHE_KEY[] = L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Schedule\\TaskCache\\Tree";
 // A watch that fired rests this long before it is armed again: a program
 // that writes a watched key in a loop then wakes the watch a few times a
 // second, not once for every write.
@@ -27,6 +32,7 @@ enum class TWatchKind {
     Parents,      // the guarded keys' parents, for a key made or deleted below one
     ShellFolders, // where the Startup folders are named
     Folder,       // a Startup folder, or its parent while it is missing
+    TaskStore,    // the tasks' store, a tree, or its parent while it is missing
 };
 
 // A key with a notification asked for on it.
@@ -44,7 +50,7 @@ struct TWatch {
     // fire seldom.
     std::vector<std::unique_ptr<TWatchedKey>> keys;
     bool subtree = false;
-    DWORD changes = KEY_CHANGES;
+    DWORD changes = KEY_CHANGES; // REG_NOTIFY_* of a key, FILE_NOTIFY_* of a folder
     bool common = false; // a Folder: the common Startup folder, not the user's
     TKernelHandle event;
     TChangeHandle change;
@@ -56,7 +62,9 @@ std::vector<std::unique_ptr<TWatch>> watches;
 std::vector<HANDLE> handles;        // of the armed watches
 std::vector<TWatch*> handleWatches; // the watch of each handle
 
-HANDLE HandleOf(const TWatch& watch) { return watch.kind == TWatchKind::Folder ? watch.change.Get() : watch.event.Get(); }
+bool IsFolder(const TWatch& watch) { return watch.kind == TWatchKind::Folder || watch.kind == TWatchKind::TaskStore; }
+
+HANDLE HandleOf(const TWatch& watch) { return IsFolder(watch) ? watch.change.Get() : watch.event.Get(); }
 
 bool ArmKey(const TWatch& watch, TWatchedKey& key)
 {
@@ -67,16 +75,21 @@ bool ArmKey(const TWatch& watch, TWatchedKey& key)
     return RegNotifyChangeKeyValue(key.key.Get(), watch.subtree, watch.changes, watch.event.Get(), TRUE) == ERROR_SUCCESS;
 }
 
-// A folder as Shell Folders names it now; its parent while it is missing,
-// so that its making is seen.
+// A Startup folder as Shell Folders names it now, or the store; its parent
+// while it is missing, so that its making is seen.
 bool ArmFolder(TWatch& watch)
 {
     watch.change.Reset();
-    const TWideString folder = StartupFolderPath(watch.common);
+    TWideString folder;
+    if (watch.kind == TWatchKind::TaskStore) {
+        TaskStore(folder);
+    } else {
+        folder = StartupFolderPath(watch.common);
+    }
     if (folder.empty()) {
         return false;
     }
-    watch.change.Reset(FindFirstChangeNotificationW(folder.c_str(), FALSE, FOLDER_CHANGES));
+    watch.change.Reset(FindFirstChangeNotificationW(folder.c_str(), watch.subtree, watch.changes));
     if (!watch.change.Valid()) {
         watch.change.Reset(FindFirstChangeNotificationW(ParentPath(folder).c_str(), FALSE, FOLDER_CHANGES));
     }
@@ -88,7 +101,7 @@ bool ArmFolder(TWatch& watch)
 // parents are opened anew: which of them fired is not known.
 void Arm(TWatch& watch)
 {
-    if (watch.kind == TWatchKind::Folder) {
+    if (IsFolder(watch)) {
         watch.armed = ArmFolder(watch);
         return;
     }
@@ -198,7 +211,13 @@ void StartWatching()
         AddKey(AddWatch(TWatchKind::ShellFolders, false, KEY_CHANGES), root, SHELL_FOLDERS_KEY, 0);
     }
     for (const bool common : {false, true}) {
-        AddWatch(TWatchKind::Folder, false, 0).common = common;
+        AddWatch(TWatchKind::Folder, false, FOLDER_CHANGES).common = common;
+    }
+    TWideString store;
+    if (TaskStore(store) != TStore::Closed) {
+        AddWatch(TWatchKind::TaskStore, true, STORE_CHANGES);
+    } else {
+        AddGuardedKey(parents, HKEY_LOCAL_MACHINE, TASK_CACHE_KEY, NativeView(OnWindows64()), true);
     }
     for (const std::unique_ptr<TWatch>& watch : watches) {
         Arm(*watch);

@@ -84,6 +84,13 @@ struct TServiceTraits {
     static SC_HANDLE Invalid() { return nullptr; }
     static void Close(SC_HANDLE service) { CloseServiceHandle(service); }
 };
+// A COM object, released.
+template <typename I>
+struct TComTraits {
+    using Type = I*;
+    static I* Invalid() { return nullptr; }
+    static void Close(I* object) { object->Release(); }
+};
 struct TFontTraits {
     using Type = HFONT;
     static HFONT Invalid() { return nullptr; }

@@ -35,6 +35,8 @@ struct TWideHash {
 TWideString Decode1251(const char* bytes, std::size_t count);
 inline TWideString Decode1251(const std::string& bytes) { return Decode1251(bytes.data(), bytes.size()); }
 bool Append1251(const wchar_t* text, std::size_t length, std::string& bytes);
+// The bytes as UTF-8, when they are valid UTF-8 throughout; false otherwise.
+bool DecodeUtf8(const char* bytes, std::size_t count, TWideString& text);
 bool Fits1251(wchar_t c);
 // Characters 0 to 31 and 127: no line of a text file carries them as they are.
 inline bool IsControl(wchar_t c) { return c < 0x20 || c == 0x7F; }

@@ -1,0 +1,145 @@
+#include "CheckTasksUnit.h"
+
+#include "AllowedList.h"
+#include "Decide.h"
+#include "Elevation.h"
+#include "MainState.h"
+#include "Removed.h"
+#include "TaskDefinition.h"
+#include "TaskScheduler.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace {
+
+constexpr wchar_t RUNS_START[] = L" (запуск: ";
+constexpr wchar_t RUNS_END[] = L")";
+constexpr wchar_t DEFINITION_EXTENSION[] = L".xml";
+
+struct TTask {
+    TWideString path;
+    std::string definition; // as it was read, and shown
+    TTaskDefinition read;
+};
+
+bool ReadTask(const TTaskFile& file, TTask& task)
+{
+    task.path = file.path;
+    task.definition = file.definition;
+    return ReadTaskDefinition(file.definition, task.read) && task.read.enabled && task.read.programs > 0;
+}
+
+TEntryText TaskName(const TTask& task) { return EntryText({TASKS_SECTION, task.path}); }
+
+// Where "remove" leaves the definition: the path with "\" as "_", as a
+// file Task Scheduler imports.
+bool KeepDefinition(const TTask& task, TWideString& copy)
+{
+    TWideString name = task.path;
+    std::replace(name.begin(), name.end(), L'\\', L'_');
+    return KeepRemovedFile(name + DEFINITION_EXTENSION, ExportedDefinition(task.definition), copy);
+}
+
+// The helper deletes the task only while its definition is the one shown.
+void OfferToAdministrator(TUser& user, const TTask& task)
+{
+    TWideString copy;
+    OfferElevatedRemoval(
+        user, TaskName(task), MSG_CANNOT_DELETE_TASK,
+        [&](TWideString& removalSwitch) {
+            TWideString hash;
+            if (!DataHash(task.definition.data(), task.definition.size(), hash) || !KeepDefinition(task, copy)) {
+                return false;
+            }
+            removalSwitch = RemovalSwitch(DELETE_TASK_SWITCH, {task.path, hash});
+            return true;
+        },
+        [&] { DeleteFileW(copy.c_str()); });
+}
+
+// Kept first; a task whose definition changed since the question is left alone.
+void Delete(TUser& user, const TTask& task)
+{
+    std::string now;
+    if (!ReadOneTask(task.path, now) || now != task.definition) {
+        user.Warn(FormatMsg(MSG_CHANGED_MEANWHILE, {TaskName(task).shown}));
+        return;
+    }
+    TWideString copy;
+    if (!KeepDefinition(task, copy)) {
+        user.Warn(FormatMsg(MSG_CANNOT_SAVE_TASK, {TaskName(task).shown}));
+        return;
+    }
+    HRESULT result = S_OK;
+    if (DeleteScheduledTask(task.path, result)) {
+        return;
+    }
+    DeleteFileW(copy.c_str());
+    if (result == E_ACCESSDENIED) {
+        OfferToAdministrator(user, task);
+    } else {
+        user.Warn(FormatMsg(MSG_CANNOT_DELETE_TASK, {TaskName(task).shown}));
+    }
+}
+
+void CheckTask(TUser& user, TWideString& records, const TTask& task)
+{
+    const std::optional<TWideString> listed = LookupAllowed(TASKS_SECTION, task.path);
+    if (listed == task.read.command) {
+        AppendRecord(records, task.path, task.read.command);
+        return;
+    }
+    // A file in the store that the scheduler does not know never runs.
+    if (!TaskRegistered(task.path)) {
+        if (listed) {
+            AppendRecord(records, task.path, *listed);
+        }
+        return;
+    }
+    const TEntryText text =
+        EntryText({TASKS_SECTION, task.path, L"=", task.read.command, RUNS_START, task.read.triggers, RUNS_END});
+    DecideEntry(user, records, task.path, task.read.command, listed, text, text, [&] { Delete(user, task); });
+}
+
+} // namespace
+
+bool IsTaskEntry(const std::string& definition, TWideString& command)
+{
+    TTask task;
+    if (!ReadTask({TWideString(), definition}, task)) {
+        return false;
+    }
+    command = task.read.command;
+    return true;
+}
+
+void CheckTasks(TUser& user)
+{
+    std::vector<TTaskFile> files;
+    if (!ReadAllTasks(files)) {
+        return;
+    }
+    const bool baseline = !HasSection(TASKS_SECTION);
+    TWideString records;
+    std::size_t taken = 0;
+    TTask task;
+    for (const TTaskFile& file : files) {
+        if (!ReadTask(file, task)) {
+            continue;
+        }
+        if (baseline) {
+            AppendRecord(records, task.path, task.read.command);
+            ++taken;
+            continue;
+        }
+        CheckTask(user, records, task);
+        if (RunAborted()) {
+            return;
+        }
+    }
+    SaveAllowedSection(records, TASKS_SECTION, true);
+    if (baseline) {
+        NoteBaseline(TBaselineKind::Tasks, taken);
+    }
+}

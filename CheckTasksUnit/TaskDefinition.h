@@ -1,0 +1,27 @@
+#pragma once
+
+// A scheduled task's definition, the XML text Windows keeps of it, read with
+// XmlLite (Windows' own reader, in every Windows since Vista), which is
+// loaded from the system folder when first needed.
+
+#include "registry_profile.h"
+
+struct TTaskDefinition {
+    bool enabled = true;
+    // Every Exec action, in order: its command and arguments, and its
+    // working folder where it has one; empty when it starts no program.
+    TWideString command;
+    std::size_t programs = 0; // Exec actions
+    // When it runs, in words: at logon, at the start of Windows, daily,
+    // every N minutes, ...
+    TWideString triggers;
+};
+
+// Reads a definition from its bytes (UTF-16 with its byte-order mark, or
+// UTF-8); false when they are no well-formed task definition.
+bool ReadTaskDefinition(const std::string& bytes, TTaskDefinition& definition);
+
+// The definition as Windows exports a task: UTF-16 with its byte-order
+// mark, its XML declaration naming UTF-16. Bytes that are neither UTF-16
+// nor UTF-8 are kept as they are: their declaration names their encoding.
+std::string ExportedDefinition(const std::string& bytes);

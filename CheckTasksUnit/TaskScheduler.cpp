@@ -1,0 +1,296 @@
+#include "TaskScheduler.h"
+
+#include "ScopedHandle.h"
+
+#include <objbase.h>
+#include <taskschd.h>
+
+#include <algorithm>
+
+namespace {
+
+constexpr int MAX_FOLDER_DEPTH = 64; // task folders nest a few levels
+const GUID TASK_SCHEDULER_CLASS = {0x0f87369f, 0xa4e5, 0x4cfc, {0xbd, 0x3e, 0x73, 0xe6, 0x15, 0x45, 0x72, 0xdd}};
+constexpr HRESULT NO_SUCH_TASK = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+
+// COM, loaded once when the scheduler is first needed, and kept.
+struct TCom {
+    HMODULE ole32 = nullptr;
+    HMODULE oleaut32 = nullptr;
+    decltype(&CoInitializeEx) initialize = nullptr;
+    decltype(&CoUninitialize) uninitialize = nullptr;
+    decltype(&CoCreateInstance) create = nullptr;
+    decltype(&SysAllocString) allocString = nullptr;
+    decltype(&SysFreeString) freeString = nullptr;
+};
+
+TCom com;
+
+bool LoadCom()
+{
+    if (com.ole32 == nullptr) {
+        com.ole32 = LoadSystemLibrary(L"ole32.dll");
+        com.oleaut32 = LoadSystemLibrary(L"oleaut32.dll");
+        com.initialize = ProcAddress<decltype(&CoInitializeEx)>(com.ole32, "CoInitializeEx");
+        com.uninitialize = ProcAddress<decltype(&CoUninitialize)>(com.ole32, "CoUninitialize");
+        com.create = ProcAddress<decltype(&CoCreateInstance)>(com.ole32, "CoCreateInstance");
+        com.allocString = ProcAddress<decltype(&SysAllocString)>(com.oleaut32, "SysAllocString");
+        com.freeString = ProcAddress<decltype(&SysFreeString)>(com.oleaut32, "SysFreeString");
+    }
+    return com.initialize != nullptr && com.uninitialize != nullptr && com.create != nullptr && com.allocString != nullptr
+        && com.freeString != nullptr;
+}
+
+struct TBstrTraits {
+    using Type = BSTR;
+    static BSTR Invalid() { return nullptr; }
+    static void Close(BSTR text) { com.freeString(text); }
+};
+using TBstr = TScopedHandle<TBstrTraits>;
+using TFolder = TScopedHandle<TComTraits<ITaskFolder>>;
+
+TBstr Bstr(const TWideString& text) { return TBstr(com.allocString != nullptr ? com.allocString(text.c_str()) : nullptr); }
+
+TWideString Text(const TBstr& text) { return text.Valid() ? TWideString(text.Get()) : TWideString(); }
+
+// A connection to the scheduler's service for as long as it lives.
+class TScheduler {
+public:
+    TScheduler()
+    {
+        const HRESULT initialized = LoadCom() ? com.initialize(nullptr, COINIT_APARTMENTTHREADED) : E_FAIL;
+        initialized_ = SUCCEEDED(initialized);
+        // A thread that has COM in the other model already can use it as it is.
+        VARIANT none = {};
+        connected_ = (initialized_ || initialized == RPC_E_CHANGED_MODE)
+            && SUCCEEDED(com.create(TASK_SCHEDULER_CLASS, nullptr, CLSCTX_INPROC_SERVER, __uuidof(ITaskService),
+                                    reinterpret_cast<void**>(service_.Receive())))
+            && SUCCEEDED(service_.Get()->Connect(none, none, none, none));
+    }
+    ~TScheduler()
+    {
+        service_.Reset();
+        if (initialized_) {
+            com.uninitialize();
+        }
+    }
+    TScheduler(const TScheduler&) = delete;
+    TScheduler& operator=(const TScheduler&) = delete;
+
+    bool Connected() const { return connected_; }
+
+    HRESULT Folder(const TWideString& path, TFolder& folder)
+    {
+        const TBstr name = Bstr(path);
+        return connected_ ? service_.Get()->GetFolder(name.Get(), folder.Receive()) : E_FAIL;
+    }
+
+private:
+    bool initialized_ = false;
+    bool connected_ = false;
+    TScopedHandle<TComTraits<ITaskService>> service_;
+};
+
+// A task's definition as the API gives it, in UTF-16 with its byte-order
+// mark, as Windows exports one.
+std::string Definition(const TBstr& xml)
+{
+    const TWideString text = L"\xFEFF" + Text(xml);
+    return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+}
+
+// The tasks of one folder through the API; false where its collection is
+// not implemented (Wine).
+bool ReadFolderTasks(ITaskFolder* folder, std::vector<TTaskFile>& tasks)
+{
+    TScopedHandle<TComTraits<IRegisteredTaskCollection>> collection;
+    LONG count = 0;
+    if (FAILED(folder->GetTasks(TASK_ENUM_HIDDEN, collection.Receive())) || FAILED(collection.Get()->get_Count(&count))) {
+        return false;
+    }
+    for (LONG i = 1; i <= count; ++i) {
+        VARIANT index = {};
+        index.vt = VT_I4;
+        index.lVal = i;
+        TScopedHandle<TComTraits<IRegisteredTask>> task;
+        TBstr path;
+        TBstr xml;
+        if (SUCCEEDED(collection.Get()->get_Item(index, task.Receive())) && SUCCEEDED(task.Get()->get_Path(path.Receive()))
+            && SUCCEEDED(task.Get()->get_Xml(xml.Receive()))) {
+            tasks.push_back({Text(path), Definition(xml)});
+        }
+    }
+    return true;
+}
+
+bool ReadApiTasks(ITaskFolder* folder, std::vector<TTaskFile>& tasks, int depth)
+{
+    TScopedHandle<TComTraits<ITaskFolderCollection>> folders;
+    LONG count = 0;
+    if (!ReadFolderTasks(folder, tasks) || depth > MAX_FOLDER_DEPTH || FAILED(folder->GetFolders(0, folders.Receive()))
+        || FAILED(folders.Get()->get_Count(&count))) {
+        return depth > 0;
+    }
+    for (LONG i = 1; i <= count; ++i) {
+        VARIANT index = {};
+        index.vt = VT_I4;
+        index.lVal = i;
+        TFolder sub;
+        if (SUCCEEDED(folders.Get()->get_Item(index, sub.Receive()))) {
+            ReadApiTasks(sub.Get(), tasks, depth + 1);
+        }
+    }
+    return true;
+}
+
+// The store's files below Folder, a task each; its folders, task folders.
+// A folder that is a link is not followed: a loop of them never ends.
+void ReadStoreTasks(const TWideString& folder, const TWideString& path, std::vector<TTaskFile>& tasks, int depth)
+{
+    WIN32_FIND_DATAW data;
+    for (TFindHandle find(FindFirstFileW((folder + L"\\*").c_str(), &data)); find.Valid();) {
+        const TWideString name = data.cFileName;
+        const bool directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        const bool link = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+        if (directory && !link && name != L"." && name != L".." && depth < MAX_FOLDER_DEPTH) {
+            ReadStoreTasks(folder + L"\\" + name, path + L"\\" + name, tasks, depth + 1);
+        } else if (!directory) {
+            TTaskFile task = {path + L"\\" + name, std::string()};
+            if (ReadFileBytes(folder + L"\\" + name, task.definition)) {
+                tasks.push_back(task);
+            }
+        }
+        if (!FindNextFileW(find.Get(), &data)) {
+            break;
+        }
+    }
+}
+
+} // namespace
+
+bool IsTaskPath(const TWideString& path)
+{
+    if (path.size() < 2 || path[0] != L'\\' || path.find(L'/') != TWideString::npos) {
+        return false;
+    }
+    for (std::size_t start = 1; start <= path.size();) {
+        const std::size_t end = std::min(path.find(L'\\', start), path.size());
+        const TWideString name = path.substr(start, end - start);
+        if (name.empty() || name == L"." || name == L"..") {
+            return false;
+        }
+        start = end + 1;
+    }
+    return true;
+}
+
+TStore TaskStore(TWideString& folder)
+{
+    // A 32-bit program under WOW64 sees SysWOW64 as System32; Sysnative is
+    // the real one.
+    BOOL wow64 = FALSE;
+    const bool redirected = IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
+    wchar_t windows[MAX_PATH] = {};
+    const UINT length = redirected ? GetWindowsDirectoryW(windows, MAX_PATH) : GetSystemDirectoryW(windows, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        folder.clear();
+        return TStore::Closed;
+    }
+    folder = TWideString(windows, length) + (redirected ? L"\\Sysnative\\Tasks" : L"\\Tasks");
+    WIN32_FIND_DATAW data;
+    const TFindHandle find(FindFirstFileW((folder + L"\\*").c_str(), &data));
+    const DWORD error = find.Valid() ? ERROR_SUCCESS : GetLastError();
+    return find.Valid() ? TStore::Readable
+        : error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? TStore::Missing
+                                                                        : TStore::Closed;
+}
+
+bool ReadAllTasks(std::vector<TTaskFile>& tasks)
+{
+    tasks.clear();
+    TWideString store;
+    switch (TaskStore(store)) {
+    case TStore::Readable:
+        // Task folders may nest beyond MAX_PATH.
+        ReadStoreTasks(L"\\\\?\\" + store, TWideString(), tasks, 0);
+        // In the order of their paths, as Windows lists them, whatever
+        // order the file system gives.
+        std::sort(tasks.begin(), tasks.end(), [](const TTaskFile& a, const TTaskFile& b) {
+            return CompareStringOrdinal(a.path.data(), static_cast<int>(a.path.size()), b.path.data(),
+                                        static_cast<int>(b.path.size()), TRUE)
+                == CSTR_LESS_THAN;
+        });
+        return true;
+    case TStore::Missing:
+        return true;
+    case TStore::Closed:
+        break;
+    }
+    TScheduler scheduler;
+    TFolder root;
+    return SUCCEEDED(scheduler.Folder(L"\\", root)) && ReadApiTasks(root.Get(), tasks, 0);
+}
+
+bool ReadOneTask(const TWideString& path, std::string& definition)
+{
+    if (!IsTaskPath(path)) {
+        return false;
+    }
+    TWideString store;
+    const TStore state = TaskStore(store);
+    if (state == TStore::Missing) {
+        return false;
+    }
+    if (state == TStore::Readable) {
+        const TWideString file = L"\\\\?\\" + store + path;
+        const DWORD attributes = GetFileAttributesW(file.c_str());
+        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0
+            && ReadFileBytes(file, definition) && !definition.empty();
+    }
+    TScheduler scheduler;
+    TFolder root;
+    TScopedHandle<TComTraits<IRegisteredTask>> task;
+    TBstr xml;
+    const TBstr name = Bstr(path);
+    if (FAILED(scheduler.Folder(L"\\", root)) || FAILED(root.Get()->GetTask(name.Get(), task.Receive()))
+        || FAILED(task.Get()->get_Xml(xml.Receive()))) {
+        return false;
+    }
+    definition = Definition(xml);
+    return true;
+}
+
+bool TaskRegistered(const TWideString& path)
+{
+    TScheduler scheduler;
+    TFolder root;
+    TScopedHandle<TComTraits<IRegisteredTask>> task;
+    if (!scheduler.Connected() || FAILED(scheduler.Folder(L"\\", root))) {
+        return true;
+    }
+    const TBstr name = Bstr(path);
+    return root.Get()->GetTask(name.Get(), task.Receive()) != NO_SUCH_TASK;
+}
+
+bool DeleteScheduledTask(const TWideString& path, HRESULT& result)
+{
+    if (!IsTaskPath(path)) {
+        result = E_INVALIDARG;
+        return false;
+    }
+    TScheduler scheduler;
+    TFolder folder;
+    const std::size_t slash = path.rfind(L'\\');
+    const TWideString parent = slash == 0 ? TWideString(L"\\") : path.substr(0, slash);
+    const TBstr name = Bstr(path.substr(slash + 1));
+    result = scheduler.Folder(parent, folder);
+    if (SUCCEEDED(result)) {
+        result = folder.Get()->DeleteTask(name.Get(), 0);
+    }
+    // Wine's scheduler says it deleted a task whose file it could not delete.
+    TScopedHandle<TComTraits<IRegisteredTask>> task;
+    if (SUCCEEDED(result) && folder.Get()->GetTask(name.Get(), task.Receive()) != NO_SUCH_TASK) {
+        result = E_FAIL;
+    }
+    return SUCCEEDED(result);
+}

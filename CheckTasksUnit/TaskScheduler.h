@@ -1,0 +1,38 @@
+#pragma once
+
+// Where the tasks are read from, and what only the Task Scheduler can do to
+// them. Windows keeps each task's definition as a file in the store folder
+// (System32\Tasks, a folder for each task folder); administrators can read
+// it, and Wine keeps its tasks there too. Where the store can be read, the
+// tasks are read from it, without the scheduler's service: the check of a
+// hundred tasks then costs about what reading their files costs. Where it
+// cannot (a standard user on Windows), the scheduler's API lists them,
+// every folder and hidden tasks included, with their definitions. The API
+// also tells whether a file of the store is a task the scheduler knows, and
+// deletes a task. The API (COM: ole32 and oleaut32) is loaded from the
+// system folder when first needed.
+
+#include "registry_profile.h"
+
+#include <vector>
+
+struct TTaskFile {
+    TWideString path;       // the task's path: \Vendor\Updater
+    std::string definition; // its XML text, as it was read
+};
+
+// A path names a task: "\", then names that are not empty, "." nor "..".
+bool IsTaskPath(const TWideString& path);
+// The store folder, which a Windows without tasks yet (Wine) may lack.
+enum class TStore { Readable, Missing, Closed };
+TStore TaskStore(TWideString& folder);
+// Every task; false when neither the store nor the API could be read.
+bool ReadAllTasks(std::vector<TTaskFile>& tasks);
+// One task's definition, read as ReadAllTasks reads it; false when there is
+// no such task (or no way to read it).
+bool ReadOneTask(const TWideString& path, std::string& definition);
+// Whether the scheduler knows the task. Only its answer that there is no
+// such task gives false.
+bool TaskRegistered(const TWideString& path);
+// Deletes the task through the scheduler; Result holds the failure.
+bool DeleteScheduledTask(const TWideString& path, HRESULT& result);
