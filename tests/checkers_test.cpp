@@ -2,10 +2,12 @@
 // scripted user against the real registry, files and win.ini of the prefix.
 
 #include "AllowedList.h"
+#include "Decide.h"
 #include "CheckINIUnit.h"
 #include "CheckRegistryUnit.h"
 #include "CheckServicesUnit.h"
 #include "CheckStartupUnit.h"
+#include "CheckTasksUnit.h"
 #include "MainUnit.h"
 #include "ScopedHandle.h"
 #include "TestSupport.h"
@@ -388,6 +390,67 @@ TEST_F(Checkers, PlacesWindowsFillsStartFromABaseline)
     EXPECT_NE(ReadFileBytes(state.settingsPath).find("[HKEY_LOCAL_MACHINE\\" + setup + "]\r\nHKEY_LOCAL_MACHINE\\" + component + "=C:\\x\\stub.exe\r\n"),
               std::string::npos);
     DeleteKey(HKEY_LOCAL_MACHINE, component);
+}
+
+TEST_F(Checkers, ScheduledTasks)
+{
+    const std::string logon = "<LogonTrigger/>", boot = "<BootTrigger><Enabled>true</Enabled></BootTrigger>";
+    const std::string often = "<TimeTrigger><StartBoundary>2026-01-01T00:00:00</StartBoundary><Repetition><Interval>PT15M</Interval></Repetition></TimeTrigger>";
+    const auto exec = [](const std::string& command, const std::string& more = "") { return "<Exec><Command>" + command + "</Command>" + more + "</Exec>"; };
+    const std::string two = exec("C:\\x\\up.exe", "<Arguments>/q</Arguments>") + exec("C:\\x\\two.exe", "<WorkingDirectory>C:\\x</WorkingDirectory>");
+    const std::string ask = "new: Task Scheduler\\Vendor\\Updater=C:\\x\\up.exe /q; C:\\x\\two.exe (папка C:\\x) (запуск: при входе в систему; в заданное время, затем каждые 15 мин)";
+    const std::string copy = state.folder + "\\Removed\\_Vendor_Updater.xml";
+    // The first check takes the one entry there is: no COM handler, no
+    // disabled task, no file that is no definition.
+    WriteTask("\\Base", TaskXml(logon, exec("C:\\x\\base.exe")));
+    WriteTask("\\Off", TaskXml(logon, exec("C:\\x\\off.exe"), "<Enabled>false</Enabled>"));
+    WriteTask("\\Com", TaskXml(logon, "<ComHandler><ClassId>{0F87369F-A4E5-4CFC-BD3E-73E6154572DD}</ClassId></ComHandler>"));
+    WriteTask("\\Broken", "<Task><Actions><Exec><Command>C:\\x\\bad.exe</Command></Exec></Task>");
+    EXPECT_EQ(Run(CheckTasks, ""), TSaid{});
+    EXPECT_EQ(Spell(TakeBaselineMessage()), "Записано как есть: 1 задание. О новых и измененных будет задан вопрос.");
+    EXPECT_EQ(ReadFileBytes(state.settingsPath), "[Task Scheduler]\r\n\\Base=C:\\x\\base.exe\r\n");
+    // New tasks: in a folder, hidden, in UTF-8, two programs, asked in the order of their paths.
+    WriteTask("\\Vendor\\Updater", TaskXml(logon + often, two, "<Hidden>true</Hidden>"), false);
+    WriteTask("\\Boot", TaskXml(boot, exec("C:\\x\\boot.exe")));
+    EXPECT_EQ(Run(CheckTasks, "AR"), (TSaid{"new: Task Scheduler\\Boot=C:\\x\\boot.exe (запуск: при запуске Windows)", ask}));
+    // Removed: its definition kept as Windows exports one, the task gone.
+    EXPECT_EQ(ReadUtf16File(copy), TaskXml(logon + often, two, "<Hidden>true</Hidden>"));
+    EXPECT_EQ(GetFileAttributesA((std::string(TASK_STORE) + "\\Vendor\\Updater").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(Run(CheckTasks, ""), TSaid{});
+    // Put back, it is the same task again.
+    EXPECT_TRUE(CopyFileA(copy.c_str(), (std::string(TASK_STORE) + "\\Vendor\\Updater").c_str(), TRUE));
+    EXPECT_EQ(Run(CheckTasks, "A"), TSaid{ask});
+    // A new trigger is no change, a new command is; switched off, it is no
+    // entry; switched on again, it is new.
+    WriteTask("\\Boot", TaskXml(logon, exec("C:\\x\\boot.exe")));
+    EXPECT_EQ(Run(CheckTasks, ""), TSaid{});
+    WriteTask("\\Boot", TaskXml(boot, exec("C:\\x\\evil.exe")));
+    EXPECT_EQ(Run(CheckTasks, "A"), (TSaid{"changed: Task Scheduler\\Boot=C:\\x\\evil.exe (запуск: при запуске Windows)"}));
+    WriteTask("\\Boot", TaskXml(boot, exec("C:\\x\\evil.exe"), "<Enabled>false</Enabled>"));
+    EXPECT_EQ(Run(CheckTasks, ""), TSaid{});
+    WriteTask("\\Boot", TaskXml(boot, exec("C:\\x\\evil.exe")));
+    EXPECT_EQ(Run(CheckTasks, "A"), (TSaid{"new: Task Scheduler\\Boot=C:\\x\\evil.exe (запуск: при запуске Windows)"}));
+    EXPECT_EQ(ReadFileBytes(state.settingsPath),
+              "[Task Scheduler]\r\n\\Base=C:\\x\\base.exe\r\n\\Boot=C:\\x\\evil.exe\r\n"
+              "\\Vendor\\Updater=C:\\x\\up.exe /q; C:\\x\\two.exe (папка C:\\x)\r\n");
+    // Where the definition cannot be kept, the task stays; where the task
+    // cannot be deleted, no copy is left.
+    RemoveTree(state.folder + "\\Removed");
+    WriteFileBytes(state.folder + "\\Removed", "");
+    WriteTask("\\Boot", TaskXml(logon, exec("C:\\x\\b.exe")));
+    EXPECT_EQ(Run(CheckTasks, "R"),
+              (TSaid{"changed: Task Scheduler\\Boot=C:\\x\\b.exe (запуск: при входе в систему)",
+                     "warn: Не удалось сохранить задание \"Task Scheduler\\Boot\" в папку удаленных, поэтому оно не удалено."}));
+    DeleteFileA((state.folder + "\\Removed").c_str());
+    EXPECT_NE(GetFileAttributesA((std::string(TASK_STORE) + "\\Boot").c_str()), INVALID_FILE_ATTRIBUTES);
+    ASSERT_TRUE(SetImmutable(std::string(TASK_STORE) + "\\Boot", true));
+    EXPECT_EQ(Run(CheckTasks, "R"), (TSaid{"new: Task Scheduler\\Boot=C:\\x\\b.exe (запуск: при входе в систему)",
+                                            "warn: Не удалось удалить задание: \"Task Scheduler\\Boot\"."}));
+    SetImmutable(std::string(TASK_STORE) + "\\Boot", false);
+    EXPECT_EQ(Run(CheckTasks, "R", [&](std::size_t) { WriteTask("\\Boot", TaskXml(boot, exec("C:\\x\\b.exe"))); }),
+              (TSaid{"new: Task Scheduler\\Boot=C:\\x\\b.exe (запуск: при входе в систему)",
+                     "warn: Запись \"Task Scheduler\\Boot\" изменилась, пока вы отвечали, поэтому она не удалена."}));
+    EXPECT_EQ(FolderNames(state.folder + "\\Removed"), std::vector<std::string>{});
 }
 
 TEST_F(Checkers, BothViewsOfTheMachineKeys)

@@ -224,19 +224,23 @@ TEST_F(Program, ResidentProgramAsksAboutEveryChangeAtOnce)
     const std::string ifeo = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Image File Execution Options\\utilman.exe";
     SetKeyValues(HKEY_CURRENT_USER, USER_RUN, {Sz("f", "F.exe")}), SetKeyValues(HKEY_CURRENT_USER, switches, {Bin("f", SWITCH_OFF)});
     SetKeyValues(HKEY_LOCAL_MACHINE, exSub, {}, KEY_WOW64_64KEY);
+    CreateDirectoryA(TASK_STORE, nullptr);
     TProcess program(ProgramPath(), "");
     const HWND wnd = program.MainWindow(START_MS);
     ASSERT_NE(wnd, nullptr);
     EXPECT_EQ(WaitForWindow(program.Id(), "#32770", 0, true), nullptr);
     // A value of a watched parent starts no check: the stale line would go,
     // as the first row's check shows.
-    const std::string options = Options() + "[HKEY_CURRENT_USER\\" + USER_RUN + "]\r\nstale=x.exe\r\n";
-    WriteFileBytes(folder + "\\Runwarden\\options.ini", options);
+    // The first check ends with the tasks' baseline.
+    const std::string path = folder + "\\Runwarden\\options.ini";
+    EXPECT_TRUE(WaitFor(START_MS, [&] { return ReadFileBytes(path).find("[Task Scheduler]") != std::string::npos; }));
+    const std::string options = ReadFileBytes(path) + "[HKEY_CURRENT_USER\\" + USER_RUN + "]\r\nstale=x.exe\r\n";
+    WriteFileBytes(path, options);
     // New data each time: Wine tells no watch of a value written as it was.
     const DWORD now = GetTickCount();
     RegSetKeyValueA(HKEY_LOCAL_MACHINE, std::string(MACHINE).substr(0, std::strlen(MACHINE) - 1).c_str(), "RunwardenValue", REG_DWORD,
                     &now, sizeof(now));
-    EXPECT_FALSE(WaitFor(2 * NOTHING_MS, [&] { return Options() != options; }));
+    EXPECT_FALSE(WaitFor(2 * NOTHING_MS, [&] { return ReadFileBytes(path) != options; }));
     const std::string ask = "Обнаружена новая запись:\n\r\n\r\"", what = "\".\n\r\n\rЧто будем с ней делать?";
     const std::string file = folder + "\\Startup\\w.lnk", wow = "Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run";
     struct TRow {
@@ -244,6 +248,9 @@ TEST_F(Program, ResidentProgramAsksAboutEveryChangeAtOnce)
         std::string entry;
         std::function<bool()> removed;
     } rows[] = {
+        // A task written into the store (Wine's notifications tell of its first level only).
+        {[] { WriteTask("\\rwresident", TaskXml("<LogonTrigger/>", "<Exec><Command>C:\\x\\r.exe</Command></Exec>")); },
+         "Task Scheduler\\rwresident=C:\\x\\r.exe (запуск: при входе в систему)", [] { return FolderNames(TASK_STORE).empty(); }},
         // Switched on as Task Manager does it; the switch outlives the removal, as in Windows.
         {[&] { RegSetKeyValueA(HKEY_CURRENT_USER, switches.c_str(), "f", REG_BINARY, SWITCH_ON.data(), 12); },
          "HKEY_CURRENT_USER\\" + std::string(USER_RUN) + "\\f=F.exe",
@@ -358,6 +365,9 @@ TEST_F(Program, TheAdministratorsHelperActsOnlyOnWhatACheckWouldAskAbout)
     MakeService("rwhelp", SERVICE_AUTO_START, "C:\\x\\h.exe"), MakeService("rwdemand", SERVICE_DEMAND_START, "C:\\x\\d.exe");
     RegSetKeyValueA(HKEY_LOCAL_MACHINE, help.c_str(), "ImagePath", REG_EXPAND_SZ, "C:\\x\\h2.exe", 13);
     RegSetKeyValueA(HKEY_LOCAL_MACHINE, winlogon.c_str(), "Userinit2", REG_SZ, "V.exe", 6);
+    const std::string exec = "<Exec><Command>C:\\x\\t.exe</Command></Exec>";
+    WriteTask("\\rwhelp", TaskXml("<BootTrigger/>", exec)), WriteTask("\\rwoff", TaskXml("", exec, "<Enabled>false</Enabled>"));
+    const std::string task = hash(ReadFileBytes(std::string(TASK_STORE) + "\\rwhelp"), false);
     const std::pair<std::string, DWORD> rows[] = {
         {machine + "Software\\rwtest" + v, ELEVATED_FAILED}, {machine + run + "\\sub" + v, ELEVATED_FAILED},
         {"-remove-value \"HKEY_CURRENT_USER\\" + std::string(USER_RUN) + v, ELEVATED_FAILED},
@@ -377,6 +387,10 @@ TEST_F(Program, TheAdministratorsHelperActsOnlyOnWhatACheckWouldAskAbout)
         {"-disable-service rwdemand" + hash("C:\\x\\d.exe", true), ELEVATED_FAILED},
         {"-disable-service ..\\rwhelp" + hash("C:\\x\\h2.exe", true), ELEVATED_FAILED},
         {"-disable-service rwhelp" + hash("C:\\x\\h2.exe", true), ELEVATED_REMOVED},
+        // A task changed or gone since the question, a disabled one, a path out of the store, then the one asked about.
+        {"-delete-task \\rwhelp" + hash("x", false), ELEVATED_CHANGED}, {"-delete-task \\rwgone" + task, ELEVATED_CHANGED},
+        {"-delete-task \\rwoff" + hash(ReadFileBytes(std::string(TASK_STORE) + "\\rwoff"), false), ELEVATED_FAILED},
+        {"-delete-task \\..\\Tasks\\rwhelp" + task, ELEVATED_FAILED}, {"-delete-task \\rwhelp" + task, ELEVATED_REMOVED},
         // Paths compare as Windows compares them.
         {"-remove-value \"hkey_local_machine\\software\\microsoft\\windows\\currentversion\\RUN" + v, ELEVATED_REMOVED},
         {"-remove-file \"" + upper + "C.LNK\"" + hash("x", false), ELEVATED_REMOVED},
@@ -400,6 +414,7 @@ TEST_F(Program, TheAdministratorsHelperActsOnlyOnWhatACheckWouldAskAbout)
     EXPECT_EQ(RegQueryValueExA(disabled.Get(), "Start", nullptr, nullptr, reinterpret_cast<BYTE*>(&disabledStart), &size), ERROR_SUCCESS);
     EXPECT_EQ(disabledStart, static_cast<DWORD>(SERVICE_DISABLED));
     DeleteService("rwhelp"), DeleteService("rwdemand");
+    EXPECT_EQ(FolderNames(TASK_STORE), std::vector<std::string>{"rwoff"});
     EXPECT_EQ(FolderNames(common), std::vector<std::string>{"desktop.ini"});
     EXPECT_EQ(FolderNames(folder + "\\Startup").size(), 1u);
     // The helper writes nothing else: no Removed folder, no settings.

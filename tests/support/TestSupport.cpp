@@ -2,6 +2,7 @@
 
 #include "MainState.h"
 #include "CheckServicesUnit.h"
+#include "CheckTasksUnit.h"
 #include "Places.h"
 #include "ScopedHandle.h"
 
@@ -10,6 +11,7 @@
 #include <sddl.h>
 
 #include <algorithm>
+#include <regex>
 #include <cstdio>
 #include <fstream>
 #include <set>
@@ -226,8 +228,33 @@ void MakeService(const std::string& name, DWORD start, const std::string& path)
     EXPECT_TRUE(service.Valid()) << name;
 }
 
+std::string TaskXml(const std::string& triggers, const std::string& actions, const std::string& settings)
+{
+    return "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n"
+           "<Task version=\"1.2\" xmlns=\"http://schemas.microsoft.com/windows/2004/02/mit/task\">\r\n"
+           "  <Triggers>" + triggers + "</Triggers>\r\n  <Settings>" + settings + "</Settings>\r\n"
+           "  <Actions Context=\"Author\">" + actions + "</Actions>\r\n</Task>\r\n";
+}
+
+void WriteTask(const std::string& path, const std::string& xml, bool utf16)
+{
+    CreateDirectoryA(TASK_STORE, nullptr);
+    for (std::size_t slash = path.find('\\', 1); slash != std::string::npos; slash = path.find('\\', slash + 1)) {
+        CreateDirectoryA((TASK_STORE + path.substr(0, slash)).c_str(), nullptr);
+    }
+    const TWideString text = L"\xFEFF" + W(utf16 ? xml : std::regex_replace(xml, std::regex("UTF-16"), "UTF-8"));
+    std::string bytes(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+    if (!utf16) {
+        bytes.assign(text.size() * 3, '\0');
+        bytes.resize(static_cast<std::size_t>(WideCharToMultiByte(CP_UTF8, 0, text.data() + 1, static_cast<int>(text.size() - 1),
+                                                                  &bytes[0], static_cast<int>(bytes.size()), nullptr, nullptr)));
+    }
+    EXPECT_TRUE(WriteFileBytes(TASK_STORE + path, bytes)) << path;
+}
+
 void QuietAutostart(const std::string& folder)
 {
+    RemoveTree(TASK_STORE);
     SetShellFolder(HKEY_CURRENT_USER, "AppData", folder);
     SetShellFolder(HKEY_CURRENT_USER, "Startup", folder + "\\Startup");
     SetShellFolder(HKEY_LOCAL_MACHINE, "Common Startup", folder + "\\Common Startup");
@@ -265,7 +292,7 @@ void QuietAutostart(const std::string& folder)
 
 std::string WithoutBaselines(const std::string& options)
 {
-    std::set<std::string> baselines = {Spell(SERVICES_SECTION)};
+    std::set<std::string> baselines = {Spell(SERVICES_SECTION), Spell(TASKS_SECTION)};
     for (const TKeyLocation& location : KeyLocations(true)) {
         if (location.place->baseline != TBaselineKind::None) {
             baselines.insert(Spell(location.section));

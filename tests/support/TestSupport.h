@@ -67,13 +67,21 @@ bool SetImmutable(const std::string& path, bool immutable);
 void MakeService(const std::string& name, DWORD start, const std::string& path);
 void DeleteService(const std::string& name);
 
+// The prefix's task store; a task written there as Windows keeps one:
+// UTF-16 with its byte-order mark, or UTF-8. TaskXml is a definition with
+// these triggers, actions and settings.
+constexpr char TASK_STORE[] = "C:\\windows\\system32\\Tasks";
+std::string TaskXml(const std::string& triggers, const std::string& actions, const std::string& settings = "");
+void WriteTask(const std::string& path, const std::string& xml, bool utf16 = true);
+
 // Points the settings (AppData) and both Startup folders (Folder\Startup and
 // Folder\Common Startup) at empty folders and empties every Run key and
-// win.ini's "run" and "load" and drops Task Manager's switches: nothing to ask.
+// win.ini's "run" and "load", drops Task Manager's switches and the task
+// store: nothing to ask.
 void QuietAutostart(const std::string& folder);
 
 // The settings file's text without the sections of the places Windows fills
-// by itself (services, Active Setup): their first check writes them, and
+// by itself (services, Active Setup, tasks): their first check writes them, and
 // rows about other places leave them to rows of their own.
 std::string WithoutBaselines(const std::string& options);
 
