@@ -188,9 +188,7 @@ bool CheckRegistryValue(TUser& user, TRecords& walk, HKEY key, const TRegEntry& 
         return false;
     }
     const TWideString& name = location.entryName.empty() ? entry.name : location.entryName;
-    if (walk.baseline) {
-        AppendRecord(walk.records, name, value);
-        ++walk.taken;
+    if (TakeIntoBaseline(walk, name, value)) {
         return false;
     }
     if (IsEmptyText(entry)) {
@@ -302,22 +300,11 @@ bool CheckValues(TUser& user, HKEY key, const TKeyLocation& location, TRecords& 
     return true;
 }
 
-// A place Windows fills by itself whose section is not there yet: its
-// first check takes what it finds.
-TRecords StartRecords(const TKeyLocation& location)
-{
-    TRecords walk;
-    walk.baseline = location.place->baseline != TBaselineKind::None && !HasSection(location.section);
-    return walk;
-}
+TRecords StartRecords(const TKeyLocation& location) { return StartRecords(location.section, location.place->baseline); }
 
-// Its header stays even when the baseline found nothing: the baseline is taken.
 void SaveRecords(const TRecords& walk, const TKeyLocation& location)
 {
-    SaveAllowedSection(walk.records, location.section, location.place->baseline != TBaselineKind::None);
-    if (walk.baseline) {
-        NoteBaseline(location.place->baseline, walk.taken);
-    }
+    SaveRecords(walk, location.section, location.place->baseline);
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 // The registry checker: every place of the table of places (Places.h), in
 // every view Windows keeps apart.
 
+#include "Decide.h"
 #include "Places.h"
 #include "User.h"
 
@@ -29,14 +30,6 @@ struct TRegEntry {
     TWideString name;
     TWideString value;
     DWORD type;
-};
-
-// The records of one section as a walk gathers them; Baseline: the place's
-// first check, which takes every entry as it is (Taken counts them).
-struct TRecords {
-    TWideString records;
-    bool baseline = false;
-    std::size_t taken = 0;
 };
 
 // Decides every value of one open key, then rewrites the key's section.

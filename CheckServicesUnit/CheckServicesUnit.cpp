@@ -150,28 +150,18 @@ void CheckServices(TUser& user)
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, SERVICES_KEY, 0, KEY_READ, services.Receive()) != ERROR_SUCCESS) {
         return;
     }
-    const bool baseline = !HasSection(SERVICES_SECTION);
-    TWideString records;
-    std::size_t taken = 0;
+    TRecords walk = StartRecords(SERVICES_SECTION, TBaselineKind::Services);
     TService service;
     for (const TWideString& name : SubkeyNames(services.Get())) {
-        if (!ReadService(services.Get(), name, service)) {
+        if (!ReadService(services.Get(), name, service) || TakeIntoBaseline(walk, ServicePath(name), service.command)) {
             continue;
         }
-        if (baseline) {
-            AppendRecord(records, ServicePath(name), service.command);
-            ++taken;
-            continue;
-        }
-        CheckService(user, records, service);
+        CheckService(user, walk.records, service);
         if (RunAborted()) {
             return;
         }
     }
-    SaveAllowedSection(records, SERVICES_SECTION, true);
-    if (baseline) {
-        NoteBaseline(TBaselineKind::Services, taken);
-    }
+    SaveRecords(walk, SERVICES_SECTION, TBaselineKind::Services);
 }
 
 bool DisableService(const TWideString& name)

@@ -120,26 +120,16 @@ void CheckTasks(TUser& user)
     if (!ReadAllTasks(files)) {
         return;
     }
-    const bool baseline = !HasSection(TASKS_SECTION);
-    TWideString records;
-    std::size_t taken = 0;
+    TRecords walk = StartRecords(TASKS_SECTION, TBaselineKind::Tasks);
     TTask task;
     for (const TTaskFile& file : files) {
-        if (!ReadTask(file, task)) {
+        if (!ReadTask(file, task) || TakeIntoBaseline(walk, task.path, task.read.command)) {
             continue;
         }
-        if (baseline) {
-            AppendRecord(records, task.path, task.read.command);
-            ++taken;
-            continue;
-        }
-        CheckTask(user, records, task);
+        CheckTask(user, walk.records, task);
         if (RunAborted()) {
             return;
         }
     }
-    SaveAllowedSection(records, TASKS_SECTION, true);
-    if (baseline) {
-        NoteBaseline(TBaselineKind::Tasks, taken);
-    }
+    SaveRecords(walk, TASKS_SECTION, TBaselineKind::Tasks);
 }

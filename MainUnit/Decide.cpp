@@ -62,6 +62,30 @@ void DecideEntry(TUser& user, TWideString& records, const TWideString& name, con
     }
 }
 
+TRecords StartRecords(const TWideString& section, TBaselineKind kind)
+{
+    TRecords walk;
+    walk.baseline = kind != TBaselineKind::None && !HasSection(section);
+    return walk;
+}
+
+bool TakeIntoBaseline(TRecords& walk, const TWideString& name, const TWideString& command)
+{
+    if (walk.baseline) {
+        AppendRecord(walk.records, name, command);
+        ++walk.taken;
+    }
+    return walk.baseline;
+}
+
+void SaveRecords(const TRecords& walk, const TWideString& section, TBaselineKind kind)
+{
+    SaveAllowedSection(walk.records, section, kind != TBaselineKind::None);
+    if (walk.baseline) {
+        NoteBaseline(kind, walk.taken);
+    }
+}
+
 void NoteBaseline(TBaselineKind kind, std::size_t count) { taken[static_cast<std::size_t>(kind)] += count; }
 
 TWideString TakeBaselineMessage()

@@ -19,10 +19,27 @@ void DecideEntry(TUser& user, TWideString& records, const TWideString& name, con
                    const std::function<void()>& remove);
 
 // A place Windows fills by itself (a hundred services, a dozen Active
-// Setup components) has no section in the list until its first check, which
-// takes every entry present as allowed, writes the section (its header at
-// least) and asks nothing. From then on it is asked about as any place is.
+// Setup components, dozens of tasks) has no section in the list until its
+// first check, which takes every entry present as allowed, writes the
+// section (its header at least) and asks nothing. From then on it is asked
+// about as any place is.
 enum class TBaselineKind { None, Services, ActiveSetup, Tasks };
+
+// The records of one section as a walk gathers them; Baseline: the place's
+// first check, which takes every entry as it is (Taken counts them).
+struct TRecords {
+    TWideString records;
+    bool baseline = false;
+    std::size_t taken = 0;
+};
+// The walk of Section, a place of Kind (None: one without a baseline).
+TRecords StartRecords(const TWideString& section, TBaselineKind kind);
+// Takes the entry as it is when the walk is a baseline; false: it is to be
+// checked.
+bool TakeIntoBaseline(TRecords& walk, const TWideString& name, const TWideString& command);
+// Saves the section, whose header stays where the place has a baseline
+// (found empty, the baseline is taken), and notes a baseline taken.
+void SaveRecords(const TRecords& walk, const TWideString& section, TBaselineKind kind);
 
 // A check took Kind's baseline, Count entries.
 void NoteBaseline(TBaselineKind kind, std::size_t count);
