@@ -1,16 +1,16 @@
 // A check run as the user starts it: "Runwarden.exe -once" as a process of
 // its own, every entry on the allowed list, so nothing is asked. Two kinds
 // of load: N entries in the current user's Run key (the other places empty
-// or as the prefix has them), and 300 automatic services with 30 Active
-// Setup components.
+// or as the prefix has them), 300 automatic services with 30 Active Setup
+// components, and 150 scheduled tasks in the task store.
 //
 // What the check adds to the process is its time less the time of a bare
 // tray program (bench_tray: a hidden window whose tray icon is added and
 // removed). That is set against a floor, also a process of its own (this
 // program started again with "floor KIND N"): a bare walk of the same data
 // (RegEnumValueW over the Run key; the Services key's subkeys with their
-// type, start, image path and service DLL, and each component's StubPath)
-// plus one read of the allowed list's file, which that process never opened
+// type, start, image path and service DLL, and each component's StubPath;
+// every file of the task store read whole) plus one read of the allowed list's file, which that process never opened
 // before. Every figure is the best of RUNS runs, the three kinds of run
 // taken in turn so that the rest of the machine disturbs them alike.
 //
@@ -31,10 +31,12 @@
 
 namespace {
 
-constexpr int RUNS = 5;
+constexpr int RUNS = 15;
 constexpr int COUNTS[] = {1000, 10000};
 constexpr int SERVICES = 300;
 constexpr int COMPONENTS = 30;
+constexpr int TASKS = 150;
+constexpr int TASK_FOLDERS = 10;
 // A run that asked would wait for ever: it is given up on after this long.
 constexpr double RUN_SECONDS = 120;
 // How often a running program is looked at for a box.
@@ -42,6 +44,7 @@ constexpr DWORD POLL_MS = 20;
 constexpr char FLOOR_SWITCH[] = "floor";
 constexpr char RUN_KIND[] = "run";
 constexpr char SERVICES_KIND[] = "services";
+constexpr char TASKS_KIND[] = "tasks";
 // The floor's exit code when its walk or read went wrong (a walk never
 // takes no time at all).
 constexpr DWORD FLOOR_FAILED = 0;
@@ -123,6 +126,26 @@ long WalkServicesAndComponents()
     return services < 0 || components < 0 ? -1 : services + components;
 }
 
+// The files below Folder, each read whole: how many there are.
+long ReadTree(const TWideString& folder)
+{
+    long read = 0;
+    WIN32_FIND_DATAW data;
+    for (TFindHandle find(FindFirstFileW((folder + L"\\*").c_str(), &data)); find.Valid();) {
+        const TWideString name = data.cFileName;
+        std::string bytes;
+        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+            read += ReadFileBytes(folder + L"\\" + name, bytes) ? 1 : 0;
+        } else if (name != L"." && name != L"..") {
+            read += ReadTree(folder + L"\\" + name);
+        }
+        if (!FindNextFileW(find.Get(), &data)) {
+            break;
+        }
+    }
+    return read;
+}
+
 // The floor, run in a process of its own: the time of the walk and the
 // read in microseconds, as the exit code.
 DWORD Floor(const char* kind, long expected)
@@ -136,6 +159,8 @@ DWORD Floor(const char* kind, long expected)
         walked = RegOpenKeyExW(HKEY_CURRENT_USER, runPath.c_str(), 0, KEY_READ, key.Receive()) == ERROR_SUCCESS
             ? WalkValues(key.Get())
             : -1;
+    } else if (std::strcmp(kind, TASKS_KIND) == 0) {
+        walked = ReadTree(W(TASK_STORE));
     } else {
         walked = WalkServicesAndComponents();
     }
@@ -209,6 +234,21 @@ void FillServicesAndComponents(bool fill)
         if (fill) {
             SetKeyValues(HKEY_LOCAL_MACHINE, Spell(name), {Sz("StubPath", Spell(Command(i)) + " /setup")});
         }
+    }
+}
+
+// Tasks in ten task folders, each at logon or every hour, as installers
+// register them.
+void FillTasks(bool fill)
+{
+    RemoveTree(TASK_STORE);
+    for (int i = 0; fill && i < TASKS; ++i) {
+        char path[64];
+        std::snprintf(path, sizeof(path), "\\%ls%d\\Task%03d", BENCH_PREFIX, i % TASK_FOLDERS, i);
+        const std::string trigger = i % 2 == 0 ? "<LogonTrigger/>"
+                                               : "<TimeTrigger><StartBoundary>2026-01-01T00:00:00</StartBoundary><Repetition>"
+                                                 "<Interval>PT1H</Interval></Repetition></TimeTrigger>";
+        WriteTask(path, TaskXml(trigger, "<Exec><Command>" + Spell(Command(i)) + "</Command><Arguments>/update</Arguments></Exec>"));
     }
 }
 
@@ -292,5 +332,13 @@ int main(int argc, char** argv)
         return 1;
     }
     PrintRow("300 services, 30 components", program, bare, floor);
+    WriteFileBytes(Spell(OptionsPath()), "");
+    FillTasks(true);
+    const bool tasksMeasured = Measure(TASKS_KIND, TASKS, tray, program, bare, floor);
+    FillTasks(false);
+    if (!tasksMeasured) {
+        return 1;
+    }
+    PrintRow("150 scheduled tasks", program, bare, floor);
     return 0;
 }
