@@ -32,6 +32,9 @@ bool ReadTask(const TTaskFile& file, TTask& task)
 
 TEntryText TaskName(const TTask& task) { return EntryText({TASKS_SECTION, task.path}); }
 
+// What the question shows beyond the task's name: its command and when it runs.
+TWideString Shown(const TTaskDefinition& read) { return read.command + RUNS_START + read.triggers + RUNS_END; }
+
 // Where "remove" leaves the definition: the path with "\" as "_", as a
 // file Task Scheduler imports.
 bool KeepDefinition(const TTask& task, TWideString& copy)
@@ -41,7 +44,9 @@ bool KeepDefinition(const TTask& task, TWideString& copy)
     return KeepRemovedFile(name + DEFINITION_EXTENSION, ExportedDefinition(task.definition), copy);
 }
 
-// The helper deletes the task only while its definition is the one shown.
+// The helper deletes the task only while it shows as it was shown. Not its
+// definition's bytes: the user's side may have them from the scheduler's
+// API (the store is closed to it), the helper from the store.
 void OfferToAdministrator(TUser& user, const TTask& task)
 {
     TWideString copy;
@@ -49,7 +54,7 @@ void OfferToAdministrator(TUser& user, const TTask& task)
         user, TaskName(task), MSG_CANNOT_DELETE_TASK,
         [&](TWideString& removalSwitch) {
             TWideString hash;
-            if (!DataHash(task.definition.data(), task.definition.size(), hash) || !KeepDefinition(task, copy)) {
+            if (!TextHash(Shown(task.read), hash) || !KeepDefinition(task, copy)) {
                 return false;
             }
             removalSwitch = RemovalSwitch(DELETE_TASK_SWITCH, {task.path, hash});
@@ -104,13 +109,13 @@ void CheckTask(TUser& user, TWideString& records, const TTask& task)
 
 } // namespace
 
-bool IsTaskEntry(const std::string& definition, TWideString& command)
+bool IsTaskEntry(const std::string& definition, TWideString& shown)
 {
     TTask task;
     if (!ReadTask({TWideString(), definition}, task)) {
         return false;
     }
-    command = task.read.command;
+    shown = Shown(task.read);
     return true;
 }
 

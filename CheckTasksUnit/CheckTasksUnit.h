@@ -21,8 +21,9 @@ constexpr wchar_t MSG_CANNOT_SAVE_TASK[] =
     L"Не удалось сохранить задание \"%s\" в папку удаленных, поэтому оно не удалено.";
 
 // The task's definition is an entry: well-formed, enabled, starting a
-// program. Command is its command as the checker names it.
-bool IsTaskEntry(const std::string& definition, TWideString& command);
+// program. Shown is what the question shows of it beyond its name: its
+// command and when it runs.
+bool IsTaskEntry(const std::string& definition, TWideString& shown);
 
 // Every task; raises TINIExcept when the settings file cannot be read or written.
 void CheckTasks(TUser& user);

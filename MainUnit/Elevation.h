@@ -13,8 +13,8 @@
 // <key> is the key as the questions and removed.reg name it, root included
 // (the 32-bit view of 64-bit Windows under Software\Wow6432Node); <hash> is
 // the SHA-256 of what the user was shown (a value's or a service's command,
-// as its UTF-16 text without a terminator) or of what was kept (a file's
-// bytes, a task's definition) in 64
+// a task's command and when it runs, as UTF-16 text without a terminator)
+// or of what was kept (a file's bytes) in 64
 // lower-case hexadecimal digits, so that a command of any length fits the
 // command line (32767 characters in all). Arguments are quoted as
 // SplitCommandLine reads them back.

@@ -101,8 +101,8 @@ DWORD DisableServiceOf(const TWideString& name, const TWideString& hash)
 DWORD DeleteTaskOf(const TWideString& path, const TWideString& hash)
 {
     std::string definition;
-    TWideString command;
-    TWideString kept;
+    TWideString shown;
+    TWideString now;
     if (!IsTextHash(hash) || !IsTaskPath(path)) {
         return ELEVATED_FAILED;
     }
@@ -110,10 +110,10 @@ DWORD DeleteTaskOf(const TWideString& path, const TWideString& hash)
         return ELEVATED_CHANGED;
     }
     // One no check would ask about: disabled, or starting no program.
-    if (!IsTaskEntry(definition, command) || !DataHash(definition.data(), definition.size(), kept)) {
+    if (!IsTaskEntry(definition, shown) || !TextHash(shown, now)) {
         return ELEVATED_FAILED;
     }
-    if (kept != hash) {
+    if (now != hash) {
         return ELEVATED_CHANGED;
     }
     HRESULT result = S_OK;

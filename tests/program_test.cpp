@@ -367,7 +367,7 @@ TEST_F(Program, TheAdministratorsHelperActsOnlyOnWhatACheckWouldAskAbout)
     RegSetKeyValueA(HKEY_LOCAL_MACHINE, winlogon.c_str(), "Userinit2", REG_SZ, "V.exe", 6);
     const std::string exec = "<Exec><Command>C:\\x\\t.exe</Command></Exec>";
     WriteTask("\\rwhelp", TaskXml("<BootTrigger/>", exec)), WriteTask("\\rwoff", TaskXml("", exec, "<Enabled>false</Enabled>"));
-    const std::string task = hash(ReadFileBytes(std::string(TASK_STORE) + "\\rwhelp"), false);
+    const std::string task = hash("C:\\x\\t.exe (запуск: при запуске Windows)", true);
     const std::pair<std::string, DWORD> rows[] = {
         {machine + "Software\\rwtest" + v, ELEVATED_FAILED}, {machine + run + "\\sub" + v, ELEVATED_FAILED},
         {"-remove-value \"HKEY_CURRENT_USER\\" + std::string(USER_RUN) + v, ELEVATED_FAILED},
@@ -388,8 +388,9 @@ TEST_F(Program, TheAdministratorsHelperActsOnlyOnWhatACheckWouldAskAbout)
         {"-disable-service ..\\rwhelp" + hash("C:\\x\\h2.exe", true), ELEVATED_FAILED},
         {"-disable-service rwhelp" + hash("C:\\x\\h2.exe", true), ELEVATED_REMOVED},
         // A task changed or gone since the question, a disabled one, a path out of the store, then the one asked about.
-        {"-delete-task \\rwhelp" + hash("x", false), ELEVATED_CHANGED}, {"-delete-task \\rwgone" + task, ELEVATED_CHANGED},
-        {"-delete-task \\rwoff" + hash(ReadFileBytes(std::string(TASK_STORE) + "\\rwoff"), false), ELEVATED_FAILED},
+        {"-delete-task \\rwhelp" + hash("C:\\x\\t.exe (запуск: при входе в систему)", true), ELEVATED_CHANGED},
+        {"-delete-task \\rwgone" + task, ELEVATED_CHANGED},
+        {"-delete-task \\rwoff" + hash("C:\\x\\t.exe (запуск: только по запросу)", true), ELEVATED_FAILED},
         {"-delete-task \\..\\Tasks\\rwhelp" + task, ELEVATED_FAILED}, {"-delete-task \\rwhelp" + task, ELEVATED_REMOVED},
         // Paths compare as Windows compares them.
         {"-remove-value \"hkey_local_machine\\software\\microsoft\\windows\\currentversion\\RUN" + v, ELEVATED_REMOVED},
