@@ -79,7 +79,8 @@ TEST(Downloads, InstallOverARunningProgramAndUninstall)
     EXPECT_TRUE(WaitFor(SETUP_MS, [&] { return GetFileAttributesA(dir.c_str()) == INVALID_FILE_ATTRIBUTES; }));
     EXPECT_EQ(second.Wait(SETUP_MS), 0u);
     EXPECT_TRUE(KeyValues(HKEY_CURRENT_USER, USER_RUN).empty());
-    EXPECT_TRUE(KeyValues(HKEY_CURRENT_USER, UNINSTALL).empty());
+    // The uninstaller takes its key away after the folder, as its last step.
+    EXPECT_TRUE(WaitFor(SETUP_MS, [] { return KeyValues(HKEY_CURRENT_USER, UNINSTALL).empty(); }));
     EXPECT_EQ(FolderNames(folder + "\\Runwarden"), std::vector<std::string>{"options.ini"});
     TProcess(blank + "\\uninstall.exe", "/S").Wait(SETUP_MS);
     EXPECT_TRUE(WaitFor(SETUP_MS, [&] { return GetFileAttributesA(blank.c_str()) == INVALID_FILE_ATTRIBUTES; }));
