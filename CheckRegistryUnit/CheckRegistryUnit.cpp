@@ -10,7 +10,6 @@
 #include "registry_profile.h"
 
 #include <algorithm>
-#include <cstring>
 #include <unordered_set>
 #include <vector>
 
@@ -38,32 +37,6 @@ bool QueryKeyInfo(HKEY key, TKeyInfo& info)
         == ERROR_SUCCESS;
 }
 
-bool HoldsText(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
-
-// The data as the checker reads it: a string up to its first zero; a
-// multi-string whole, its strings apart by their zeros (only the zeros at
-// its end dropped), since Windows may run any of them; the bytes of any
-// other type up to the first zero, as code page 1251.
-void SetValueText(DWORD type, const BYTE* data, DWORD size, TWideString& text)
-{
-    const wchar_t* units = reinterpret_cast<const wchar_t*>(data);
-    const std::size_t count = size / sizeof(wchar_t);
-    if (type == REG_MULTI_SZ) {
-        std::size_t length = count;
-        while (length > 0 && units[length - 1] == L'\0') {
-            --length;
-        }
-        text.assign(units, length);
-        return;
-    }
-    if (HoldsText(type)) {
-        text.assign(units, wcsnlen(units, count));
-        return;
-    }
-    const char* bytes = reinterpret_cast<const char*>(data);
-    text = Decode1251(bytes, strnlen(bytes, size));
-}
-
 // What one key's walk reads into, kept from value to value: a large key
 // has many values, and each would otherwise allocate buffers of its own.
 struct TValueBuffers {
@@ -86,7 +59,7 @@ bool ReadValueAt(HKEY key, DWORD index, TKeyInfo& info, TValueBuffers& buffers, 
                                           buffers.data.data(), &dataLength);
         if (result == ERROR_SUCCESS) {
             entry.name.assign(buffers.name.data(), nameLength);
-            SetValueText(entry.type, buffers.data.data(), dataLength, entry.value);
+            SetRegDataText(entry.type, buffers.data.data(), dataLength, entry.value);
             return true;
         }
         // The value grew since the key was measured: measure again, and at
@@ -407,8 +380,7 @@ bool ReadEntry(HKEY key, const TWideString& name, TRegEntry& entry)
     }
     entry.name = name;
     entry.type = value.type;
-    SetValueText(value.type, reinterpret_cast<const BYTE*>(value.bytes.data()), static_cast<DWORD>(value.bytes.size()),
-                 entry.value);
+    entry.value = RegDataText(value);
     return true;
 }
 

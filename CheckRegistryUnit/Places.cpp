@@ -196,7 +196,5 @@ bool RemoveEntryValue(HKEY key, const TKeyLocation& location, const TWideString&
     if (named->windowsValue->type == REG_MULTI_SZ) {
         text += L'\0';
     }
-    return WriteRegValue(key, name,
-                         {named->windowsValue->type,
-                          std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t))});
+    return WriteRegValue(key, name, {named->windowsValue->type, Utf16Bytes(text)});
 }

@@ -28,15 +28,11 @@ bool ReadNumber(HKEY key, const wchar_t* name, DWORD& number)
     return true;
 }
 
-// A string value as it is stored, up to its terminator; empty when there is none.
+// Read as the registry checker reads a value; empty when there is none.
 TWideString ReadText(HKEY key, const wchar_t* name)
 {
     TRegData value;
-    if (!ReadRegValue(key, name, value) || (value.type != REG_SZ && value.type != REG_EXPAND_SZ)) {
-        return TWideString();
-    }
-    const TWideString text(reinterpret_cast<const wchar_t*>(value.bytes.data()), value.bytes.size() / sizeof(wchar_t));
-    return text.substr(0, text.find(L'\0'));
+    return ReadRegValue(key, name, value) ? RegDataText(value) : TWideString();
 }
 
 TWideString ServicePath(const TWideString& name) { return SERVICES_SECTION + (L"\\" + name); }

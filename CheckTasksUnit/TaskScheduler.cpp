@@ -93,11 +93,7 @@ private:
 
 // A task's definition as the API gives it, in UTF-16 with its byte-order
 // mark, as Windows exports one.
-std::string Definition(const TBstr& xml)
-{
-    const TWideString text = L"\xFEFF" + Text(xml);
-    return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
-}
+std::string Definition(const TBstr& xml) { return Utf16Bytes(L"\xFEFF" + Text(xml)); }
 
 // The tasks of one folder through the API; false where its collection is
 // not implemented (Wine).
@@ -190,13 +186,12 @@ TStore TaskStore(TWideString& folder)
     // the real one.
     BOOL wow64 = FALSE;
     const bool redirected = IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
-    wchar_t windows[MAX_PATH] = {};
-    const UINT length = redirected ? GetWindowsDirectoryW(windows, MAX_PATH) : GetSystemDirectoryW(windows, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) {
+    const TWideString parent = SystemFolder(redirected);
+    if (parent.empty()) {
         folder.clear();
         return TStore::Closed;
     }
-    folder = TWideString(windows, length) + (redirected ? L"\\Sysnative\\Tasks" : L"\\Tasks");
+    folder = parent + (redirected ? L"\\Sysnative\\Tasks" : L"\\Tasks");
     WIN32_FIND_DATAW data;
     const TFindHandle find(FindFirstFileW((folder + L"\\*").c_str(), &data));
     const DWORD error = find.Valid() ? ERROR_SUCCESS : GetLastError();

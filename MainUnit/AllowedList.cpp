@@ -366,19 +366,7 @@ bool EncodeSettings(const TWideString& text, TEncoding encoding, std::string& by
     if (encoding == TEncoding::Utf8WithMark) {
         bytes = UTF8_BOM;
     }
-    if (text.empty()) {
-        return true;
-    }
-    const int length =
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    if (length <= 0) {
-        return false;
-    }
-    const std::size_t at = bytes.size();
-    bytes.resize(at + static_cast<std::size_t>(length));
-    return WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &bytes[at], length, nullptr,
-                               nullptr)
-        == length;
+    return AppendUtf8(text, bytes);
 }
 
 // The settings file as read or written last, and the section parsed last.

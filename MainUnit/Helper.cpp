@@ -8,7 +8,22 @@
 #include "ScopedHandle.h"
 #include "TaskScheduler.h"
 
+#include <functional>
+
 namespace {
+
+// Only an entry that still shows as the user was shown it is acted on.
+DWORD ActIfUnchanged(const TWideString& shown, const TWideString& hash, const std::function<bool()>& act)
+{
+    TWideString now;
+    if (!TextHash(shown, now)) {
+        return ELEVATED_FAILED;
+    }
+    if (now != hash) {
+        return ELEVATED_CHANGED;
+    }
+    return act() ? ELEVATED_REMOVED : ELEVATED_FAILED;
+}
 
 DWORD RemoveValue(const TWideString& keyPath, const TWideString& name, const TWideString& hash)
 {
@@ -25,7 +40,6 @@ DWORD RemoveValue(const TWideString& keyPath, const TWideString& name, const TWi
         return opened == ERROR_FILE_NOT_FOUND ? ELEVATED_CHANGED : ELEVATED_FAILED;
     }
     TRegEntry entry;
-    TWideString shown;
     if (!ReadEntry(key.Get(), name, entry)) {
         return ELEVATED_CHANGED;
     }
@@ -33,13 +47,7 @@ DWORD RemoveValue(const TWideString& keyPath, const TWideString& name, const TWi
     if (IsWindowsValue(location, name, entry.type, entry.value)) {
         return ELEVATED_FAILED;
     }
-    if (!TextHash(entry.value, shown)) {
-        return ELEVATED_FAILED;
-    }
-    if (shown != hash) {
-        return ELEVATED_CHANGED;
-    }
-    return RemoveEntryValue(key.Get(), location, name) ? ELEVATED_REMOVED : ELEVATED_FAILED;
+    return ActIfUnchanged(entry.value, hash, [&] { return RemoveEntryValue(key.Get(), location, name); });
 }
 
 DWORD RemoveFile(const TWideString& path, const TWideString& hash)
@@ -88,21 +96,13 @@ DWORD DisableServiceOf(const TWideString& name, const TWideString& hash)
     if (!ReadService(services.Get(), name, service)) {
         return ELEVATED_FAILED;
     }
-    TWideString shown;
-    if (!TextHash(service.command, shown)) {
-        return ELEVATED_FAILED;
-    }
-    if (shown != hash) {
-        return ELEVATED_CHANGED;
-    }
-    return DisableService(name) ? ELEVATED_REMOVED : ELEVATED_FAILED;
+    return ActIfUnchanged(service.command, hash, [&] { return DisableService(name); });
 }
 
 DWORD DeleteTaskOf(const TWideString& path, const TWideString& hash)
 {
     std::string definition;
     TWideString shown;
-    TWideString now;
     if (!IsTextHash(hash) || !IsTaskPath(path)) {
         return ELEVATED_FAILED;
     }
@@ -110,14 +110,11 @@ DWORD DeleteTaskOf(const TWideString& path, const TWideString& hash)
         return ELEVATED_CHANGED;
     }
     // One no check would ask about: disabled, or starting no program.
-    if (!IsTaskEntry(definition, shown) || !TextHash(shown, now)) {
+    if (!IsTaskEntry(definition, shown)) {
         return ELEVATED_FAILED;
     }
-    if (now != hash) {
-        return ELEVATED_CHANGED;
-    }
     HRESULT result = S_OK;
-    return DeleteScheduledTask(path, result) ? ELEVATED_REMOVED : ELEVATED_FAILED;
+    return ActIfUnchanged(shown, hash, [&] { return DeleteScheduledTask(path, result); });
 }
 
 } // namespace

@@ -36,12 +36,6 @@ TWideString Hex(const std::string& data)
     return hex;
 }
 
-// Text as the registry stores it, in UTF-16, without a terminator.
-std::string Bytes(const TWideString& text)
-{
-    return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
-}
-
 bool HasControl(const TWideString& text)
 {
     for (const wchar_t c : text) {
@@ -131,7 +125,7 @@ bool AppendToRegFile(const TWideString& record, TRecordMark* mark)
     wchar_t stamp[64];
     wsprintfW(stamp, L"; %04u-%02u-%02u %02u:%02u:%02u\r\n", now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
               now.wSecond);
-    const std::string text = Bytes((size.QuadPart == 0 ? REG_HEADER : L"") + TWideString(L"\r\n") + stamp + record);
+    const std::string text = Utf16Bytes((size.QuadPart == 0 ? REG_HEADER : L"") + TWideString(L"\r\n") + stamp + record);
     DWORD written = 0;
     return WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) && written == text.size();
 }
@@ -149,7 +143,7 @@ TWideString RegFileRecord(const TWideString& keyPath, const TWideString& name, D
     wchar_t typeText[16];
     wsprintfW(typeText, L"%lu", static_cast<unsigned long>(type));
     return L"; " + TWideString(MSG_RESTORE_BY_HAND) + L"\r\n; key: " + Visible(keyPath) + L"\r\n; key, hex: "
-        + Hex(Bytes(keyPath)) + L"\r\n; name, hex: " + Hex(Bytes(name)) + L"\r\n; type: " + typeText
+        + Hex(Utf16Bytes(keyPath)) + L"\r\n; name, hex: " + Hex(Utf16Bytes(name)) + L"\r\n; type: " + typeText
         + L"\r\n; data, hex: " + Hex(data) + L"\r\n";
 }
 
@@ -178,7 +172,7 @@ bool RecordRemovedValue(HKEY key, const TWideString& keyPath, const TWideString&
 
 bool RecordRemovedString(const TWideString& keyPath, const TWideString& name, const TWideString& value)
 {
-    return AppendToRegFile(RegFileRecord(keyPath, name, REG_SZ, Bytes(value + L'\0')), nullptr);
+    return AppendToRegFile(RegFileRecord(keyPath, name, REG_SZ, Utf16Bytes(value + L'\0')), nullptr);
 }
 
 void TakeBackRecord(const TRecordMark& mark)
@@ -195,12 +189,22 @@ void TakeBackRecord(const TRecordMark& mark)
     }
 }
 
-bool KeepRemovedFile(const TWideString& name, const std::string& bytes, TWideString& copy)
+// A name in the folder, made when missing, that no file has yet: Name, or
+// Name with " (2)", ...
+bool FreeRemovedName(const TWideString& name, TWideString& free)
 {
     if (!MakeRemovedFolder()) {
         return false;
     }
-    copy = FreeName(RemovedFolder() + L"\\", name);
+    free = FreeName(RemovedFolder() + L"\\", name);
+    return true;
+}
+
+bool KeepRemovedFile(const TWideString& name, const std::string& bytes, TWideString& copy)
+{
+    if (!FreeRemovedName(name, copy)) {
+        return false;
+    }
     TFileHandle file(CreateFileW(copy.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
     DWORD written = 0;
     const bool kept = file.Valid()
@@ -214,11 +218,7 @@ bool KeepRemovedFile(const TWideString& name, const std::string& bytes, TWideStr
 
 bool CopyToRemoved(const TWideString& path, const TWideString& name, TWideString& copy)
 {
-    if (!MakeRemovedFolder()) {
-        return false;
-    }
-    copy = FreeName(RemovedFolder() + L"\\", name);
-    return CopyFileW(path.c_str(), copy.c_str(), TRUE) != FALSE;
+    return FreeRemovedName(name, copy) && CopyFileW(path.c_str(), copy.c_str(), TRUE) != FALSE;
 }
 
 bool MoveToRemoved(const TWideString& path, const TWideString& name)
@@ -229,9 +229,8 @@ bool MoveToRemoved(const TWideString& path, const TWideString& name)
         SetLastError(ERROR_DIRECTORY);
         return false;
     }
-    if (attributes == INVALID_FILE_ATTRIBUTES || !MakeRemovedFolder()) {
-        return false;
-    }
+    TWideString target;
     // Startup folders and the settings may lie on different volumes.
-    return MoveFileExW(path.c_str(), FreeName(RemovedFolder() + L"\\", name).c_str(), MOVEFILE_COPY_ALLOWED) != FALSE;
+    return attributes != INVALID_FILE_ATTRIBUTES && FreeRemovedName(name, target)
+        && MoveFileExW(path.c_str(), target.c_str(), MOVEFILE_COPY_ALLOWED) != FALSE;
 }

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
+#include <cwchar>
 #include <vector>
 
 namespace {
@@ -150,6 +152,23 @@ bool DecodeUtf8(const char* bytes, std::size_t count, TWideString& text)
     return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes, static_cast<int>(count), &text[0], length) == length;
 }
 
+bool AppendUtf8(const TWideString& text, std::string& bytes)
+{
+    if (text.empty()) {
+        return true;
+    }
+    const int length =
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    if (length <= 0) {
+        return false;
+    }
+    const std::size_t at = bytes.size();
+    bytes.resize(at + static_cast<std::size_t>(length));
+    return WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &bytes[at], length, nullptr,
+                               nullptr)
+        == length;
+}
+
 bool Append1251(const wchar_t* text, std::size_t length, std::string& bytes)
 {
     const std::size_t at = bytes.size();
@@ -194,14 +213,17 @@ bool StartsWithPath(const TWideString& path, const TWideString& prefix)
         == CSTR_EQUAL;
 }
 
-HMODULE LoadSystemLibrary(const wchar_t* name)
+TWideString SystemFolder(bool windows)
 {
     wchar_t folder[MAX_PATH] = {};
-    const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) {
-        return nullptr;
-    }
-    return LoadLibraryW((TWideString(folder, length) + L"\\" + name).c_str());
+    const UINT length = windows ? GetWindowsDirectoryW(folder, MAX_PATH) : GetSystemDirectoryW(folder, MAX_PATH);
+    return length > 0 && length < MAX_PATH ? TWideString(folder, length) : TWideString();
+}
+
+HMODULE LoadSystemLibrary(const wchar_t* name)
+{
+    const TWideString folder = SystemFolder();
+    return folder.empty() ? nullptr : LoadLibraryW((folder + L"\\" + name).c_str());
 }
 
 bool ReadRegValue(HKEY key, const TWideString& name, TRegData& value)
@@ -234,6 +256,33 @@ bool ReadRegValue(HKEY key, const TWideString& name, TRegData& value)
     }
     SetLastError(ERROR_MORE_DATA);
     return false;
+}
+
+void SetRegDataText(DWORD type, const BYTE* data, std::size_t size, TWideString& text)
+{
+    const wchar_t* units = reinterpret_cast<const wchar_t*>(data);
+    const std::size_t count = size / sizeof(wchar_t);
+    if (type == REG_MULTI_SZ) {
+        std::size_t length = count;
+        while (length > 0 && units[length - 1] == L'\0') {
+            --length;
+        }
+        text.assign(units, length);
+        return;
+    }
+    if (type == REG_SZ || type == REG_EXPAND_SZ) {
+        text.assign(units, wcsnlen(units, count));
+        return;
+    }
+    const char* bytes = reinterpret_cast<const char*>(data);
+    text = Decode1251(bytes, strnlen(bytes, size));
+}
+
+TWideString RegDataText(const TRegData& value)
+{
+    TWideString text;
+    SetRegDataText(value.type, reinterpret_cast<const BYTE*>(value.bytes.data()), value.bytes.size(), text);
+    return text;
 }
 
 bool DeleteRegValue(HKEY key, const TWideString& name)
@@ -270,10 +319,7 @@ bool WriteRegString(HKEY root, const TWideString& path, const TWideString& name,
     TRegKey key;
     const LONG opened = RegOpenKeyExW(root, path.c_str(), 0, KEY_SET_VALUE, key.Receive());
     SetLastError(static_cast<DWORD>(opened));
-    const TWideString terminated = value + L'\0';
-    return opened == ERROR_SUCCESS
-        && WriteRegValue(key.Get(), name,
-                         {REG_SZ, std::string(reinterpret_cast<const char*>(terminated.data()), terminated.size() * sizeof(wchar_t))});
+    return opened == ERROR_SUCCESS && WriteRegValue(key.Get(), name, {REG_SZ, Utf16Bytes(value + L'\0')});
 }
 
 TWideString ReadRegString(HKEY root, const TWideString& path, const TWideString& name)

@@ -35,8 +35,14 @@ struct TWideHash {
 TWideString Decode1251(const char* bytes, std::size_t count);
 inline TWideString Decode1251(const std::string& bytes) { return Decode1251(bytes.data(), bytes.size()); }
 bool Append1251(const wchar_t* text, std::size_t length, std::string& bytes);
+// The text's UTF-16 units as bytes, as the registry and files hold them.
+inline std::string Utf16Bytes(const TWideString& text)
+{
+    return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+}
 // The bytes as UTF-8, when they are valid UTF-8 throughout; false otherwise.
 bool DecodeUtf8(const char* bytes, std::size_t count, TWideString& text);
+bool AppendUtf8(const TWideString& text, std::string& bytes);
 bool Fits1251(wchar_t c);
 // Characters 0 to 31 and 127: no line of a text file carries them as they are.
 inline bool IsControl(wchar_t c) { return c < 0x20 || c == 0x7F; }
@@ -56,6 +62,8 @@ T ProcAddress(HMODULE module, const char* name)
 {
     return module == nullptr ? nullptr : reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
+// The system folder (System32), or the Windows folder; empty when it cannot be had.
+TWideString SystemFolder(bool windows = false);
 // Loads a DLL from the system folder only, never from the program's or the
 // current folder, where another one may have been put.
 HMODULE LoadSystemLibrary(const wchar_t* name);
@@ -74,6 +82,12 @@ struct TRegData {
 bool ReadRegValue(HKEY key, const TWideString& name, TRegData& value);
 bool DeleteRegValue(HKEY key, const TWideString& name);
 bool WriteRegValue(HKEY key, const TWideString& name, const TRegData& value);
+// The data as the checkers read it: a string up to its first zero; a
+// multi-string whole, its strings apart by their zeros (only the zeros at
+// its end dropped), since Windows may run any of them; the bytes of any
+// other type up to the first zero, as code page 1251.
+void SetRegDataText(DWORD type, const BYTE* data, std::size_t size, TWideString& text);
+TWideString RegDataText(const TRegData& value);
 
 // Root is a predefined key or a key the caller holds open; an empty Path names
 // Root itself (a second handle is opened with the access the call needs).
