@@ -95,13 +95,6 @@ void CheckTask(TUser& user, TWideString& records, const TTask& task)
         AppendRecord(records, task.path, task.read.command);
         return;
     }
-    // A file in the store that the scheduler does not know never runs.
-    if (!TaskRegistered(task.path)) {
-        if (listed) {
-            AppendRecord(records, task.path, *listed);
-        }
-        return;
-    }
     const TEntryText text =
         EntryText({TASKS_SECTION, task.path, L"=", task.read.command, RUNS_START, task.read.triggers, RUNS_END});
     DecideEntry(user, records, task.path, task.read.command, listed, text, text, [&] { Delete(user, task); });

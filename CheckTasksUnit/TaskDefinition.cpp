@@ -202,8 +202,8 @@ void EndElement(TReading& reading, TTaskDefinition& definition)
     reading.text.clear();
 }
 
-// The encoding named in the text's XML declaration, if it has one, made UTF-16.
-void NameUtf16(TWideString& text)
+// The encoding named in the text's XML declaration, if it has one, made Name.
+void NameEncoding(TWideString& text, const wchar_t* encoding)
 {
     const std::size_t end = text.compare(0, 5, L"<?xml") == 0 ? text.find(L"?>") : TWideString::npos;
     const std::size_t name = end == TWideString::npos ? end : text.substr(0, end).find(L"encoding");
@@ -213,30 +213,44 @@ void NameUtf16(TWideString& text)
     }
     const std::size_t close = text.find(text[open], open + 1);
     if (close < end) {
-        text.replace(open + 1, close - open - 1, L"UTF-16");
+        text.replace(open + 1, close - open - 1, encoding);
     }
+}
+
+// The definition's text, from UTF-16 with its byte-order mark (as Windows
+// keeps it) or UTF-8; false for any other encoding.
+bool DecodeDefinition(const std::string& bytes, TWideString& text)
+{
+    if (bytes.compare(0, 2, UTF16_MARK) == 0) {
+        text.assign(reinterpret_cast<const wchar_t*>(bytes.data() + 2), (bytes.size() - 2) / sizeof(wchar_t));
+        return true;
+    }
+    const std::size_t mark = bytes.compare(0, 3, UTF8_MARK) == 0 ? 3 : 0;
+    return DecodeUtf8(bytes.data() + mark, bytes.size() - mark, text);
 }
 
 } // namespace
 
 std::string ExportedDefinition(const std::string& bytes)
 {
-    if (bytes.compare(0, 2, UTF16_MARK) == 0) {
-        return bytes;
-    }
-    const std::size_t mark = bytes.compare(0, 3, UTF8_MARK) == 0 ? 3 : 0;
     TWideString text;
-    if (!DecodeUtf8(bytes.data() + mark, bytes.size() - mark, text)) {
+    if (bytes.compare(0, 2, UTF16_MARK) == 0 || !DecodeDefinition(bytes, text)) {
         return bytes;
     }
-    NameUtf16(text);
-    text.insert(0, 1, L'\xFEFF');
-    return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+    NameEncoding(text, L"UTF-16");
+    return Utf16Bytes(L'\xFEFF' + text);
 }
 
 bool ReadTaskDefinition(const std::string& bytes, TTaskDefinition& definition)
 {
-    const TInput input(bytes);
+    // XmlLite is given UTF-8: Wine's misreads a long text in UTF-16 input
+    // (and faults on one of 10,000 characters); its UTF-8 reading does not.
+    TWideString text;
+    std::string utf8;
+    if (DecodeDefinition(bytes, text)) {
+        NameEncoding(text, L"UTF-8");
+    }
+    const TInput input(!text.empty() && AppendUtf8(text, utf8) ? utf8 : bytes);
     IXmlReader* const reader = input.Reader();
     if (reader == nullptr) {
         return false;

@@ -11,7 +11,6 @@ namespace {
 
 constexpr int MAX_FOLDER_DEPTH = 64; // task folders nest a few levels
 const GUID TASK_SCHEDULER_CLASS = {0x0f87369f, 0xa4e5, 0x4cfc, {0xbd, 0x3e, 0x73, 0xe6, 0x15, 0x45, 0x72, 0xdd}};
-constexpr HRESULT NO_SUCH_TASK = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
 
 // COM, loaded once when the scheduler is first needed, and kept.
 struct TCom {
@@ -76,8 +75,6 @@ public:
     }
     TScheduler(const TScheduler&) = delete;
     TScheduler& operator=(const TScheduler&) = delete;
-
-    bool Connected() const { return connected_; }
 
     HRESULT Folder(const TWideString& path, TFolder& folder)
     {
@@ -255,18 +252,6 @@ bool ReadOneTask(const TWideString& path, std::string& definition)
     return true;
 }
 
-bool TaskRegistered(const TWideString& path)
-{
-    TScheduler scheduler;
-    TFolder root;
-    TScopedHandle<TComTraits<IRegisteredTask>> task;
-    if (!scheduler.Connected() || FAILED(scheduler.Folder(L"\\", root))) {
-        return true;
-    }
-    const TBstr name = Bstr(path);
-    return root.Get()->GetTask(name.Get(), task.Receive()) != NO_SUCH_TASK;
-}
-
 bool DeleteScheduledTask(const TWideString& path, HRESULT& result)
 {
     if (!IsTaskPath(path)) {
@@ -283,8 +268,8 @@ bool DeleteScheduledTask(const TWideString& path, HRESULT& result)
         result = folder.Get()->DeleteTask(name.Get(), 0);
     }
     // Wine's scheduler says it deleted a task whose file it could not delete.
-    TScopedHandle<TComTraits<IRegisteredTask>> task;
-    if (SUCCEEDED(result) && folder.Get()->GetTask(name.Get(), task.Receive()) != NO_SUCH_TASK) {
+    std::string left;
+    if (SUCCEEDED(result) && ReadOneTask(path, left)) {
         result = E_FAIL;
     }
     return SUCCEEDED(result);

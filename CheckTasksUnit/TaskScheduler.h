@@ -8,8 +8,7 @@
 // hundred tasks then costs about what reading their files costs. Where it
 // cannot (a standard user on Windows), the scheduler's API lists them,
 // every folder and hidden tasks included, with their definitions. The API
-// also tells whether a file of the store is a task the scheduler knows, and
-// deletes a task. The API (COM: ole32 and oleaut32) is loaded from the
+// also deletes a task. The API (COM: ole32 and oleaut32) is loaded from the
 // system folder when first needed.
 
 #include "registry_profile.h"
@@ -31,8 +30,5 @@ bool ReadAllTasks(std::vector<TTaskFile>& tasks);
 // One task's definition, read as ReadAllTasks reads it; false when there is
 // no such task (or no way to read it).
 bool ReadOneTask(const TWideString& path, std::string& definition);
-// Whether the scheduler knows the task. Only its answer that there is no
-// such task gives false.
-bool TaskRegistered(const TWideString& path);
 // Deletes the task through the scheduler; Result holds the failure.
 bool DeleteScheduledTask(const TWideString& path, HRESULT& result);

@@ -420,6 +420,14 @@ TEST_F(Checkers, ScheduledTasks)
     // Put back, it is the same task again.
     EXPECT_TRUE(CopyFileA(copy.c_str(), (std::string(TASK_STORE) + "\\Vendor\\Updater").c_str(), TRUE));
     EXPECT_EQ(Run(CheckTasks, "A"), TSaid{ask});
+    // A name the list must encode; a command with a line feed and 10,000 more characters, shown
+    // visibly and shortened in the middle, and kept whole.
+    const std::string hidden = std::string(TASK_STORE) + "\\a=b;%c";
+    WriteTask("\\a=b;%c", TaskXml(logon, exec("C:\\x\\long.exe\n" + std::string(10000, 'x'))));
+    EXPECT_EQ(Run(CheckTasks, "A"), (TSaid{"new: Task Scheduler\\a=b;%c=C:\\x\\long.exe«0A»" + std::string(79, 'x') + "…"
+                                           + std::string(63, 'x') + " (запуск: при входе в систему)"}));
+    EXPECT_EQ(Run(CheckTasks, ""), TSaid{});
+    DeleteFileA(hidden.c_str());
     // A new trigger is no change, a new command is; switched off, it is no
     // entry; switched on again, it is new.
     WriteTask("\\Boot", TaskXml(logon, exec("C:\\x\\boot.exe")));
