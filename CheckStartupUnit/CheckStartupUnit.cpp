@@ -10,6 +10,8 @@
 
 #include <windows.h>
 
+#include <vector>
+
 namespace {
 
 constexpr wchar_t ALL_FILES_MASK[] = L"*.*";
@@ -31,8 +33,9 @@ const wchar_t* const SKIPPED_NAMES[] = {L".", L"..", L"desktop.ini"};
 // One entry of a listing.
 struct TStartupEntry {
     TWideString path;     // folder text + lower-cased name: the question and the allowed-list key
-    TWideString realPath; // the file as the file system knows it
+    TWideString realPath; // the folder's text + its name: what the helper is given
     TWideString name;     // its name there
+    TWideString exact;    // the file, reached by its exact name (a trailing dot or blank, CON, ...)
 };
 
 // A copy is kept here, with the user's rights, before the helper acts; the
@@ -44,7 +47,7 @@ void OfferFileToAdministrator(TUser& user, const TStartupEntry& entry)
         user, EntryText({entry.path}), MSG_CANNOT_DELETE_FILE,
         [&](TWideString& removalSwitch) {
             TWideString hash;
-            if (!CopyToRemoved(entry.realPath, entry.name, copy)) {
+            if (!CopyToRemoved(entry.exact, entry.name, copy)) {
                 return false;
             }
             const TFileHandle kept(CreateFileW(copy.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
@@ -69,8 +72,23 @@ void FileNotMoved(TUser& user, const TStartupEntry& entry)
     }
 }
 
-void CheckStartupEntry(TUser& user, TWideString& records, const TStartupEntry& entry, const TWideString& section,
-                       HKEY switchRoot)
+// Moved aside, never deleted: the user can put it back. The other files of
+// the folder are still there afterwards.
+void MoveEntry(TUser& user, const TStartupEntry& entry, const std::vector<TStartupEntry>& entries)
+{
+    std::vector<TSeenFile> seen;
+    for (const TStartupEntry& other : entries) {
+        seen.push_back({other.exact, EntryText({other.path}).shown, std::string(), false});
+    }
+    CopyWhatRemovalMayTouch(seen, entry.exact);
+    if (!MoveToRemoved(entry.exact, entry.name)) {
+        FileNotMoved(user, entry);
+    }
+    PutBackVanished(user, seen, entry.exact);
+}
+
+void CheckStartupEntry(TUser& user, TWideString& records, const TStartupEntry& entry,
+                       const std::vector<TStartupEntry>& entries, const TWideString& section, HKEY switchRoot)
 {
     if (LookupAllowed(section, entry.path)) {
         AppendBareRecord(records, entry.path);
@@ -89,32 +107,36 @@ void CheckStartupEntry(TUser& user, TWideString& records, const TStartupEntry& e
         AppendBareRecord(records, entry.path);
         return;
     }
-    // Moved aside, never deleted: the user can put it back.
-    if (!MoveToRemoved(entry.realPath, entry.name)) {
-        FileNotMoved(user, entry);
+    MoveEntry(user, entry, entries);
+}
+
+// The folder's files as they are when the check starts.
+std::vector<TStartupEntry> ListEntries(const TWideString& folder, const TWideString& mask)
+{
+    std::vector<TStartupEntry> entries;
+    WIN32_FIND_DATAW data;
+    TFindHandle find(FindFirstFileW((folder + mask).c_str(), &data));
+    for (bool more = find.Valid(); more; more = FindNextFileW(find.Get(), &data) != FALSE) {
+        const TWideString name = data.cFileName;
+        const TWideString lower = LowerCase(name);
+        if (!IsSkippedName(lower)) {
+            entries.push_back({folder + lower, folder + name, name, ExactPath(folder, name)});
+        }
     }
+    return entries;
 }
 
 // False when the user ended the program during a question.
 bool CheckListedEntries(TUser& user, TWideString& records, const TWideString& folder, const TWideString& mask,
                         const TWideString& section, HKEY switchRoot)
 {
-    WIN32_FIND_DATAW data;
-    TFindHandle find(FindFirstFileW((folder + mask).c_str(), &data));
-    if (!find.Valid()) {
-        return true;
-    }
-    do {
-        const TWideString name = data.cFileName;
-        const TWideString lower = LowerCase(name);
-        if (IsSkippedName(lower)) {
-            continue;
-        }
-        CheckStartupEntry(user, records, {folder + lower, folder + name, name}, section, switchRoot);
+    const std::vector<TStartupEntry> entries = ListEntries(folder, mask);
+    for (const TStartupEntry& entry : entries) {
+        CheckStartupEntry(user, records, entry, entries, section, switchRoot);
         if (RunAborted()) {
             return false;
         }
-    } while (FindNextFileW(find.Get(), &data));
+    }
     return true;
 }
 

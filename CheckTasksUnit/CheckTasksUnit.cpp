@@ -19,6 +19,7 @@ constexpr wchar_t DEFINITION_EXTENSION[] = L".xml";
 
 struct TTask {
     TWideString path;
+    TWideString file; // in the store; empty when the API gave it
     std::string definition; // as it was read, and shown
     TTaskDefinition read;
 };
@@ -26,6 +27,7 @@ struct TTask {
 bool ReadTask(const TTaskFile& file, TTask& task)
 {
     task.path = file.path;
+    task.file = file.file;
     task.definition = file.definition;
     return ReadTaskDefinition(file.definition, task.read) && task.read.enabled && task.read.programs > 0;
 }
@@ -63,14 +65,22 @@ void OfferToAdministrator(TUser& user, const TTask& task)
         [&] { DeleteFileW(copy.c_str()); });
 }
 
-// Kept first; a task whose definition changed since the question is left alone.
-void Delete(TUser& user, const TTask& task)
+// The store's files as the check saw them, those that deleting Task could
+// reach copied.
+std::vector<TSeenFile> SeenFiles(const std::vector<TTaskFile>& files, const TWideString& task)
 {
-    std::string now;
-    if (!ReadOneTask(task.path, now) || now != task.definition) {
-        user.Warn(FormatMsg(MSG_CHANGED_MEANWHILE, {TaskName(task).shown}));
-        return;
+    std::vector<TSeenFile> seen;
+    for (const TTaskFile& file : files) {
+        if (!file.file.empty()) {
+            seen.push_back({file.file, EntryText({TASKS_SECTION, file.path}).shown, std::string(), false});
+        }
     }
+    CopyWhatRemovalMayTouch(seen, task);
+    return seen;
+}
+
+void DeleteKept(TUser& user, const TTask& task)
+{
     TWideString copy;
     if (!KeepDefinition(task, copy)) {
         user.Warn(FormatMsg(MSG_CANNOT_SAVE_TASK, {TaskName(task).shown}));
@@ -88,7 +98,22 @@ void Delete(TUser& user, const TTask& task)
     }
 }
 
-void CheckTask(TUser& user, TWideString& records, const TTask& task)
+// Kept first; a task whose definition changed since the question is left
+// alone. Whatever the deletion did, the other tasks the check saw are
+// still there afterwards.
+void Delete(TUser& user, const TTask& task, const std::vector<TTaskFile>& files)
+{
+    std::string now;
+    if (!ReadOneTask(task.path, now) || now != task.definition) {
+        user.Warn(FormatMsg(MSG_CHANGED_MEANWHILE, {TaskName(task).shown}));
+        return;
+    }
+    const std::vector<TSeenFile> seen = SeenFiles(files, task.file);
+    DeleteKept(user, task);
+    PutBackVanished(user, seen, task.file);
+}
+
+void CheckTask(TUser& user, TWideString& records, const TTask& task, const std::vector<TTaskFile>& files)
 {
     const std::optional<TWideString> listed = LookupAllowed(TASKS_SECTION, task.path);
     if (listed == task.read.command) {
@@ -97,7 +122,7 @@ void CheckTask(TUser& user, TWideString& records, const TTask& task)
     }
     const TEntryText text =
         EntryText({TASKS_SECTION, task.path, L"=", task.read.command, RUNS_START, task.read.triggers, RUNS_END});
-    DecideEntry(user, records, task.path, task.read.command, listed, text, text, [&] { Delete(user, task); });
+    DecideEntry(user, records, task.path, task.read.command, listed, text, text, [&] { Delete(user, task, files); });
 }
 
 } // namespace
@@ -105,7 +130,7 @@ void CheckTask(TUser& user, TWideString& records, const TTask& task)
 bool IsTaskEntry(const std::string& definition, TWideString& shown)
 {
     TTask task;
-    if (!ReadTask({TWideString(), definition}, task)) {
+    if (!ReadTask({TWideString(), definition, TWideString()}, task)) {
         return false;
     }
     shown = Shown(task.read);
@@ -121,10 +146,13 @@ void CheckTasks(TUser& user)
     TRecords walk = StartRecords(TASKS_SECTION, TBaselineKind::Tasks);
     TTask task;
     for (const TTaskFile& file : files) {
+        if (!file.readable) {
+            KeepUnreadable(walk, TASKS_SECTION, file.path);
+        }
         if (!ReadTask(file, task) || TakeIntoBaseline(walk, task.path, task.read.command)) {
             continue;
         }
-        CheckTask(user, walk.records, task);
+        CheckTask(user, walk.records, task, files);
         if (RunAborted()) {
             return;
         }

@@ -108,9 +108,9 @@ bool ReadFolderTasks(ITaskFolder* folder, std::vector<TTaskFile>& tasks)
         TScopedHandle<TComTraits<IRegisteredTask>> task;
         TBstr path;
         TBstr xml;
-        if (SUCCEEDED(collection.Get()->get_Item(index, task.Receive())) && SUCCEEDED(task.Get()->get_Path(path.Receive()))
-            && SUCCEEDED(task.Get()->get_Xml(xml.Receive()))) {
-            tasks.push_back({Text(path), Definition(xml)});
+        if (SUCCEEDED(collection.Get()->get_Item(index, task.Receive())) && SUCCEEDED(task.Get()->get_Path(path.Receive()))) {
+            const bool readable = SUCCEEDED(task.Get()->get_Xml(xml.Receive()));
+            tasks.push_back({Text(path), readable ? Definition(xml) : std::string(), TWideString(), readable});
         }
     }
     return true;
@@ -148,10 +148,9 @@ void ReadStoreTasks(const TWideString& folder, const TWideString& path, std::vec
         if (directory && !link && name != L"." && name != L".." && depth < MAX_FOLDER_DEPTH) {
             ReadStoreTasks(folder + L"\\" + name, path + L"\\" + name, tasks, depth + 1);
         } else if (!directory) {
-            TTaskFile task = {path + L"\\" + name, std::string()};
-            if (ReadFileBytes(folder + L"\\" + name, task.definition)) {
-                tasks.push_back(task);
-            }
+            TTaskFile task = {path + L"\\" + name, std::string(), folder + L"\\" + name};
+            task.readable = ReadFileBytes(task.file, task.definition);
+            tasks.push_back(task);
         }
         if (!FindNextFileW(find.Get(), &data)) {
             break;
@@ -257,6 +256,12 @@ bool DeleteScheduledTask(const TWideString& path, HRESULT& result)
     if (!IsTaskPath(path)) {
         result = E_INVALIDARG;
         return false;
+    }
+    TWideString store;
+    if (!Win32SpellsExactly(path.substr(1)) && TaskStore(store) == TStore::Readable) {
+        const bool deleted = DeleteFileW((L"\\\\?\\" + store + path).c_str()) != FALSE;
+        result = deleted ? S_OK : HRESULT_FROM_WIN32(GetLastError());
+        return deleted;
     }
     TScheduler scheduler;
     TFolder folder;

@@ -18,6 +18,8 @@
 struct TTaskFile {
     TWideString path;       // the task's path: \Vendor\Updater
     std::string definition; // its XML text, as it was read
+    TWideString file;       // its file in the store, as a "\\?\" path; empty when the API gave it
+    bool readable = true;   // false: the task is there, its definition could not be read
 };
 
 // A path names a task: "\", then names that are not empty, "." nor "..".
@@ -30,5 +32,8 @@ bool ReadAllTasks(std::vector<TTaskFile>& tasks);
 // One task's definition, read as ReadAllTasks reads it; false when there is
 // no such task (or no way to read it).
 bool ReadOneTask(const TWideString& path, std::string& definition);
-// Deletes the task through the scheduler; Result holds the failure.
+// Deletes the task; Result holds the failure. The scheduler deletes through
+// a Win32 path, which drops a trailing dot or blank and takes CON for the
+// console: it would delete another task than the one named. Such a task's
+// file is deleted from the store by its exact name instead.
 bool DeleteScheduledTask(const TWideString& path, HRESULT& result);

@@ -78,6 +78,14 @@ bool TakeIntoBaseline(TRecords& walk, const TWideString& name, const TWideString
     return walk.baseline;
 }
 
+void KeepUnreadable(TRecords& walk, const TWideString& section, const TWideString& name)
+{
+    const std::optional<TWideString> listed = LookupAllowed(section, name);
+    if (listed) {
+        AppendRecord(walk.records, name, *listed);
+    }
+}
+
 void SaveRecords(const TRecords& walk, const TWideString& section, TBaselineKind kind)
 {
     SaveAllowedSection(walk.records, section, kind != TBaselineKind::None);

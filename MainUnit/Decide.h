@@ -37,6 +37,9 @@ TRecords StartRecords(const TWideString& section, TBaselineKind kind);
 // Takes the entry as it is when the walk is a baseline; false: it is to be
 // checked.
 bool TakeIntoBaseline(TRecords& walk, const TWideString& name, const TWideString& command);
+// An entry that is there but cannot be read is not decided about: the
+// list keeps what it held under Name, if anything.
+void KeepUnreadable(TRecords& walk, const TWideString& section, const TWideString& name);
 // Saves the section, whose header stays where the place has a baseline
 // (found empty, the baseline is taken), and notes a baseline taken.
 void SaveRecords(const TRecords& walk, const TWideString& section, TBaselineKind kind);

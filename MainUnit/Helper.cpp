@@ -56,9 +56,10 @@ DWORD RemoveFile(const TWideString& path, const TWideString& hash)
     if (!IsTextHash(hash) || !InCommonStartup(path, name)) {
         return ELEVATED_FAILED;
     }
-    // The file itself, never what a link points to; no one may write, move
-    // or delete it between its hash and its deletion.
-    const TFileHandle file(CreateFileW(path.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    // The file itself, by its exact name (a Win32 path drops a trailing dot),
+    // never what a link points to; no one may write, move or delete it
+    // between its hash and its deletion.
+    const TFileHandle file(CreateFileW(ExactPath(StartupFolderPath(true), name).c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                        FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file.Valid()) {
         const DWORD error = GetLastError();
@@ -93,7 +94,7 @@ DWORD DisableServiceOf(const TWideString& name, const TWideString& hash)
         return ELEVATED_CHANGED;
     }
     // One no check would ask about: not a service Windows starts by itself.
-    if (!ReadService(services.Get(), name, service)) {
+    if (ReadService(services.Get(), name, service) != TRead::Entry) {
         return ELEVATED_FAILED;
     }
     return ActIfUnchanged(service.command, hash, [&] { return DisableService(name); });

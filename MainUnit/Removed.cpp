@@ -4,6 +4,7 @@
 #include "ScopedHandle.h"
 #include "Texts.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -170,6 +171,37 @@ bool RecordRemovedValue(HKEY key, const TWideString& keyPath, const TWideString&
     return ReadRegValue(key, name, value) && AppendToRegFile(RegFileRecord(keyPath, name, value.type, value.bytes), mark);
 }
 
+bool RecordRemovedValues(HKEY key, const TWideString& keyPath, TRecordMark* mark)
+{
+    TWideString record;
+    TRegData value;
+    for (const TWideString& name : ValueNames(key)) {
+        if (!ReadRegValue(key, name, value)) {
+            return false;
+        }
+        record += RegFileRecord(keyPath, name, value.type, value.bytes);
+    }
+    return AppendToRegFile(record, mark);
+}
+
+void RecordAddedValues(HKEY key, const TWideString& keyPath, const std::vector<TWideString>& before)
+{
+    TWideString record;
+    for (const TWideString& name : ValueNames(key)) {
+        bool known = false;
+        for (const TWideString& old : before) {
+            known = known || SamePath(old, name);
+        }
+        // A name regedit cannot read back cannot be deleted by it either.
+        if (!known && !HasControl(keyPath) && !HasControl(name)) {
+            record += L"[" + keyPath + L"]\r\n" + (name.empty() ? TWideString(L"@") : Quoted(name)) + L"=-\r\n";
+        }
+    }
+    if (!record.empty()) {
+        AppendToRegFile(record, nullptr);
+    }
+}
+
 bool RecordRemovedString(const TWideString& keyPath, const TWideString& name, const TWideString& value)
 {
     return AppendToRegFile(RegFileRecord(keyPath, name, REG_SZ, Utf16Bytes(value + L'\0')), nullptr);
@@ -202,18 +234,7 @@ bool FreeRemovedName(const TWideString& name, TWideString& free)
 
 bool KeepRemovedFile(const TWideString& name, const std::string& bytes, TWideString& copy)
 {
-    if (!FreeRemovedName(name, copy)) {
-        return false;
-    }
-    TFileHandle file(CreateFileW(copy.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
-    DWORD written = 0;
-    const bool kept = file.Valid()
-        && WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) && written == bytes.size();
-    file.Reset();
-    if (!kept) {
-        DeleteFileW(copy.c_str());
-    }
-    return kept;
+    return FreeRemovedName(name, copy) && WriteNewFile(copy, bytes);
 }
 
 bool CopyToRemoved(const TWideString& path, const TWideString& name, TWideString& copy)
@@ -233,4 +254,41 @@ bool MoveToRemoved(const TWideString& path, const TWideString& name)
     // Startup folders and the settings may lie on different volumes.
     return attributes != INVALID_FILE_ATTRIBUTES && FreeRemovedName(name, target)
         && MoveFileExW(path.c_str(), target.c_str(), MOVEFILE_COPY_ALLOWED) != FALSE;
+}
+
+namespace {
+
+// The path as a Win32 path would spell each of its names.
+TWideString SpelledPath(const TWideString& path)
+{
+    TWideString spelled;
+    for (std::size_t start = 0; start <= path.size();) {
+        const std::size_t end = std::min(path.find(L'\\', start), path.size());
+        spelled += (start == 0 ? L"" : L"\\") + Win32Spelling(path.substr(start, end - start));
+        start = end + 1;
+    }
+    return spelled;
+}
+
+} // namespace
+
+void CopyWhatRemovalMayTouch(std::vector<TSeenFile>& seen, const TWideString& removed)
+{
+    const TWideString spelled = SpelledPath(removed);
+    for (TSeenFile& file : seen) {
+        if (!file.copied && file.exact != removed && SamePath(SpelledPath(file.exact), spelled)) {
+            file.copied = ReadFileBytes(file.exact, file.copy);
+        }
+    }
+}
+
+void PutBackVanished(TUser& user, const std::vector<TSeenFile>& seen, const TWideString& removed)
+{
+    for (const TSeenFile& file : seen) {
+        if (file.exact == removed || GetFileAttributesW(file.exact.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            continue;
+        }
+        const bool back = file.copied && WriteNewFile(file.exact, file.copy);
+        user.Warn(FormatMsg(back ? MSG_PUT_BACK : MSG_NOT_PUT_BACK, {file.shown}));
+    }
 }

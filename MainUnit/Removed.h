@@ -10,9 +10,12 @@
 // page. A REGEDIT4 file left by an earlier version is kept beside it, as
 // "removed (2).reg" and so on.
 
+#include "User.h"
 #include "registry_profile.h"
 
 #include <windows.h>
+
+#include <vector>
 
 constexpr wchar_t MSG_RESTORE_BY_HAND[] =
     L"Этот параметр нельзя записать для regedit: его раздел или имя содержит перевод строки или "
@@ -35,6 +38,12 @@ struct TRecordMark {
 // back). False when the value cannot be read or the record written.
 bool RecordRemovedValue(HKEY key, const TWideString& keyPath, const TWideString& name, TRecordMark* mark = nullptr);
 void TakeBackRecord(const TRecordMark& mark);
+// Appends every value of the open Key (not of its subkeys), as
+// RecordRemovedValue appends one.
+bool RecordRemovedValues(HKEY key, const TWideString& keyPath, TRecordMark* mark);
+// Appends the deletion of each value the open Key has now that is not among
+// Before: importing the records then takes away what a removal added.
+void RecordAddedValues(HKEY key, const TWideString& keyPath, const std::vector<TWideString>& before);
 // Appends a string value as it stood: for a win.ini list that loses elements.
 bool RecordRemovedString(const TWideString& keyPath, const TWideString& name, const TWideString& value);
 
@@ -54,3 +63,23 @@ bool CopyToRemoved(const TWideString& path, const TWideString& name, TWideString
 // as @); a value whose key or name regedit cannot read back is written as
 // comments only. Data is the value's bytes as the registry holds them.
 TWideString RegFileRecord(const TWideString& keyPath, const TWideString& name, DWORD type, const std::string& data);
+
+constexpr wchar_t MSG_PUT_BACK[] = L"Запись \"%s\" пропала после удаления другой записи и восстановлена из копии.";
+constexpr wchar_t MSG_NOT_PUT_BACK[] = L"Запись \"%s\" пропала после удаления другой записи; восстановить ее не удалось.";
+
+// A file of a place whose entries are files (Startup folders, the task
+// store), as the check saw it before a removal, and a copy of its bytes
+// where one was taken.
+struct TSeenFile {
+    TWideString exact; // its "\\?\" path
+    TWideString shown; // as the questions name it
+    std::string copy;
+    bool copied = false;
+};
+// Copies the seen files that a Win32 path spelling Removed (the exact path
+// of the file to be removed) could reach instead of it: a name that differs
+// from Removed's only by trailing dots or blanks, letter case aside.
+void CopyWhatRemovalMayTouch(std::vector<TSeenFile>& seen, const TWideString& removed);
+// After the removal of Removed: every other seen file is still there; one
+// that is not is written back from its copy, and the user is told.
+void PutBackVanished(TUser& user, const std::vector<TSeenFile>& seen, const TWideString& removed);

@@ -213,6 +213,70 @@ bool StartsWithPath(const TWideString& path, const TWideString& prefix)
         == CSTR_EQUAL;
 }
 
+namespace {
+
+const wchar_t* const DEVICE_NAMES[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
+const wchar_t* const NUMBERED_DEVICES[] = {L"COM", L"LPT"};
+
+// The part before the first dot, without its trailing blanks, is what
+// Windows compares with the devices' names.
+bool IsDeviceName(const TWideString& name)
+{
+    TWideString base = name.substr(0, name.find(L'.'));
+    base.erase(base.find_last_not_of(L' ') + 1);
+    for (const wchar_t* device : DEVICE_NAMES) {
+        if (SamePath(base, device)) {
+            return true;
+        }
+    }
+    // COM0 to COM9, and the superscript digits 1, 2 and 3 Windows takes too.
+    const TWideString digits = L"0123456789\u00B9\u00B2\u00B3";
+    for (const wchar_t* device : NUMBERED_DEVICES) {
+        if (base.size() == 4 && StartsWithPath(base, device) && digits.find(base[3]) != TWideString::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+TWideString Win32Spelling(const TWideString& name)
+{
+    const std::size_t last = name.find_last_not_of(L". ");
+    return last == TWideString::npos ? TWideString() : name.substr(0, last + 1);
+}
+
+bool Win32SpellsExactly(const TWideString& path)
+{
+    for (std::size_t start = 0; start <= path.size();) {
+        const std::size_t end = std::min(path.find(L'\\', start), path.size());
+        const TWideString name = path.substr(start, end - start);
+        if (name.empty() || Win32Spelling(name) != name || IsDeviceName(name)) {
+            return false;
+        }
+        start = end + 1;
+    }
+    return true;
+}
+
+TWideString ExactPath(const TWideString& folder, const TWideString& name)
+{
+    const DWORD size = GetFullPathNameW(folder.c_str(), 0, nullptr, nullptr);
+    TWideString full(size, L'\0');
+    const DWORD length = size == 0 ? 0 : GetFullPathNameW(folder.c_str(), size, &full[0], nullptr);
+    full.resize(length < size ? length : 0);
+    if (full.empty() || StartsWithPath(full, L"\\\\?\\")) {
+        return full + L"\\" + name;
+    }
+    if (full.back() == L'\\') {
+        full.pop_back();
+    }
+    // A share's path: \\server\share becomes \\?\UNC\server\share.
+    const bool share = full.size() > 2 && full[0] == L'\\' && full[1] == L'\\';
+    return (share ? L"\\\\?\\UNC" + full.substr(1) : L"\\\\?\\" + full) + L"\\" + name;
+}
+
 TWideString SystemFolder(bool windows)
 {
     wchar_t folder[MAX_PATH] = {};
@@ -224,6 +288,32 @@ HMODULE LoadSystemLibrary(const wchar_t* name)
 {
     const TWideString folder = SystemFolder();
     return folder.empty() ? nullptr : LoadLibraryW((folder + L"\\" + name).c_str());
+}
+
+std::vector<TWideString> ValueNames(HKEY key)
+{
+    std::vector<TWideString> names;
+    DWORD longest = 0;
+    if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &longest, nullptr, nullptr,
+                         nullptr)
+        != ERROR_SUCCESS) {
+        return names;
+    }
+    std::vector<wchar_t> name(longest + 1);
+    for (DWORD index = 0;; ++index) {
+        DWORD length = static_cast<DWORD>(name.size());
+        const LONG result = RegEnumValueW(key, index, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
+        if (result == ERROR_MORE_DATA) {
+            // A longer name was added meanwhile: measure again.
+            name.resize(name.size() * 2);
+            --index;
+            continue;
+        }
+        if (result != ERROR_SUCCESS) {
+            return names;
+        }
+        names.push_back(TWideString(name.data(), length));
+    }
 }
 
 bool ReadRegValue(HKEY key, const TWideString& name, TRegData& value)
@@ -379,6 +469,21 @@ bool ReadFileBytes(const TWideString& path, std::string& bytes)
     DWORD read = 0;
     return bytes.empty()
         || (ReadFile(file.Get(), &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr) && read == bytes.size());
+}
+
+bool WriteNewFile(const TWideString& path, const std::string& bytes)
+{
+    TFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    DWORD written = 0;
+    const bool whole = file.Valid()
+        && (bytes.empty()
+            || (WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) && written == bytes.size()));
+    const bool made = file.Valid();
+    file.Reset();
+    if (made && !whole) {
+        DeleteFileW(path.c_str());
+    }
+    return whole;
 }
 
 namespace {

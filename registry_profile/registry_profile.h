@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 // Every name, command, path and text of the program, as a type of the
 // program's own: the runtime instantiates std::wstring in one piece, and
@@ -55,6 +56,16 @@ TWideString ParentPath(const TWideString& path);
 bool SamePath(const TWideString& a, const TWideString& b);
 // Whether Path starts with Prefix, compared so.
 bool StartsWithPath(const TWideString& path, const TWideString& prefix);
+// A Win32 path drops a name's trailing dots and blanks, and takes a device's
+// name (CON, NUL, COM1, ..., with any extension) for the device: such a
+// file is reached only by a "\\?\" path. The name as a Win32 path spells it.
+TWideString Win32Spelling(const TWideString& name);
+// Whether a Win32 path reaches the file each name of Path (names apart by
+// backslashes) names, and no other.
+bool Win32SpellsExactly(const TWideString& path);
+// The file Name in Folder, as a "\\?\" path that reaches exactly it; the
+// folder's own text is made whole as a Win32 path makes it.
+TWideString ExactPath(const TWideString& folder, const TWideString& name);
 
 // A function of a loaded module, or null.
 template <typename T>
@@ -82,6 +93,8 @@ struct TRegData {
 bool ReadRegValue(HKEY key, const TWideString& name, TRegData& value);
 bool DeleteRegValue(HKEY key, const TWideString& name);
 bool WriteRegValue(HKEY key, const TWideString& name, const TRegData& value);
+// The names of the key's values, whole (a name may hold U+0000).
+std::vector<TWideString> ValueNames(HKEY key);
 // The data as the checkers read it: a string up to its first zero; a
 // multi-string whole, its strings apart by their zeros (only the zeros at
 // its end dropped), since Windows may run any of them; the bytes of any
@@ -107,6 +120,9 @@ bool WriteINIString(const TWideString& fileName, const TWideString& section, con
 // A whole file's bytes; false when it cannot be read (a missing file reads
 // as empty and true).
 bool ReadFileBytes(const TWideString& path, std::string& bytes);
+// A new file with Bytes; false (and nothing left) when the name is taken
+// or the file cannot be written whole.
+bool WriteNewFile(const TWideString& path, const std::string& bytes);
 // Makes Bytes the file's contents at once and keeps the file what it was:
 // written under a name of this process's own beside it and put in its place
 // with ReplaceFileW, which keeps the file's attributes and security; a file

@@ -357,6 +357,9 @@ TEST_F(Program, TheAdministratorsHelperActsOnlyOnWhatACheckWouldAskAbout)
     for (const std::string& file : {folder + "\\x.lnk", common + "c.lnk", common + "desktop.ini", user}) {
         WriteFileBytes(file, "x");
     }
+    // Names a Win32 path spells as another file's: the helper acts on them, not on the other.
+    WriteFileBytes("\\\\?\\" + common + "c.lnk.", "x");
+    WriteTask("\\rwhelp.", TaskXml("<BootTrigger/>", "<Exec><Command>C:\\x\\dot.exe</Command></Exec>"));
     std::string upper = common;
     CharUpperBuffA(&upper[0], static_cast<DWORD>(upper.size()));
     const std::string v = "\" v" + hash("V.exe", true);
@@ -382,6 +385,7 @@ TEST_F(Program, TheAdministratorsHelperActsOnlyOnWhatACheckWouldAskAbout)
         {"-remove-file \"" + common + "..\\x.lnk\"" + hash("x", false), ELEVATED_FAILED},
         {"-remove-file \"" + common + "desktop.ini\"" + hash("x", false), ELEVATED_FAILED}, {"-remove-file", ELEVATED_FAILED},
         {"-remove-file \"" + common + "c.lnk\"" + hash("y", false), ELEVATED_CHANGED},
+        {"-remove-file \"" + common + "c.lnk.\"" + hash("x", false), ELEVATED_REMOVED},
         // A service whose path changed after the question, one no check asks about, then the one asked about.
         {"-disable-service rwhelp" + hash("C:\\x\\h.exe", true), ELEVATED_CHANGED},
         {"-disable-service rwdemand" + hash("C:\\x\\d.exe", true), ELEVATED_FAILED},
@@ -391,7 +395,9 @@ TEST_F(Program, TheAdministratorsHelperActsOnlyOnWhatACheckWouldAskAbout)
         {"-delete-task \\rwhelp" + hash("C:\\x\\t.exe (запуск: при входе в систему)", true), ELEVATED_CHANGED},
         {"-delete-task \\rwgone" + task, ELEVATED_CHANGED},
         {"-delete-task \\rwoff" + hash("C:\\x\\t.exe (запуск: только по запросу)", true), ELEVATED_FAILED},
-        {"-delete-task \\..\\Tasks\\rwhelp" + task, ELEVATED_FAILED}, {"-delete-task \\rwhelp" + task, ELEVATED_REMOVED},
+        {"-delete-task \\..\\Tasks\\rwhelp" + task, ELEVATED_FAILED},
+        {"-delete-task \\rwhelp." + hash("C:\\x\\dot.exe (запуск: при запуске Windows)", true), ELEVATED_REMOVED},
+        {"-delete-task \\rwhelp" + task, ELEVATED_REMOVED},
         // Paths compare as Windows compares them.
         {"-remove-value \"hkey_local_machine\\software\\microsoft\\windows\\currentversion\\RUN" + v, ELEVATED_REMOVED},
         {"-remove-file \"" + upper + "C.LNK\"" + hash("x", false), ELEVATED_REMOVED},

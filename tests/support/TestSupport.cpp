@@ -97,7 +97,8 @@ std::string FreshTestFolder()
 }
 
 // Test paths are plain ASCII.
-void RemoveTree(const std::string& path) { RemoveTreeW(std::wstring(path.begin(), path.end())); }
+// By exact names: a name with a trailing dot is no other file's.
+void RemoveTree(const std::string& path) { RemoveTreeW(L"\\\\?\\" + std::wstring(path.begin(), path.end())); }
 
 std::string ReadFileBytes(const std::string& path)
 {
@@ -249,7 +250,7 @@ void WriteTask(const std::string& path, const std::string& xml, bool utf16)
         bytes.resize(static_cast<std::size_t>(WideCharToMultiByte(CP_UTF8, 0, text.data() + 1, static_cast<int>(text.size() - 1),
                                                                   &bytes[0], static_cast<int>(bytes.size()), nullptr, nullptr)));
     }
-    EXPECT_TRUE(WriteFileBytes(TASK_STORE + path, bytes)) << path;
+    EXPECT_TRUE(WriteFileBytes("\\\\?\\" + (TASK_STORE + path), bytes)) << path;
 }
 
 void QuietAutostart(const std::string& folder)
