@@ -370,6 +370,16 @@ void CheckSubkeys(TUser& user, HKEY key, const TKeyLocation& location)
     }
 }
 
+// A place that starts from a baseline takes it at its first check even
+// when its key is missing: what appears there later is new, not taken.
+void TakeEmptyBaseline(const TKeyLocation& location)
+{
+    const TRecords walk = StartRecords(location);
+    if (walk.baseline) {
+        SaveRecords(walk, location);
+    }
+}
+
 } // namespace
 
 bool ReadEntry(HKEY key, const TWideString& name, TRegEntry& entry)
@@ -388,8 +398,11 @@ void CheckRegistry(TUser& user)
 {
     for (const TKeyLocation& location : KeyLocations(OnWindows64())) {
         TRegKey key;
-        if (RegOpenKeyExW(location.root, location.path.c_str(), 0, KEY_READ | location.view, key.Receive())
-            != ERROR_SUCCESS) {
+        const LONG opened = RegOpenKeyExW(location.root, location.path.c_str(), 0, KEY_READ | location.view, key.Receive());
+        if (opened == ERROR_FILE_NOT_FOUND) {
+            TakeEmptyBaseline(location);
+        }
+        if (opened != ERROR_SUCCESS) {
             continue;
         }
         if (location.levels != TLevels::Subkeys) {

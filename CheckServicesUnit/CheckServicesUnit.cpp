@@ -14,18 +14,28 @@ namespace {
 constexpr DWORD MAX_KEY_NAME = 256; // the longest key name, with its terminator
 constexpr wchar_t START_VALUE[] = L"Start";
 constexpr wchar_t DLL_SEPARATOR[] = L"; ServiceDll=";
+constexpr wchar_t DRIVERS_FOLDER[] = L"System32\\drivers\\";
+constexpr wchar_t DRIVER_EXTENSION[] = L".sys";
 // Boot, system and automatic start; 3 is on demand, 4 disabled.
 constexpr DWORD LAST_SELF_START = SERVICE_AUTO_START;
 constexpr DWORD SERVICE_KINDS = SERVICE_WIN32 | SERVICE_DRIVER;
 
-bool ReadNumber(HKEY key, const wchar_t* name, DWORD& number)
+// Start and Type as the service manager reads them: into a DWORD, whatever
+// the value's type, so any four bytes are a number. A value of another size
+// leaves it unclear what Windows makes of it: such a service is asked about.
+enum class TNumber { Missing, Read, Unclear, Unreadable };
+
+TNumber ReadNumber(HKEY key, const wchar_t* name, DWORD& number)
 {
     TRegData value;
-    if (!ReadRegValue(key, name, value) || value.type != REG_DWORD || value.bytes.size() != sizeof(DWORD)) {
-        return false;
+    if (!ReadRegValue(key, name, value)) {
+        return GetLastError() == ERROR_FILE_NOT_FOUND ? TNumber::Missing : TNumber::Unreadable;
+    }
+    if (value.bytes.size() != sizeof(DWORD)) {
+        return TNumber::Unclear;
     }
     number = *reinterpret_cast<const DWORD*>(value.bytes.data());
-    return true;
+    return TNumber::Read;
 }
 
 // Read as the registry checker reads a value; empty when there is none.
@@ -51,13 +61,34 @@ struct TServiceAccess {
     }
 };
 
-// The record keeps the old start type, so that regedit makes it start again.
+TWideString ServiceKey(const TWideString& name) { return SERVICES_KEY + (L"\\" + name); }
+
+// The record keeps every value of the service's key as it was: the manager
+// writes its whole configuration back when it changes the start type
+// (Wine's turns the image path into REG_SZ, drops Description, adds
+// PreshutdownTimeout), and regedit is to put all of it back.
 bool RecordStart(const TWideString& name, TRecordMark& mark)
 {
     TRegKey key;
-    return RegOpenKeyExW(HKEY_LOCAL_MACHINE, (SERVICES_KEY + (L"\\" + name)).c_str(), 0, KEY_QUERY_VALUE, key.Receive())
-            == ERROR_SUCCESS
-        && RecordRemovedValue(key.Get(), ServicePath(name), START_VALUE, &mark);
+    return RegOpenKeyExW(HKEY_LOCAL_MACHINE, ServiceKey(name).c_str(), 0, KEY_QUERY_VALUE, key.Receive()) == ERROR_SUCCESS
+        && RecordRemovedValues(key.Get(), ServicePath(name), &mark);
+}
+
+// What the manager added to the key beyond what the record holds is taken
+// away again by the same import.
+void RecordAddedValues(const TWideString& name, const std::vector<TWideString>& before)
+{
+    TRegKey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, ServiceKey(name).c_str(), 0, KEY_QUERY_VALUE, key.Receive()) == ERROR_SUCCESS) {
+        RecordAddedValues(key.Get(), ServicePath(name), before);
+    }
+}
+
+std::vector<TWideString> ServiceValueNames(const TWideString& name)
+{
+    TRegKey key;
+    RegOpenKeyExW(HKEY_LOCAL_MACHINE, ServiceKey(name).c_str(), 0, KEY_QUERY_VALUE, key.Receive());
+    return key.Valid() ? ValueNames(key.Get()) : std::vector<TWideString>();
 }
 
 void OfferToAdministrator(TUser& user, const TService& service)
@@ -80,13 +111,16 @@ void OfferToAdministrator(TUser& user, const TService& service)
 void Disable(TUser& user, const TService& service)
 {
     TRecordMark mark;
+    const std::vector<TWideString> before = ServiceValueNames(service.name);
     if (RecordStart(service.name, mark) && DisableService(service.name)) {
+        RecordAddedValues(service.name, before);
         return;
     }
     const DWORD error = GetLastError();
     TakeBackRecord(mark);
     if (error == ERROR_ACCESS_DENIED) {
         OfferToAdministrator(user, service);
+        RecordAddedValues(service.name, before);
     } else {
         user.Warn(FormatMsg(MSG_CANNOT_DISABLE_SERVICE, {EntryText({ServicePath(service.name)}).shown}));
     }
@@ -96,7 +130,8 @@ void CheckService(TUser& user, TWideString& records, const TService& service)
 {
     const TWideString name = ServicePath(service.name);
     const std::optional<TWideString> listed = LookupAllowed(SERVICES_SECTION, name);
-    if (listed == service.command) {
+    // Listed before its default path was shown: the same driver.
+    if (listed == service.command || (service.defaultPath && listed == TWideString())) {
         AppendRecord(records, name, service.command);
         return;
     }
@@ -119,37 +154,61 @@ std::vector<TWideString> SubkeyNames(HKEY key)
 
 } // namespace
 
-bool ReadService(HKEY services, const TWideString& name, TService& service)
+TRead ReadService(HKEY services, const TWideString& name, TService& service)
 {
     TRegKey key;
-    DWORD type = 0;
-    DWORD start = 0;
+    const LONG opened = RegOpenKeyExW(services, name.c_str(), 0, KEY_QUERY_VALUE, key.Receive());
+    if (opened != ERROR_SUCCESS) {
+        return opened == ERROR_FILE_NOT_FOUND ? TRead::NoEntry : TRead::Unreadable;
+    }
     // The start type first: most services start on demand, and their type need not be read.
-    if (RegOpenKeyExW(services, name.c_str(), 0, KEY_QUERY_VALUE, key.Receive()) != ERROR_SUCCESS
-        || !ReadNumber(key.Get(), START_VALUE, start) || start > LAST_SELF_START || !ReadNumber(key.Get(), L"Type", type)
-        || (type & SERVICE_KINDS) == 0) {
-        return false;
+    DWORD start = 0;
+    DWORD type = 0;
+    const TNumber startRead = ReadNumber(key.Get(), START_VALUE, start);
+    if (startRead == TNumber::Read && start > LAST_SELF_START) {
+        return TRead::NoEntry;
+    }
+    const TNumber typeRead = startRead == TNumber::Missing ? TNumber::Missing : ReadNumber(key.Get(), L"Type", type);
+    if (startRead == TNumber::Unreadable || typeRead == TNumber::Unreadable) {
+        return TRead::Unreadable;
+    }
+    if (startRead == TNumber::Missing || typeRead == TNumber::Missing
+        || (typeRead == TNumber::Read && (type & SERVICE_KINDS) == 0)) {
+        return TRead::NoEntry;
     }
     service.name = name;
     service.command = ReadText(key.Get(), L"ImagePath");
+    // Without an image path Windows loads a driver from its own folder.
+    const bool driver = typeRead == TNumber::Read && (type & SERVICE_DRIVER) != 0;
+    service.defaultPath = service.command.empty() && driver;
+    if (service.defaultPath) {
+        service.command = DRIVERS_FOLDER + name + DRIVER_EXTENSION;
+    }
     TRegKey parameters;
     if (RegOpenKeyExW(key.Get(), L"Parameters", 0, KEY_QUERY_VALUE, parameters.Receive()) == ERROR_SUCCESS) {
         const TWideString dll = ReadText(parameters.Get(), L"ServiceDll");
         service.command += dll.empty() ? TWideString() : DLL_SEPARATOR + dll;
     }
-    return true;
+    return TRead::Entry;
 }
 
 void CheckServices(TUser& user)
 {
     TRegKey services;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, SERVICES_KEY, 0, KEY_READ, services.Receive()) != ERROR_SUCCESS) {
+    const LONG opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, SERVICES_KEY, 0, KEY_READ, services.Receive());
+    // A place without its key has its baseline all the same: what appears
+    // there later is new.
+    if (opened != ERROR_SUCCESS && opened != ERROR_FILE_NOT_FOUND) {
         return;
     }
     TRecords walk = StartRecords(SERVICES_SECTION, TBaselineKind::Services);
     TService service;
-    for (const TWideString& name : SubkeyNames(services.Get())) {
-        if (!ReadService(services.Get(), name, service) || TakeIntoBaseline(walk, ServicePath(name), service.command)) {
+    for (const TWideString& name : services.Valid() ? SubkeyNames(services.Get()) : std::vector<TWideString>()) {
+        const TRead read = ReadService(services.Get(), name, service);
+        if (read == TRead::Unreadable) {
+            KeepUnreadable(walk, SERVICES_SECTION, ServicePath(name));
+        }
+        if (read != TRead::Entry || TakeIntoBaseline(walk, ServicePath(name), service.command)) {
             continue;
         }
         CheckService(user, walk.records, service);
@@ -176,7 +235,7 @@ bool DisableService(const TWideString& name)
     TRegKey key;
     const DWORD disabled = SERVICE_DISABLED;
     const LONG opened =
-        RegOpenKeyExW(HKEY_LOCAL_MACHINE, (SERVICES_KEY + (L"\\" + name)).c_str(), 0, KEY_SET_VALUE, key.Receive());
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, ServiceKey(name).c_str(), 0, KEY_SET_VALUE, key.Receive());
     SetLastError(static_cast<DWORD>(opened));
     return opened == ERROR_SUCCESS
         && WriteRegValue(key.Get(), START_VALUE,

@@ -25,12 +25,14 @@ constexpr wchar_t MSG_CANNOT_DISABLE_SERVICE[] = L"Не удалось откл�
 struct TService {
     TWideString name;
     TWideString command;
+    bool defaultPath = false; // a driver without an image path: its command is where Windows loads it from
 };
 
-// The service Name of the open Services key; false when it is no entry
-// (not a service or driver, or not started by Windows by itself) or cannot
-// be read.
-bool ReadService(HKEY services, const TWideString& name, TService& service);
+// The service Name of the open Services key: an entry; no entry (not a
+// service or driver, or not started by Windows by itself); or one that is
+// there but cannot be read, about which nothing is decided.
+enum class TRead { Entry, NoEntry, Unreadable };
+TRead ReadService(HKEY services, const TWideString& name, TService& service);
 
 // Every service in the order the key lists them; raises TINIExcept when the
 // settings file cannot be read or written.

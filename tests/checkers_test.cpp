@@ -352,7 +352,9 @@ TEST_F(Checkers, PlacesWindowsFillsStartFromABaseline)
         return RegQueryValueExA(opened.Get(), "Start", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size) == ERROR_SUCCESS ? value : 99;
     };
     // The first check takes the prefix's five automatic services as they
-    // are, asks nothing, says so once; the sections are there, if empty.
+    // are, asks nothing, says so once; the sections are there, if empty,
+    // the one of a key that is missing too.
+    DeleteKey(HKEY_LOCAL_MACHINE, setup, KEY_WOW64_32KEY);
     TScriptedUser first;
     RunCheck(first, true);
     EXPECT_EQ(first.said, TSaid{});
@@ -362,22 +364,43 @@ TEST_F(Checkers, PlacesWindowsFillsStartFromABaseline)
         EXPECT_NE(options.find("\r\n" + services + "\\" + service), std::string::npos) << service;
     }
     EXPECT_NE(options.find("[HKEY_LOCAL_MACHINE\\" + setup + "]\r\n"), std::string::npos) << options;
+    EXPECT_NE(options.find("[HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\Microsoft\\Active Setup\\Installed Components]\r\n"),
+              std::string::npos) << options;
     TScriptedUser second;
     RunCheck(second, true);
     EXPECT_EQ(second.said, TSaid{});
     EXPECT_EQ(second.balloons, std::vector<std::string>{});
     // Then new and changed entries are asked about; "remove" disables.
+    // The record puts back every value of the key as it was, whatever the
+    // manager wrote when it disabled the service.
     MakeService("rwauto", SERVICE_AUTO_START, "C:\\x\\auto.exe");
     MakeService("rwdemand", SERVICE_DEMAND_START, "C:\\x\\demand.exe");
+    RegSetKeyValueA(HKEY_LOCAL_MACHINE, (key + "rwauto").c_str(), "ImagePath", REG_EXPAND_SZ, "C:\\x\\auto.exe", 14);
+    RegSetKeyValueA(HKEY_LOCAL_MACHINE, (key + "rwauto").c_str(), "Description", REG_SZ, "d", 2);
+    const std::vector<TRegValue> before = KeyValues(HKEY_LOCAL_MACHINE, key + "rwauto");
     EXPECT_EQ(Run(CheckServices, "R"), (TSaid{"new: " + services + "\\rwauto=C:\\x\\auto.exe"}));
     EXPECT_EQ(start("rwauto"), 4u);
     TProcess(std::string("C:\\windows\\regedit.exe"), "/s \"" + state.folder + "\\Removed\\removed.reg\"").Wait(20000);
-    EXPECT_EQ(start("rwauto"), 2u);
+    EXPECT_EQ(KeyValues(HKEY_LOCAL_MACHINE, key + "rwauto"), before);
     EXPECT_EQ(Run(CheckServices, "A"), (TSaid{"new: " + services + "\\rwauto=C:\\x\\auto.exe"}));
     RegSetKeyValueA(HKEY_LOCAL_MACHINE, (key + "rwauto").c_str(), "ImagePath", REG_EXPAND_SZ, "C:\\x\\other.exe", 16);
     RegSetKeyValueA(HKEY_LOCAL_MACHINE, (key + "rwauto\\Parameters").c_str(), "ServiceDll", REG_EXPAND_SZ, "C:\\x\\s.dll", 11);
     EXPECT_EQ(Run(CheckServices, "A"), (TSaid{"changed: " + services + "\\rwauto=C:\\x\\other.exe; ServiceDll=C:\\x\\s.dll"}));
     EXPECT_EQ(Run(CheckServices, ""), TSaid{});
+    // Start and Type as the manager reads them: any four bytes are a
+    // number, a value of another size is asked about; a driver without an
+    // image path shows where Windows loads it from.
+    const auto dword = [](DWORD n) { return std::string(reinterpret_cast<const char*>(&n), 4); };
+    SetKeyValues(HKEY_LOCAL_MACHINE, key + "rwbin1", {Sz("ImagePath", "C:\\x\\b1.exe"), Bin("Start", dword(2)), Bin("Type", dword(16), REG_DWORD)});
+    SetKeyValues(HKEY_LOCAL_MACHINE, key + "rwbin2", {Sz("ImagePath", "C:\\x\\b2.exe"), Bin("Start", dword(2), REG_DWORD), Bin("Type", dword(16))});
+    SetKeyValues(HKEY_LOCAL_MACHINE, key + "rwbin3", {Sz("ImagePath", "C:\\x\\b3.exe"), Bin("Start", "\x02"), Bin("Type", dword(16), REG_DWORD)});
+    SetKeyValues(HKEY_LOCAL_MACHINE, key + "rwbin4", {Sz("ImagePath", "C:\\x\\b4.exe"), Bin("Start", dword(3)), Bin("Type", dword(16))});
+    SetKeyValues(HKEY_LOCAL_MACHINE, key + "rwdriver", {Bin("Start", dword(1), REG_DWORD), Bin("Type", dword(1), REG_DWORD)});
+    EXPECT_EQ(Run(CheckServices, "AAAA"), (TSaid{"new: " + services + "\\rwbin1=C:\\x\\b1.exe", "new: " + services + "\\rwbin2=C:\\x\\b2.exe",
+                                                "new: " + services + "\\rwbin3=C:\\x\\b3.exe", "new: " + services + "\\rwdriver=System32\\drivers\\rwdriver.sys"}));
+    for (const char* name : {"rwbin1", "rwbin2", "rwbin3", "rwbin4", "rwdriver"}) {
+        DeleteKey(HKEY_LOCAL_MACHINE, key + name);
+    }
     DeleteService("rwauto"), DeleteService("rwdemand");
     // A component's StubPath after the baseline: asked, removed (the
     // component stays), put back by its record.
@@ -390,6 +413,11 @@ TEST_F(Checkers, PlacesWindowsFillsStartFromABaseline)
     EXPECT_NE(ReadFileBytes(state.settingsPath).find("[HKEY_LOCAL_MACHINE\\" + setup + "]\r\nHKEY_LOCAL_MACHINE\\" + component + "=C:\\x\\stub.exe\r\n"),
               std::string::npos);
     DeleteKey(HKEY_LOCAL_MACHINE, component);
+    // A component where the key was missing at the first check is new.
+    SetKeyValues(HKEY_LOCAL_MACHINE, component, {Sz("StubPath", "C:\\x\\stub32.exe")}, KEY_WOW64_32KEY);
+    EXPECT_EQ(Run(CheckRegistry, "A"), (TSaid{"new: HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\Microsoft\\Active Setup\\Installed "
+                                              "Components\\{rw-component}\\StubPath=C:\\x\\stub32.exe"}));
+    DeleteKey(HKEY_LOCAL_MACHINE, setup, KEY_WOW64_32KEY);
 }
 
 TEST_F(Checkers, ScheduledTasks)
@@ -459,6 +487,25 @@ TEST_F(Checkers, ScheduledTasks)
               (TSaid{"new: Task Scheduler\\Boot=C:\\x\\b.exe (запуск: при входе в систему)",
                      "warn: Запись \"Task Scheduler\\Boot\" изменилась, пока вы отвечали, поэтому она не удалена."}));
     EXPECT_EQ(FolderNames(state.folder + "\\Removed"), std::vector<std::string>{});
+    // A name a Win32 path spells as another task's: the task named is the
+    // one kept and deleted, the other stays.
+    WriteTask("\\Victim", TaskXml(logon, exec("C:\\good\\victim.exe")));
+    EXPECT_EQ(Run(CheckTasks, "AA"), (TSaid{"new: Task Scheduler\\Boot=C:\\x\\b.exe (запуск: при запуске Windows)",
+                                            "new: Task Scheduler\\Victim=C:\\good\\victim.exe (запуск: при входе в систему)"}));
+    WriteTask("\\Victim.", TaskXml(logon, exec("C:\\evil\\dot.exe")));
+    EXPECT_EQ(Run(CheckTasks, "R"), (TSaid{"new: Task Scheduler\\Victim.=C:\\evil\\dot.exe (запуск: при входе в систему)"}));
+    EXPECT_EQ(ReadUtf16File(state.folder + "\\Removed\\_Victim..xml"), TaskXml(logon, exec("C:\\evil\\dot.exe")));
+    EXPECT_EQ(FolderNames(TASK_STORE), (std::vector<std::string>{"Base", "Boot", "Broken", "Com", "Off", "Vendor", "Victim"}));
+    // One that cannot be read is not decided about: it keeps its record.
+    const std::string options = ReadFileBytes(state.settingsPath);
+    WriteTask("\\Victim", TaskXml(logon, exec("C:\\evil\\held.exe")));
+    {
+        const TFileHandle held(CreateFileA((std::string(TASK_STORE) + "\\Victim").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(held.Valid());
+        EXPECT_EQ(Run(CheckTasks, ""), TSaid{});
+        EXPECT_EQ(ReadFileBytes(state.settingsPath), options);
+    }
+    EXPECT_EQ(Run(CheckTasks, "A"), (TSaid{"changed: Task Scheduler\\Victim=C:\\evil\\held.exe (запуск: при входе в систему)"}));
 }
 
 TEST_F(Checkers, BothViewsOfTheMachineKeys)
@@ -601,6 +648,13 @@ TEST_F(Checkers, StartupFolders)
         {"switched off by its name in its folder's root", {"T.lnk", "t.pif"}, "", "C", {"new: " + S + "t.pif"}, {"T.lnk", "t.pif"},
          us(S + "t.pif=1\r\n"), [&] { Switches(HKEY_CURRENT_USER, "StartupFolder", {Bin("T.lnk", SWITCH_OFF)}), WriteFileBytes(C + "c.lnk", "");
              Switches(HKEY_LOCAL_MACHINE, "StartupFolder", {Bin("c.lnk", SWITCH_OFF)}); }},
+        {"a trailing dot is a file of its own", {"a.lnk"}, us(S + "a.lnk=1\r\n"), "R", {"new: " + S + "a.lnk."}, {"a.lnk"},
+         us(S + "a.lnk=1\r\n"), [&] { WriteFileBytes("\\\\?\\" + S + "a.lnk.", "dot"); },
+         [&] { return ReadFileBytes(state.folder + "\\Removed\\a.lnk") == "dot"; }},
+        {"a file gone after a removal is told", {"a.lnk", "b.lnk"}, us(S + "a.lnk=1\r\n"), "R",
+         {"new: " + S + "b.lnk", "warn: Запись \"" + S + "a.lnk\" пропала после удаления другой записи; восстановить ее не удалось."}, {},
+         us(S + "a.lnk=1\r\n"),
+         nullptr, nullptr, [&](std::size_t) { DeleteFileA((S + "a.lnk").c_str()); }},
         {"exit during a question", {"a.lnk", "b.lnk"}, us(S + "x.lnk=1\r\n"), "X", {"new: " + S + "a.lnk"}, {"a.lnk", "b.lnk"},
          us(S + "x.lnk=1\r\n")},
         {"unwritable settings file ends the checker after the user's folder", {"a.lnk"}, "", "A", {"new: " + S + "a.lnk", "raised: " + dir},
