@@ -6,21 +6,32 @@ bool IsHighSurrogate(wchar_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 bool IsLowSurrogate(wchar_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
 struct TCodeRange {
-    wchar_t first;
-    wchar_t last;
+    char32_t first;
+    char32_t last;
 };
 
-// Characters that do not show as themselves: controls (C0, DEL, C1),
-// invisible and joining characters, the bidirectional embeddings, overrides
-// and isolates, line and paragraph separators, and the program's own marks.
+// Code points that do not show as themselves, or show as nothing or as a
+// blank and so let one text pass for another: controls (C0, DEL, C1); white
+// space other than the space itself; the default-ignorable ones (invisible
+// and joining characters, fillers, variation selectors, the bidirectional
+// embeddings, overrides and isolates, tags); the interlinear annotation
+// marks; the blank braille pattern; noncharacters (with every plane's last
+// two, below); private use, which no font is bound to show alike; a
+// surrogate, which only gets here unpaired; and the program's own marks.
 const TCodeRange HIDDEN[] = {
-    {0x0000, 0x001F}, {0x007F, 0x009F}, {0x00AB, 0x00AB}, {0x00AD, 0x00AD}, {0x034F, 0x034F}, {0x061C, 0x061C},
-    {0x115F, 0x1160}, {0x17B4, 0x17B5}, {0x180B, 0x180E}, {0x200B, 0x200F}, {0x2026, 0x2026}, {0x2028, 0x202E},
-    {0x2060, 0x206F}, {0x3164, 0x3164}, {0xFE00, 0xFE0F}, {0xFEFF, 0xFEFF}, {0xFFA0, 0xFFA0}, {0xFFF9, 0xFFFB},
+    {0x0000, 0x001F}, {0x007F, 0x00A0}, {0x00AB, 0x00AB}, {0x00AD, 0x00AD}, {0x034F, 0x034F}, {0x061C, 0x061C},
+    {0x115F, 0x1160}, {0x1680, 0x1680}, {0x17B4, 0x17B5}, {0x180B, 0x180F}, {0x2000, 0x200F}, {0x2026, 0x2026},
+    {0x2028, 0x202F}, {0x205F, 0x206F}, {0x2800, 0x2800}, {0x3000, 0x3000}, {0x3164, 0x3164}, {0xD800, 0xDFFF},
+    {0xE000, 0xF8FF}, {0xFDD0, 0xFDEF}, {0xFE00, 0xFE0F}, {0xFEFF, 0xFEFF}, {0xFFA0, 0xFFA0}, {0xFFF0, 0xFFFB},
+    {0x1BCA0, 0x1BCA3}, {0x1D173, 0x1D17A}, {0xE0000, 0xE0FFF}, {0xF0000, 0x10FFFF},
 };
+constexpr char32_t PLANE_LAST_TWO = 0xFFFE;
 
-bool IsHidden(wchar_t c)
+bool IsHidden(char32_t c)
 {
+    if ((c & PLANE_LAST_TWO) == PLANE_LAST_TWO) {
+        return true;
+    }
     for (const TCodeRange& range : HIDDEN) {
         if (c >= range.first && c <= range.last) {
             return true;
@@ -33,19 +44,17 @@ bool IsHidden(wchar_t c)
 // returns how many units it took.
 std::size_t AppendVisibleAt(const TWideString& text, std::size_t at, TWideString& out)
 {
-    const wchar_t c = text[at];
-    if (IsHighSurrogate(c) && at + 1 < text.size() && IsLowSurrogate(text[at + 1])) {
-        out.append(text, at, 2);
-        return 2;
-    }
-    if (!IsHidden(c) && !IsHighSurrogate(c) && !IsLowSurrogate(c)) {
-        out += c;
-        return 1;
+    const bool pair = IsHighSurrogate(text[at]) && at + 1 < text.size() && IsLowSurrogate(text[at + 1]);
+    const std::size_t units = pair ? 2 : 1;
+    const char32_t c = pair ? 0x10000 + ((char32_t(text[at]) - 0xD800) << 10 | (char32_t(text[at + 1]) - 0xDC00)) : text[at];
+    if (!IsHidden(c)) {
+        out.append(text, at, units);
+        return units;
     }
     out += VISIBLE_OPEN;
-    AppendHex(out, c, c > 0xFF ? 4 : 2);
+    AppendHex(out, c, c > 0xFFFFF ? 6 : c > 0xFFFF ? 5 : c > 0xFF ? 4 : 2);
     out += VISIBLE_CLOSE;
-    return 1;
+    return units;
 }
 
 // Where the character that ends at End starts: a surrogate pair is one.

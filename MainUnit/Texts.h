@@ -12,8 +12,9 @@
 #include <initializer_list>
 
 // The program's one escape for a character that would not show as itself:
-// its code in hexadecimal between these marks, "«0A»" for a line feed,
-// "«202E»" for a right-to-left override. The opening mark and the elision
+// its code point in hexadecimal between these marks, "«0A»" for a line
+// feed, "«202E»" for a right-to-left override, "«E0020»" for a tag space
+// (one escape for its surrogate pair). The opening mark and the elision
 // mark are escaped too where a text holds them, so nothing else looks like
 // an escape or an elision.
 constexpr wchar_t VISIBLE_OPEN = L'\x00AB';  // «

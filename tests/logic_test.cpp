@@ -97,6 +97,14 @@ TEST(Pure, FirstArgumentOwnCommandsTrimmingAndMessages)
         {std::string("a\0b\r\n\t\x7F", 7), "a\xAB" "00\xBB" "b\xAB" "0D\xBB\xAB" "0A\xBB\xAB" "09\xBB\xAB" "7F\xBB"},
         {"{202E}exe.{200B}live", "\xAB" "202E\xBB" "exe.\xAB" "200B\xBB" "live"}, {"\xAB" "0A\xBB\x85", "\xAB" "AB\xBB" "0A\xBB\xAB" "2026\xBB"},
         {"{D83D}{DE00} {D800}x{DC00}", "{D83D}{DE00} \xAB" "D800\xBBx\xAB" "DC00\xBB"}, {"C:\\\xCF\xF0\\%w%.exe \xBB", "C:\\\xCF\xF0\\%w%.exe \xBB"},
+        // Blank or nothing: a tag, white space, default ignorables, braille blank, noncharacters, private use, surrogates.
+        {"C:\\Windows\\explorer{DB40}{DC20}.exe", "C:\\Windows\\explorer\xAB" "E0020\xBB.exe"},
+        {"{DC00}{D800}x{DBFF}", "\xAB" "DC00\xBB\xAB" "D800\xBBx\xAB" "DBFF\xBB"}, {"\xA0{2002}{3000}{202F}{1680}{205F}{0085}",
+         "\xAB" "A0\xBB\xAB" "2002\xBB\xAB" "3000\xBB\xAB" "202F\xBB\xAB" "1680\xBB\xAB" "205F\xBB\xAB" "85\xBB"},
+        {"\xAD{034F}{115F}{180F}{FFF0}{D82F}{DCA0}{D834}{DD73}{DB40}{DD00}",
+         "\xAB" "AD\xBB\xAB" "034F\xBB\xAB" "115F\xBB\xAB" "180F\xBB\xAB" "FFF0\xBB\xAB" "1BCA0\xBB\xAB" "1D173\xBB\xAB" "E0100\xBB"},
+        {"{2800}{2801}{FDD0}{FDF0}{FFFE}{D83F}{DFFF}", "\xAB" "2800\xBB{2801}\xAB" "FDD0\xBB{FDF0}\xAB" "FFFE\xBB\xAB" "1FFFF\xBB"},
+        {"{E000}{DB80}{DC00}{DBFF}{DFFD}", "\xAB" "E000\xBB\xAB" "F0000\xBB\xAB" "10FFFD\xBB"},
     };
     for (const auto& [text, shown] : visible) {
         EXPECT_EQ(Spell(Visible(W(text))), shown) << shown;
@@ -106,6 +114,13 @@ TEST(Pure, FirstArgumentOwnCommandsTrimmingAndMessages)
     EXPECT_EQ(entry.full, L"K\\" + TWideString(200, L'n') + L"=C:\\evil.exe" + TWideString(200, L'a'));
     EXPECT_EQ(entry.shown, L"K\\" + TWideString(96, L'n') + ELISION + TWideString(63, L'n') + L"=C:\\evil.exe" + TWideString(85, L'a')
                   + ELISION + TWideString(63, L'a'));
+    // Neither a surrogate pair nor an escape is ever cut.
+    TWideString mixed = L"x";
+    for (int i = 0; i < 100; ++i) {
+        mixed += W("{D83D}{DE00}{DB40}{DC20}");
+    }
+    const TWideString shown = Visible(mixed);
+    EXPECT_EQ(EntryText({mixed}).shown, shown.substr(0, 93) + ELISION + shown.substr(shown.size() - 63));
 
     // The elevated removal's switch reads back exactly as it was written.
     const std::vector<TWideString> texts = {L"a b", L"\"q\" \"", L"x\\", L"\\\\\"\\", L"", L"l\r\n\t%", L"C:\\R F\\"};
