@@ -10,9 +10,10 @@
 
 namespace {
 
-// A definition nests a few levels; a deeper one is no definition, and the
-// reader is never taken down a deliberately deep one.
-constexpr UINT MAX_DEPTH = 32;
+// A definition nests a few levels, and its free text (Documentation) may
+// hold elements of its own; no real one comes near this, and the reader is
+// never taken down a deliberately deep one.
+constexpr UINT MAX_DEPTH = 256;
 
 constexpr wchar_t ACTION_SEPARATOR[] = L"; ";
 constexpr wchar_t TRIGGER_SEPARATOR[] = L"; ";
@@ -20,7 +21,27 @@ constexpr wchar_t FOLDER_START[] = L" (папка ";
 constexpr wchar_t EVERY[] = L", затем каждые ";
 constexpr wchar_t ON_DEMAND[] = L"только по запросу";
 constexpr char UTF16_MARK[] = "\xFF\xFE";
+constexpr char UTF16BE_MARK[] = "\xFE\xFF";
 constexpr char UTF8_MARK[] = "\xEF\xBB\xBF";
+// How UTF-16 without a mark starts: "<", in either byte order.
+constexpr char UTF16_START[] = "<\0";
+constexpr char UTF16BE_START[] = "\0<";
+constexpr std::size_t UTF16_UNIT = sizeof(wchar_t);
+
+// The encodings of a byte a character that XmlLite reads by itself, by the
+// names a declaration gives them, and their code pages.
+struct TEncoding {
+    const wchar_t* name;
+    UINT codePage;
+};
+
+const TEncoding ENCODINGS[] = {
+    {L"US-ASCII", 20127},     {L"ISO-8859-1", 28591},   {L"ISO-8859-2", 28592},   {L"ISO-8859-3", 28593},
+    {L"ISO-8859-4", 28594},   {L"ISO-8859-5", 28595},   {L"ISO-8859-6", 28596},   {L"ISO-8859-7", 28597},
+    {L"ISO-8859-8", 28598},   {L"ISO-8859-9", 28599},   {L"windows-1250", 1250},  {L"windows-1251", 1251},
+    {L"windows-1252", 1252},  {L"windows-1253", 1253},  {L"windows-1254", 1254},  {L"windows-1255", 1255},
+    {L"windows-1256", 1256},  {L"windows-1257", 1257},  {L"windows-1258", 1258},
+};
 
 // A trigger's element, and the words that tell when it runs.
 struct TTriggerWords {
@@ -202,31 +223,71 @@ void EndElement(TReading& reading, TTaskDefinition& definition)
     reading.text.clear();
 }
 
-// The encoding named in the text's XML declaration, if it has one, made Name.
-void NameEncoding(TWideString& text, const wchar_t* encoding)
+// Where the name of the encoding in the text's XML declaration starts (its
+// opening quote) and ends (its closing one); false when it names none.
+bool FindEncodingName(const TWideString& text, std::size_t& open, std::size_t& close)
 {
     const std::size_t end = text.compare(0, 5, L"<?xml") == 0 ? text.find(L"?>") : TWideString::npos;
     const std::size_t name = end == TWideString::npos ? end : text.substr(0, end).find(L"encoding");
-    const std::size_t open = name == TWideString::npos ? name : text.find_first_of(L"\"'", name);
+    open = name == TWideString::npos ? name : text.find_first_of(L"\"'", name);
     if (open == TWideString::npos || open > end) {
-        return;
+        return false;
     }
-    const std::size_t close = text.find(text[open], open + 1);
-    if (close < end) {
+    close = text.find(text[open], open + 1);
+    return close < end;
+}
+
+// The encoding named in the text's XML declaration, if it has one, made Name.
+void NameEncoding(TWideString& text, const wchar_t* encoding)
+{
+    std::size_t open = 0;
+    std::size_t close = 0;
+    if (FindEncodingName(text, open, close)) {
         text.replace(open + 1, close - open - 1, encoding);
     }
 }
 
-// The definition's text, from UTF-16 with its byte-order mark (as Windows
-// keeps it) or UTF-8; false for any other encoding.
+// The code page of bytes that are no UTF-16: the one their declaration
+// names, or UTF-8 (which a declaration naming UTF-16 of such bytes, or
+// none, means).
+UINT DeclaredCodePage(const std::string& bytes)
+{
+    const std::size_t end = bytes.find("?>");
+    const TWideString declaration(bytes.begin(), end == std::string::npos ? bytes.begin() : bytes.begin() + end + 2);
+    std::size_t open = 0;
+    std::size_t close = 0;
+    if (FindEncodingName(declaration, open, close)) {
+        const TWideString name = declaration.substr(open + 1, close - open - 1);
+        for (const TEncoding& encoding : ENCODINGS) {
+            if (SamePath(name, encoding.name)) {
+                return encoding.codePage;
+            }
+        }
+    }
+    return CP_UTF8;
+}
+
+// The definition's text, from whatever encoding it is in: UTF-16 of either
+// byte order, with its byte-order mark (as Windows keeps it) or without one
+// (its "<" tells the order); UTF-8; or one of a byte a character that its
+// declaration names. False for any other.
 bool DecodeDefinition(const std::string& bytes, TWideString& text)
 {
-    if (bytes.compare(0, 2, UTF16_MARK) == 0) {
-        text.assign(reinterpret_cast<const wchar_t*>(bytes.data() + 2), (bytes.size() - 2) / sizeof(wchar_t));
+    const bool marked = bytes.compare(0, UTF16_UNIT, UTF16_MARK) == 0 || bytes.compare(0, UTF16_UNIT, UTF16BE_MARK) == 0;
+    const bool bigEndian =
+        bytes.compare(0, UTF16_UNIT, UTF16BE_MARK) == 0 || bytes.compare(0, UTF16_UNIT, UTF16BE_START, UTF16_UNIT) == 0;
+    if (marked || bigEndian || bytes.compare(0, UTF16_UNIT, UTF16_START, UTF16_UNIT) == 0) {
+        const std::size_t start = marked ? UTF16_UNIT : 0;
+        text.assign(reinterpret_cast<const wchar_t*>(bytes.data() + start), (bytes.size() - start) / UTF16_UNIT);
+        if (bigEndian) {
+            for (wchar_t& unit : text) {
+                unit = static_cast<wchar_t>(unit << 8 | unit >> 8);
+            }
+        }
         return true;
     }
     const std::size_t mark = bytes.compare(0, 3, UTF8_MARK) == 0 ? 3 : 0;
-    return DecodeUtf8(bytes.data() + mark, bytes.size() - mark, text);
+    return DecodeCodePage(mark != 0 ? CP_UTF8 : DeclaredCodePage(bytes), bytes.data() + mark, bytes.size() - mark, text);
 }
 
 } // namespace
@@ -244,7 +305,9 @@ std::string ExportedDefinition(const std::string& bytes)
 bool ReadTaskDefinition(const std::string& bytes, TTaskDefinition& definition)
 {
     // XmlLite is given UTF-8: Wine's misreads a long text in UTF-16 input
-    // (and faults on one of 10,000 characters); its UTF-8 reading does not.
+    // (and faults on one of 10,000 characters), reads no UTF-16 big-endian
+    // and no encoding of a byte a character but ASCII; its UTF-8 reading
+    // does all. What the program cannot decode goes to XmlLite as it is.
     TWideString text;
     std::string utf8;
     if (DecodeDefinition(bytes, text)) {

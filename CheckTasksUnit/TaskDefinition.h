@@ -17,11 +17,13 @@ struct TTaskDefinition {
     TWideString triggers;
 };
 
-// Reads a definition from its bytes (UTF-16 with its byte-order mark, or
-// UTF-8); false when they are no well-formed task definition.
+// Reads a definition from its bytes, in any encoding XmlLite reads: UTF-16
+// of either byte order, with its byte-order mark or without, UTF-8, or the
+// code page its declaration names; false when they are no well-formed task
+// definition (one with a DTD is none: the scheduler refuses it).
 bool ReadTaskDefinition(const std::string& bytes, TTaskDefinition& definition);
 
 // The definition as Windows exports a task: UTF-16 with its byte-order
-// mark, its XML declaration naming UTF-16. Bytes that are neither UTF-16
-// nor UTF-8 are kept as they are: their declaration names their encoding.
+// mark, its XML declaration naming UTF-16. Bytes in an encoding the program
+// cannot decode are kept as they are: their declaration names it.
 std::string ExportedDefinition(const std::string& bytes);

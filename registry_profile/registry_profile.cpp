@@ -138,18 +138,18 @@ TWideString Decode1251(const char* bytes, std::size_t count)
     return text;
 }
 
-bool DecodeUtf8(const char* bytes, std::size_t count, TWideString& text)
+bool DecodeCodePage(UINT codePage, const char* bytes, std::size_t count, TWideString& text)
 {
     if (count == 0) {
         text.clear();
         return true;
     }
-    const int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes, static_cast<int>(count), nullptr, 0);
+    const int length = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes, static_cast<int>(count), nullptr, 0);
     if (length <= 0) {
         return false;
     }
     text.resize(static_cast<std::size_t>(length));
-    return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes, static_cast<int>(count), &text[0], length) == length;
+    return MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes, static_cast<int>(count), &text[0], length) == length;
 }
 
 bool AppendUtf8(const TWideString& text, std::string& bytes)

@@ -41,8 +41,14 @@ inline std::string Utf16Bytes(const TWideString& text)
 {
     return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
 }
+// The bytes in the code page, when every one of them is valid there; false
+// otherwise.
+bool DecodeCodePage(UINT codePage, const char* bytes, std::size_t count, TWideString& text);
 // The bytes as UTF-8, when they are valid UTF-8 throughout; false otherwise.
-bool DecodeUtf8(const char* bytes, std::size_t count, TWideString& text);
+inline bool DecodeUtf8(const char* bytes, std::size_t count, TWideString& text)
+{
+    return DecodeCodePage(CP_UTF8, bytes, count, text);
+}
 bool AppendUtf8(const TWideString& text, std::string& bytes);
 bool Fits1251(wchar_t c);
 // Characters 0 to 31 and 127: no line of a text file carries them as they are.

@@ -456,6 +456,29 @@ TEST_F(Checkers, ScheduledTasks)
                                            + std::string(63, 'x') + " (запуск: при входе в систему)"}));
     EXPECT_EQ(Run(CheckTasks, ""), TSaid{});
     DeleteFileA(hidden.c_str());
+    // In UTF-16 big-endian with its mark, in windows-1251, with a Documentation 40 deep: read, and removed, kept
+    // as Windows exports a task. 300 deep, or with a DTD (which the scheduler refuses): no definition.
+    const std::string cyrillic = TaskXml(logon, exec("C:\\Программы\\пуск.exe")), plain = TaskXml(logon, exec("C:\\x\\t.exe"));
+    std::string bytes = "\xFE\xFF" + Utf16Bytes(W(plain)), deep;
+    for (std::size_t i = 2; i < bytes.size(); i += 2) {
+        std::swap(bytes[i], bytes[i + 1]);
+    }
+    for (std::size_t levels = 1; levels <= 300; ++levels) {
+        deep.insert(3 * levels - 3, "<a></a>");
+        if (levels == 40 || levels == 300) {
+            WriteTask("\\Enc\\Doc" + std::to_string(levels), std::string(plain).insert(plain.find("  <Triggers>"),
+                                                                  "<RegistrationInfo><Documentation>" + deep + "</Documentation></RegistrationInfo>"));
+        }
+    }
+    WriteFileBytes(std::string(TASK_STORE) + "\\Enc\\Be", bytes);
+    WriteFileBytes(std::string(TASK_STORE) + "\\Enc\\Cyr", std::string(cyrillic).replace(cyrillic.find("UTF-16"), 6, "windows-1251"));
+    WriteTask("\\Enc\\Dtd", std::string(plain).insert(plain.find("<Task"), "<!DOCTYPE Task>\r\n"));
+    EXPECT_EQ(Run(CheckTasks, "RRA"), (TSaid{"new: Task Scheduler\\Enc\\Be=C:\\x\\t.exe (запуск: при входе в систему)",
+                                             "new: Task Scheduler\\Enc\\Cyr=C:\\Программы\\пуск.exe (запуск: при входе в систему)",
+                                             "new: Task Scheduler\\Enc\\Doc40=C:\\x\\t.exe (запуск: при входе в систему)"}));
+    EXPECT_EQ(ReadUtf16File(state.folder + "\\Removed\\_Enc_Be.xml"), plain);
+    EXPECT_EQ(ReadUtf16File(state.folder + "\\Removed\\_Enc_Cyr.xml"), cyrillic);
+    RemoveTree(std::string(TASK_STORE) + "\\Enc");
     // A new trigger is no change, a new command is; switched off, it is no
     // entry; switched on again, it is new.
     WriteTask("\\Boot", TaskXml(logon, exec("C:\\x\\boot.exe")));
