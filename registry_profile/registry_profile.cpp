@@ -19,6 +19,11 @@ constexpr UINT SETTINGS_CODE_PAGE = 1251;
 constexpr unsigned FIRST_HIGH_BYTE = 0x80;
 constexpr wchar_t TEMPORARY_MARK[] = L".rw";
 constexpr int MAX_TEMPORARY_NAMES = 64;
+// How long a save waits for another program to let go of the file before it
+// writes the file in place, and the pauses between its tries.
+constexpr DWORD HELD_FILE_WAIT_MS = 2000;
+constexpr DWORD FIRST_HELD_PAUSE_MS = 10;
+constexpr DWORD MAX_HELD_PAUSE_MS = 250;
 // KEY_VALUE_PARTIAL_INFORMATION: its data starts after three ULONGs.
 constexpr int KEY_VALUE_PARTIAL_INFORMATION_CLASS = 2;
 constexpr ULONG PARTIAL_HEADER = 3 * sizeof(ULONG);
@@ -530,6 +535,18 @@ TWideString WriteTemporary(const TWideString& path, const std::string& bytes)
     return TWideString();
 }
 
+// Whether another handle keeps the file from being removed: ReplaceFileW
+// needs to, and an editor, a virus scanner or an indexer may hold the file
+// open without FILE_SHARE_DELETE. Asked of the file itself: ReplaceFileW's
+// error cannot tell, it may be ERROR_UNABLE_TO_REMOVE_REPLACED (as under
+// Wine), which other causes give too.
+bool HeldAgainstRemoval(const TWideString& path)
+{
+    const TFileHandle file(CreateFileW(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                       OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    return !file.Valid() && GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
 } // namespace
 
 bool ReplaceFileBytes(const TWideString& path, const std::string& bytes)
@@ -554,14 +571,29 @@ bool ReplaceFileBytes(const TWideString& path, const std::string& bytes)
     if (temporary.empty()) {
         return false;
     }
-    const bool replaced = exists
-        ? ReplaceFileW(path.c_str(), temporary.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != FALSE
-        : MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH) != FALSE;
-    const DWORD error = GetLastError();
+    const auto replace = [&] {
+        return ReplaceFileW(path.c_str(), temporary.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != FALSE;
+    };
+    bool replaced = exists ? replace() : MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH) != FALSE;
+    DWORD error = GetLastError();
+    // A scanner lets go of the file soon; an editor may keep it open as long
+    // as it runs: then it is written in place, as a linked file is, and the
+    // editor's handle reads the new contents.
+    bool held = !replaced && exists && HeldAgainstRemoval(path);
+    const DWORD start = GetTickCount();
+    for (DWORD pause = FIRST_HELD_PAUSE_MS, waited = 0; held && waited < HELD_FILE_WAIT_MS;
+         pause = std::min(pause * 2, MAX_HELD_PAUSE_MS), waited = GetTickCount() - start) {
+        Sleep(std::min(pause, HELD_FILE_WAIT_MS - waited));
+        replaced = replace();
+        error = GetLastError();
+        held = !replaced && HeldAgainstRemoval(path);
+    }
     if (!replaced) {
+        const bool written = held && WriteInPlace(path, bytes);
+        error = held ? GetLastError() : error;
         DeleteFileW(temporary.c_str());
         SetLastError(error);
-        return false;
+        return written;
     }
     // Some implementations give the file the new one's attributes.
     if (exists && GetFileAttributesW(path.c_str()) != attributes.dwFileAttributes) {

@@ -133,6 +133,8 @@ bool WriteNewFile(const TWideString& path, const std::string& bytes);
 // written under a name of this process's own beside it and put in its place
 // with ReplaceFileW, which keeps the file's attributes and security; a file
 // that has other names (a hard link) or is a link is written in place, since
-// replacing it would part it from them. A read-only file is one its owner
-// chose not to have written: it is left alone (ERROR_ACCESS_DENIED).
+// replacing it would part it from them, and so is a file that another
+// program keeps open against removal for two seconds. A read-only file is
+// one its owner chose not to have written: it is left alone
+// (ERROR_ACCESS_DENIED).
 bool ReplaceFileBytes(const TWideString& path, const std::string& bytes);

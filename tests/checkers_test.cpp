@@ -134,6 +134,11 @@ TEST_F(Checkers, RegistryRunKeys)
     const auto machine = [&](const std::vector<TRegValue>& values, const std::string& record) {
         return [=] { return DenySetValue(HKEY_LOCAL_MACHINE, mr, false), KeyValues(HKEY_LOCAL_MACHINE, mr) == values && Record(state.folder) == record; };
     };
+    // The list as an editor, a scanner or an indexer holds it: read, shared for reading and writing, not for deleting.
+    TFileHandle held;
+    const std::string setup = Section("HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Active Setup\\Installed Components", "")
+        + Section("HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\Microsoft\\Active Setup\\Installed Components", "");
+    const auto hold = [&] { held.Reset(CreateFileA(state.settingsPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr)); };
     const TSaid offer = {"new: " + M + "=M.exe", "admin: " + M}, cannot = {offer[0], offer[1], "warn: Не удалось удалить ключ: \"" + M + "\"."};
     const std::string removed = "Windows Registry Editor Version 5.00\r\n\r\n; T\r\n[HKEY_LOCAL_MACHINE\\" + mr + "]\r\n\"say \\\"hi\\\"\\\\\"=\"M.exe\"\r\n";
     struct TRow {
@@ -238,6 +243,15 @@ TEST_F(Checkers, RegistryRunKeys)
          nullptr, "", [&] {
              Unwritable();
              SetKeyValues(HKEY_LOCAL_MACHINE, std::string(MACHINE) + "Run", {Sz("m", "M.exe")});
+         }},
+        {"a list another program holds open is written in place, no temporary file left", {a}, setup, "A", {New("a=A.exe")}, {a}, U("a=A.exe\r\n"), 0,
+         nullptr, "", hold, [&] {
+             std::string bytes(4096, '\0');
+             DWORD read = 0;
+             WIN32_FIND_DATAA found;
+             const bool reads = ReadFile(held.Get(), &bytes[0], 4096, &read, nullptr) && bytes.substr(0, read) == setup + U("a=A.exe\r\n");
+             held.Reset();
+             return reads && ReadFileBytes(state.settingsPath) == setup + U("a=A.exe\r\n") && !TFindHandle(FindFirstFileA((state.settingsPath + ".rw*").c_str(), &found)).Valid();
          }},
         {"machine value, removed as administrator", {}, "", "RY", offer, {}, "", 0, allow(nullptr), ProgramPath(), denied, machine({}, removed)},
         {"machine value changed before the administrator came", {}, "", "RY", {offer[0], offer[1], "warn: Запись \"" + M + "\" изменилась, пока вы отвечали, поэтому она не удалена."},
