@@ -3,6 +3,7 @@
 #include "AllowedList.h"
 
 #include <cwchar>
+#include <optional>
 
 namespace {
 
@@ -12,6 +13,7 @@ constexpr wchar_t MACHINE_ROOT[] = L"HKEY_LOCAL_MACHINE\\";
 constexpr wchar_t SOFTWARE[] = L"Software\\";
 constexpr wchar_t WOW_NODE[] = L"Wow6432Node\\";
 
+constexpr wchar_t SYSTEM_ROOT[] = L"%SystemRoot%";
 const TWindowsValue EXPLORER = {L"explorer.exe", REG_SZ};
 const TWindowsValue USERINIT = {L"%SystemRoot%\\system32\\userinit.exe,", REG_SZ};
 const TWindowsValue NOTHING = {L"", REG_SZ};
@@ -84,28 +86,32 @@ const TNamedValue* FindName(const TPlace& place, const TWideString& name)
     return nullptr;
 }
 
-// A multi-string's strings are not expanded, nor cut at their zeros.
-TWideString Expanded(const TWideString& text)
+// The text with every %SystemRoot% (letter case aside) as the system's
+// Windows folder; nothing when that cannot be had. Never the environment's:
+// a user may set SystemRoot in HKCU\Environment, and Windows' own Userinit,
+// written back machine-wide, would run from the user's folder at every logon.
+std::optional<TWideString> WithSystemRoot(const TWideString& text)
 {
-    if (text.find(L'\0') != TWideString::npos) {
-        return text;
+    const TWideString upper = UpperCase(text), variable = UpperCase(SYSTEM_ROOT);
+    TWideString result;
+    std::size_t kept = 0;
+    for (std::size_t at = upper.find(variable); at != TWideString::npos; at = upper.find(variable, kept)) {
+        const TWideString folder = SystemFolder(true);
+        if (folder.empty()) {
+            return std::nullopt;
+        }
+        result.append(text, kept, at - kept).append(folder);
+        kept = at + variable.size();
     }
-    const DWORD size = ExpandEnvironmentStringsW(text.c_str(), nullptr, 0);
-    TWideString expanded(size, L'\0');
-    const DWORD written = size == 0 ? 0 : ExpandEnvironmentStringsW(text.c_str(), &expanded[0], size);
-    if (written == 0 || written > size) {
-        return text;
-    }
-    expanded.resize(written - 1);
-    return expanded;
+    return result.append(text, kept, TWideString::npos);
 }
 
-// Expanded, without one trailing comma: Userinit's is optional.
-TWideString Comparable(const TWideString& text)
+// So, without one trailing comma: Userinit's is optional.
+std::optional<TWideString> Comparable(const TWideString& text)
 {
-    TWideString comparable = Expanded(text);
-    if (!comparable.empty() && comparable.back() == L',') {
-        comparable.pop_back();
+    std::optional<TWideString> comparable = WithSystemRoot(text);
+    if (comparable && !comparable->empty() && comparable->back() == L',') {
+        comparable->pop_back();
     }
     return comparable;
 }
@@ -181,8 +187,11 @@ bool IsWindowsValue(const TKeyLocation& location, const TWideString& name, DWORD
 {
     const TNamedValue* named = FindName(*location.place, name);
     const bool textual = type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
-    return named != nullptr && named->windowsValue != nullptr && textual
-        && SamePath(Comparable(text), Comparable(named->windowsValue->text));
+    if (named == nullptr || named->windowsValue == nullptr || !textual) {
+        return false;
+    }
+    const std::optional<TWideString> value = Comparable(text), windows = Comparable(named->windowsValue->text);
+    return value && windows && SamePath(*value, *windows);
 }
 
 bool RemoveEntryValue(HKEY key, const TKeyLocation& location, const TWideString& name)
@@ -191,8 +200,13 @@ bool RemoveEntryValue(HKEY key, const TKeyLocation& location, const TWideString&
     if (named == nullptr || named->windowsValue == nullptr) {
         return DeleteRegValue(key, name);
     }
+    const std::optional<TWideString> windows = WithSystemRoot(named->windowsValue->text);
+    if (!windows) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return false;
+    }
     // The string and its terminator; a multi-string ends with one more.
-    TWideString text = Expanded(named->windowsValue->text) + L'\0';
+    TWideString text = *windows + L'\0';
     if (named->windowsValue->type == REG_MULTI_SZ) {
         text += L'\0';
     }

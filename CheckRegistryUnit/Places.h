@@ -19,10 +19,11 @@ enum class TViews { Native, Both };
 enum class TLevels { Key, Subkeys, KeyAndSubkeys };
 
 // Windows' own data for a value: never asked about, not even at the first
-// check, and what "remove" writes back. The text is written with its
-// environment variables expanded, as Type (REG_SZ, or REG_MULTI_SZ of this
-// one string). A value matches it when, both expanded and without one
-// trailing comma, they compare as Windows compares paths.
+// check, and what "remove" writes back. The text is written with
+// %SystemRoot% as the system's Windows folder (never as the environment
+// says), as Type (REG_SZ, or REG_MULTI_SZ of this one string). A value
+// matches it when, both so written and without one trailing comma, they
+// compare as Windows compares paths.
 struct TWindowsValue {
     const wchar_t* text;
     DWORD type;

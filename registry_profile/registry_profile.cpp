@@ -285,7 +285,7 @@ TWideString ExactPath(const TWideString& folder, const TWideString& name)
 TWideString SystemFolder(bool windows)
 {
     wchar_t folder[MAX_PATH] = {};
-    const UINT length = windows ? GetWindowsDirectoryW(folder, MAX_PATH) : GetSystemDirectoryW(folder, MAX_PATH);
+    const UINT length = windows ? GetSystemWindowsDirectoryW(folder, MAX_PATH) : GetSystemDirectoryW(folder, MAX_PATH);
     return length > 0 && length < MAX_PATH ? TWideString(folder, length) : TWideString();
 }
 

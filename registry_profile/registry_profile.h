@@ -79,7 +79,9 @@ T ProcAddress(HMODULE module, const char* name)
 {
     return module == nullptr ? nullptr : reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
-// The system folder (System32), or the Windows folder; empty when it cannot be had.
+// The system folder (System32), or the system's Windows folder (not the
+// folder of a user's own that GetWindowsDirectoryW may give under Terminal
+// Services); empty when it cannot be had. Never from the environment.
 TWideString SystemFolder(bool windows = false);
 // Loads a DLL from the system folder only, never from the program's or the
 // current folder, where another one may have been put.

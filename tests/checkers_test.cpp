@@ -280,6 +280,10 @@ TEST_F(Checkers, EveryKindOfPlace)
     const std::string policy = std::string(MACHINE) + "Policies\\Explorer\\Run", winlogon = nt + "Winlogon", ifeo = nt + "Image File Execution Options\\sethc.exe";
     const std::string session = "System\\CurrentControlSet\\Control\\Session Manager", cmd = "Software\\Microsoft\\Command Processor";
     const std::string userinit = "C:\\windows\\system32\\userinit.exe,";
+    // Windows' folder as the environment says, which a user may set in HKCU\Environment.
+    wchar_t systemRoot[MAX_PATH] = {};
+    GetEnvironmentVariableW(L"SystemRoot", systemRoot, MAX_PATH);
+    const auto elsewhere = [&] { SetEnvironmentVariableW(L"SystemRoot", W(state.folder).c_str()); };
     const TRegValue autocheck = {"BootExecute", REG_MULTI_SZ, std::string("autocheck autochk *\0\0", 21)},
                     another = {"BootExecute", REG_MULTI_SZ, std::string("autocheck autochk *\0evil\0\0", 26)};
     // One value set, the key's others left as they are.
@@ -311,6 +315,9 @@ TEST_F(Checkers, EveryKindOfPlace)
         {"Userinit with another program", [&] { set(HKEY_LOCAL_MACHINE, winlogon, Sz("Userinit", userinit + "C:\\x\\u.exe")), set(HKEY_LOCAL_MACHINE, winlogon, Sz("Taskman", "T.exe")); },
          "RA", {"new: " + HKLM + winlogon + "\\Userinit=" + userinit + "C:\\x\\u.exe", "new: " + HKLM + winlogon + "\\Taskman=T.exe"},
          has(HKEY_LOCAL_MACHINE, winlogon, Sz("Userinit", userinit)), Section(HKLM + winlogon, "Taskman=T.exe\r\n")},
+        {"Windows' own Userinit whatever the environment's SystemRoot", [&] { elsewhere(), set(HKEY_LOCAL_MACHINE, winlogon, Sz("Userinit", userinit)); }, "", {}, nullptr, ""},
+        {"Userinit set back to the system's folder whatever the environment's SystemRoot", [&] { elsewhere(), set(HKEY_LOCAL_MACHINE, winlogon, Sz("Userinit", userinit + "C:\\x\\u.exe")); },
+         "R", {"new: " + HKLM + winlogon + "\\Userinit=" + userinit + "C:\\x\\u.exe"}, has(HKEY_LOCAL_MACHINE, winlogon, Sz("Userinit", userinit)), ""},
         {"a debugger: only the value goes", [&] { SetKeyValues(HKEY_LOCAL_MACHINE, ifeo, {Sz("Debugger", "C:\\x\\cmd.exe"), {"GlobalFlag", REG_DWORD, std::string("\2\0\0\0", 4)}}); },
          "R", {"new: " + HKLM + ifeo + "\\Debugger=C:\\x\\cmd.exe"}, is(HKEY_LOCAL_MACHINE, ifeo, {{"GlobalFlag", REG_DWORD, std::string("\2\0\0\0", 4)}}), ""},
         {"the logon script, not the other variables", [&] { set(HKEY_CURRENT_USER, "Environment", Sz("UserInitMprLogonScript", "C:\\x\\s.cmd")), set(HKEY_CURRENT_USER, "Environment", Sz("TEMP", "C:\\t")); },
@@ -337,6 +344,7 @@ TEST_F(Checkers, EveryKindOfPlace)
         EXPECT_EQ(Options(), row.optionsAfter);
         // Decided: the next check asks nothing.
         EXPECT_EQ(Run(CheckRegistry, ""), TSaid{});
+        SetEnvironmentVariableW(L"SystemRoot", systemRoot);
     }
     // Where the user's rights cannot set the machine's shell back, the
     // administrator does.
