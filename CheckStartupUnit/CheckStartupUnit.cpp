@@ -80,7 +80,7 @@ void MoveEntry(TUser& user, const TStartupEntry& entry, const std::vector<TStart
     for (const TStartupEntry& other : entries) {
         seen.push_back({other.exact, EntryText({other.path}).shown, std::string(), false});
     }
-    CopyWhatRemovalMayTouch(seen, entry.exact);
+    PrepareForRemoval(seen, entry.exact);
     if (!MoveToRemoved(entry.exact, entry.name)) {
         FileNotMoved(user, entry);
     }

@@ -75,7 +75,7 @@ std::vector<TSeenFile> SeenFiles(const std::vector<TTaskFile>& files, const TWid
             seen.push_back({file.file, EntryText({TASKS_SECTION, file.path}).shown, std::string(), false});
         }
     }
-    CopyWhatRemovalMayTouch(seen, task);
+    PrepareForRemoval(seen, task);
     return seen;
 }
 

@@ -258,6 +258,15 @@ bool MoveToRemoved(const TWideString& path, const TWideString& name)
 
 namespace {
 
+// A file that is about to go (another program deleted it and still holds
+// it open, as the scheduler's service does) is not there any more.
+bool IsThere(const TWideString& path)
+{
+    const TFileHandle file(CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    return file.Valid();
+}
+
 // The path as a Win32 path would spell each of its names.
 TWideString SpelledPath(const TWideString& path)
 {
@@ -272,8 +281,11 @@ TWideString SpelledPath(const TWideString& path)
 
 } // namespace
 
-void CopyWhatRemovalMayTouch(std::vector<TSeenFile>& seen, const TWideString& removed)
+void PrepareForRemoval(std::vector<TSeenFile>& seen, const TWideString& removed)
 {
+    seen.erase(std::remove_if(seen.begin(), seen.end(),
+                              [](const TSeenFile& file) { return !IsThere(file.exact); }),
+               seen.end());
     const TWideString spelled = SpelledPath(removed);
     for (TSeenFile& file : seen) {
         if (!file.copied && file.exact != removed && SamePath(SpelledPath(file.exact), spelled)) {
@@ -285,7 +297,7 @@ void CopyWhatRemovalMayTouch(std::vector<TSeenFile>& seen, const TWideString& re
 void PutBackVanished(TUser& user, const std::vector<TSeenFile>& seen, const TWideString& removed)
 {
     for (const TSeenFile& file : seen) {
-        if (file.exact == removed || GetFileAttributesW(file.exact.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        if (file.exact == removed || IsThere(file.exact)) {
             continue;
         }
         const bool back = file.copied && WriteNewFile(file.exact, file.copy);

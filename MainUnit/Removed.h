@@ -76,10 +76,12 @@ struct TSeenFile {
     std::string copy;
     bool copied = false;
 };
-// Copies the seen files that a Win32 path spelling Removed (the exact path
-// of the file to be removed) could reach instead of it: a name that differs
-// from Removed's only by trailing dots or blanks, letter case aside.
-void CopyWhatRemovalMayTouch(std::vector<TSeenFile>& seen, const TWideString& removed);
+// Just before the removal of Removed (an exact path): drops the seen files
+// that are gone already (removed earlier in the check, or by another
+// program), and copies those that a Win32 path spelling Removed could reach
+// instead of it: a name that differs from Removed's only by trailing dots
+// or blanks, letter case aside.
+void PrepareForRemoval(std::vector<TSeenFile>& seen, const TWideString& removed);
 // After the removal of Removed: every other seen file is still there; one
 // that is not is written back from its copy, and the user is told.
 void PutBackVanished(TUser& user, const std::vector<TSeenFile>& seen, const TWideString& removed);
