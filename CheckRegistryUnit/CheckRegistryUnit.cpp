@@ -201,7 +201,14 @@ void CheckNamedValues(TUser& user, HKEY key, const TKeyLocation& location, TReco
 {
     TRegEntry entry;
     for (const TNamedValue& named : location.place->names) {
-        if (named.name == nullptr || !ReadEntry(key, named.name, entry)) {
+        if (named.name == nullptr) {
+            continue;
+        }
+        if (!ReadEntry(key, named.name, entry)) {
+            // There, but not to be read: nothing is decided about it.
+            if (GetLastError() != ERROR_FILE_NOT_FOUND) {
+                KeepUnreadable(walk, location.section, location.entryName.empty() ? named.name : location.entryName);
+            }
             continue;
         }
         CheckRegistryValue(user, walk, key, entry, location);
@@ -261,15 +268,16 @@ void CheckEveryValue(TUser& user, HKEY key, const TKeyLocation& location, TKeyIn
 // section too).
 bool CheckValues(TUser& user, HKEY key, const TKeyLocation& location, TRecords& walk)
 {
+    // Named values are read by their names: the key need not be measured.
+    if (location.place->names[0].name != nullptr) {
+        CheckNamedValues(user, key, location, walk);
+        return true;
+    }
     TKeyInfo info;
     if (!QueryKeyInfo(key, info)) {
         return false;
     }
-    if (location.place->names[0].name != nullptr) {
-        CheckNamedValues(user, key, location, walk);
-    } else {
-        CheckEveryValue(user, key, location, info, walk);
-    }
+    CheckEveryValue(user, key, location, info, walk);
     return true;
 }
 
