@@ -10,6 +10,7 @@
 #include "registry_profile.h"
 
 #include <initializer_list>
+#include <vector>
 
 // The program's one escape for a character that would not show as itself:
 // its code point in hexadecimal between these marks, "«0A»" for a line
@@ -28,11 +29,21 @@ constexpr std::size_t SHOWN_TAIL = 63;
 
 TWideString Visible(const TWideString& text);
 
+// What an entry makes Windows start, as the entry names it: a command line,
+// a file of its own (a Startup file: a shortcut, a script, ...), or a DLL.
+enum class TStartKind { CommandLine, EntryFile, Library };
+struct TStartItem {
+    TStartKind kind;
+    TWideString text;
+};
+
 // An entry as a question names it: fields (key path, name, command, ...)
-// and the separators between them, each made visible.
+// and the separators between them, each made visible; and what it starts,
+// for the question's account of the program.
 struct TEntryText {
     TWideString shown; // every field longer than MAX_SHOWN_FIELD shortened
     TWideString full;  // every field whole
+    std::vector<TStartItem> starts;
     bool Shortened() const { return shown != full; }
 };
 TEntryText EntryText(std::initializer_list<TWideString> fields);
