@@ -42,7 +42,7 @@ std::vector<TWideString> SplitItems(const TWideString& value, const TWideString&
 TEntryText ItemText(const TWideString& fileName, const TWideString& section, const TWideString& key,
                     const TWideString& entry)
 {
-    return EntryText({fileName + L"\\[" + section + L"]\\" + key + L"=", entry});
+    return EntryText({fileName + L"\\[" + section + L"]\\" + key + L"=", entry}, {{TStartKind::CommandLine, entry}});
 }
 
 // Whether the element equals a whole element of the allowed value (the

@@ -73,9 +73,9 @@ bool ReadValueAt(HKEY key, DWORD index, TKeyInfo& info, TValueBuffers& buffers, 
     return false;
 }
 
-TEntryText NewEntryText(const TKeyLocation& location, const TRegEntry& entry)
+TEntryText NewEntryText(const TKeyLocation& location, const TRegEntry& entry, const std::vector<TStartItem>& starts)
 {
-    return EntryText({location.keyPath, L"\\", entry.name, L"=", entry.value});
+    return EntryText({location.keyPath, L"\\", entry.name, L"=", entry.value}, starts);
 }
 
 TEntryText EntryPath(const TKeyLocation& location, const TWideString& name)
@@ -189,7 +189,8 @@ bool CheckRegistryValue(TUser& user, TRecords& walk, HKEY key, const TRegEntry& 
         KeepListed(walk.records, name, listed);
         return false;
     }
-    DecideEntry(user, walk.records, name, value, listed, NewEntryText(location, entry), EntryText({name, L"=", value}),
+    const std::vector<TStartItem> starts = EntryStarts(location, entry.name, value);
+    DecideEntry(user, walk.records, name, value, listed, NewEntryText(location, entry, starts), EntryText({name, L"=", value}, starts),
                 [&] { DeleteValue(user, key, entry, location); });
     return true;
 }

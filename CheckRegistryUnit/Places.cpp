@@ -76,6 +76,26 @@ TKeyLocation MakeLocation(const TPlace& place, REGSAM view)
             switches == nullptr ? TWideString() : STARTUP_APPROVED_KEY + (L"\\" + TWideString(switches)), TWideString()};
 }
 
+// How a value's text names what it starts, where it is not one command line.
+enum class TListing { CommandList, Libraries, NativeCommands };
+struct TValueListing {
+    const wchar_t* name;
+    TListing listing;
+    const wchar_t* separators;
+};
+
+// Winlogon runs each program of Userinit (and Shell) in turn; the loader
+// loads each DLL of AppInit_DLLs; Session Manager runs each string of
+// BootExecute, "autocheck" marking Windows' own.
+const TValueListing LISTINGS[] = {
+    {L"Userinit", TListing::CommandList, L","},
+    {L"Shell", TListing::CommandList, L","},
+    {L"AppInit_DLLs", TListing::Libraries, L" ,"},
+    {L"BootExecute", TListing::NativeCommands, L""},
+};
+constexpr wchar_t APP_CERT_DLLS[] = L"AppCertDlls";
+constexpr wchar_t AUTOCHECK_MARK[] = L"autocheck ";
+
 const TNamedValue* FindName(const TPlace& place, const TWideString& name)
 {
     for (const TNamedValue& named : place.names) {
@@ -211,4 +231,53 @@ bool RemoveEntryValue(HKEY key, const TKeyLocation& location, const TWideString&
         text += L'\0';
     }
     return WriteRegValue(key, name, {named->windowsValue->type, Utf16Bytes(text)});
+}
+
+namespace {
+
+// The text's elements apart by any of Separators (a multi-string's strings
+// apart by their zeros), without the blanks around them; none empty.
+std::vector<TWideString> Elements(const TWideString& text, const TWideString& separators)
+{
+    std::vector<TWideString> elements;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= text.size(); ++i) {
+        if (i < text.size() && text[i] != L'\0' && separators.find(text[i]) == TWideString::npos) {
+            continue;
+        }
+        const TWideString element = text.substr(start, i - start);
+        const std::size_t first = element.find_first_not_of(L' ');
+        if (first != TWideString::npos) {
+            elements.push_back(element.substr(first, element.find_last_not_of(L' ') - first + 1));
+        }
+        start = i + 1;
+    }
+    return elements;
+}
+
+} // namespace
+
+std::vector<TStartItem> EntryStarts(const TKeyLocation& location, const TWideString& name, const TWideString& text)
+{
+    if (location.path.size() >= wcslen(APP_CERT_DLLS) && SamePath(location.path.substr(location.path.rfind(L'\\') + 1), APP_CERT_DLLS)) {
+        return {{TStartKind::Library, text}};
+    }
+    const TValueListing* listing = nullptr;
+    for (const TValueListing& candidate : LISTINGS) {
+        if (FindName(*location.place, name) != nullptr && SamePath(name, candidate.name)) {
+            listing = &candidate;
+        }
+    }
+    if (listing == nullptr) {
+        // A multi-string runs as its first string, as a command line is cut at its first zero.
+        return {{TStartKind::CommandLine, text.substr(0, text.find(L'\0'))}};
+    }
+    std::vector<TStartItem> starts;
+    for (TWideString element : Elements(text, listing->separators)) {
+        if (listing->listing == TListing::NativeCommands && StartsWithPath(element, AUTOCHECK_MARK)) {
+            element = element.substr(wcslen(AUTOCHECK_MARK));
+        }
+        starts.push_back({listing->listing == TListing::Libraries ? TStartKind::Library : TStartKind::CommandLine, element});
+    }
+    return starts;
 }

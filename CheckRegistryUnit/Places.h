@@ -99,6 +99,10 @@ bool FindMachineKey(const TWideString& keyPath, TKeyLocation& found);
 bool IsEntryName(const TKeyLocation& location, const TWideString& name);
 // The value, as the checker reads it (Type and Text), is Windows' own.
 bool IsWindowsValue(const TKeyLocation& location, const TWideString& name, DWORD type, const TWideString& text);
+// What the location's value Name (read as Text) makes Windows start: a
+// command line for most; each element of the lists that Userinit and Shell,
+// AppInit_DLLs and BootExecute are; the DLL an AppCertDlls value names.
+std::vector<TStartItem> EntryStarts(const TKeyLocation& location, const TWideString& name, const TWideString& text);
 // What "remove" does to the entry Name of a key open for writing: Windows'
 // own value written back where the place has one, else the value deleted.
 bool RemoveEntryValue(HKEY key, const TKeyLocation& location, const TWideString& name);

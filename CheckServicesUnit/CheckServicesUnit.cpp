@@ -7,6 +7,7 @@
 #include "Removed.h"
 #include "ScopedHandle.h"
 
+#include <cwchar>
 #include <vector>
 
 namespace {
@@ -46,6 +47,37 @@ TWideString ReadText(HKEY key, const wchar_t* name)
 }
 
 TWideString ServicePath(const TWideString& name) { return SERVICES_SECTION + (L"\\" + name); }
+
+// A driver's image path is a file, named as the kernel names it: under
+// \SystemRoot\, through \??\, or relative to the Windows folder.
+TWideString DriverFile(const TWideString& imagePath)
+{
+    constexpr wchar_t SYSTEM_ROOT[] = L"\\SystemRoot\\";
+    constexpr wchar_t NT_PREFIX[] = L"\\??\\";
+    if (StartsWithPath(imagePath, SYSTEM_ROOT)) {
+        return SystemFolder(true) + L"\\" + imagePath.substr(wcslen(SYSTEM_ROOT));
+    }
+    if (StartsWithPath(imagePath, NT_PREFIX)) {
+        return imagePath.substr(wcslen(NT_PREFIX));
+    }
+    return imagePath.size() > 1 && imagePath[1] == L':' ? imagePath : SystemFolder(true) + L"\\" + imagePath;
+}
+
+// What the service makes Windows start: its program and its DLL, or the
+// driver's file.
+std::vector<TStartItem> ServiceStarts(const TService& service)
+{
+    std::vector<TStartItem> starts;
+    if (service.driver) {
+        starts.push_back({TStartKind::Library, DriverFile(service.imagePath)});
+    } else if (!service.imagePath.empty()) {
+        starts.push_back({TStartKind::CommandLine, service.imagePath});
+    }
+    if (!service.dll.empty()) {
+        starts.push_back({TStartKind::Library, service.dll});
+    }
+    return starts;
+}
 
 // The service manager's handle of the service, open to change its start
 // type; the Win32 error is left in GetLastError() when it cannot be had.
@@ -135,8 +167,10 @@ void CheckService(TUser& user, TWideString& records, const TService& service)
         AppendRecord(records, name, service.command);
         return;
     }
-    DecideEntry(user, records, name, service.command, listed, EntryText({SERVICES_SECTION, L"\\", service.name, L"=", service.command}),
-                EntryText({name, L"=", service.command}), [&] { Disable(user, service); });
+    const std::vector<TStartItem> starts = ServiceStarts(service);
+    DecideEntry(user, records, name, service.command, listed,
+                EntryText({SERVICES_SECTION, L"\\", service.name, L"=", service.command}, starts),
+                EntryText({name, L"=", service.command}, starts), [&] { Disable(user, service); });
 }
 
 std::vector<TWideString> SubkeyNames(HKEY key)
@@ -177,17 +211,19 @@ TRead ReadService(HKEY services, const TWideString& name, TService& service)
         return TRead::NoEntry;
     }
     service.name = name;
-    service.command = ReadText(key.Get(), L"ImagePath");
+    service.imagePath = ReadText(key.Get(), L"ImagePath");
     // Without an image path Windows loads a driver from its own folder.
-    const bool driver = typeRead == TNumber::Read && (type & SERVICE_DRIVER) != 0;
-    service.defaultPath = service.command.empty() && driver;
+    service.driver = typeRead == TNumber::Read && (type & SERVICE_DRIVER) != 0;
+    service.defaultPath = service.imagePath.empty() && service.driver;
     if (service.defaultPath) {
-        service.command = DRIVERS_FOLDER + name + DRIVER_EXTENSION;
+        service.imagePath = DRIVERS_FOLDER + name + DRIVER_EXTENSION;
     }
+    service.command = service.imagePath;
+    service.dll.clear();
     TRegKey parameters;
     if (RegOpenKeyExW(key.Get(), L"Parameters", 0, KEY_QUERY_VALUE, parameters.Receive()) == ERROR_SUCCESS) {
-        const TWideString dll = ReadText(parameters.Get(), L"ServiceDll");
-        service.command += dll.empty() ? TWideString() : DLL_SEPARATOR + dll;
+        service.dll = ReadText(parameters.Get(), L"ServiceDll");
+        service.command += service.dll.empty() ? TWideString() : DLL_SEPARATOR + service.dll;
     }
     return TRead::Entry;
 }

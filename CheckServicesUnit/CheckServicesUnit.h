@@ -25,6 +25,9 @@ constexpr wchar_t MSG_CANNOT_DISABLE_SERVICE[] = L"Не удалось откл�
 struct TService {
     TWideString name;
     TWideString command;
+    TWideString imagePath;
+    TWideString dll;
+    bool driver = false;
     bool defaultPath = false; // a driver without an image path: its command is where Windows loads it from
 };
 

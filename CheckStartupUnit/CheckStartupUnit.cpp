@@ -99,7 +99,9 @@ void CheckStartupEntry(TUser& user, TWideString& records, const TStartupEntry& e
         return;
     }
     TChoice choice = ChoiceAddToList;
-    const bool answered = user.AskChoice(false, EntryText({entry.path}), choice);
+    // A name a Win32 path cannot spell is looked at by its exact path.
+    const TWideString& file = Win32SpellsExactly(entry.name) ? entry.realPath : entry.exact;
+    const bool answered = user.AskChoice(false, EntryText({entry.path}, {{TStartKind::EntryFile, file}}), choice);
     if (RunAborted()) {
         return;
     }

@@ -120,8 +120,12 @@ void CheckTask(TUser& user, TWideString& records, const TTask& task, const std::
         AppendRecord(records, task.path, task.read.command);
         return;
     }
+    std::vector<TStartItem> starts;
+    for (const TWideString& commandLine : task.read.commandLines) {
+        starts.push_back({TStartKind::CommandLine, commandLine});
+    }
     const TEntryText text =
-        EntryText({TASKS_SECTION, task.path, L"=", task.read.command, RUNS_START, task.read.triggers, RUNS_END});
+        EntryText({TASKS_SECTION, task.path, L"=", task.read.command, RUNS_START, task.read.triggers, RUNS_END}, starts);
     DecideEntry(user, records, task.path, task.read.command, listed, text, text, [&] { Delete(user, task, files); });
 }
 

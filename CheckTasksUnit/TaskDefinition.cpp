@@ -170,6 +170,9 @@ struct TReading {
         return path.size() >= 2 && path[path.size() - 2] == parent && path.back() == element;
     }
     bool InTrigger() const { return path.size() >= 3 && path[1] == L"Triggers"; }
+    // An element of an action that runs: Task\Actions\Exec\Element, and
+    // nothing of the same names written elsewhere (in Documentation, say).
+    bool InExec(const wchar_t* element) const { return path.size() == 4 && path[1] == L"Actions" && Under(L"Exec", element); }
 };
 
 // False for a root element that is no Task.
@@ -198,16 +201,17 @@ void EndElement(TReading& reading, TTaskDefinition& definition)
     const TWideString& text = reading.text;
     if (reading.Under(L"Settings", L"Enabled") && reading.path.size() == 3) {
         definition.enabled = text != L"false";
-    } else if (reading.Under(L"Exec", L"Command")) {
+    } else if (reading.InExec(L"Command")) {
         reading.command = text;
-    } else if (reading.Under(L"Exec", L"Arguments")) {
+    } else if (reading.InExec(L"Arguments")) {
         reading.arguments = text;
-    } else if (reading.Under(L"Exec", L"WorkingDirectory")) {
+    } else if (reading.InExec(L"WorkingDirectory")) {
         reading.folder = text;
-    } else if (reading.Under(L"Actions", L"Exec")) {
-        definition.command += (definition.command.empty() ? L"" : ACTION_SEPARATOR) + reading.command
-            + (reading.arguments.empty() ? L"" : L" " + reading.arguments)
+    } else if (reading.path.size() == 3 && reading.Under(L"Actions", L"Exec")) {
+        const TWideString commandLine = reading.command + (reading.arguments.empty() ? L"" : L" " + reading.arguments);
+        definition.command += (definition.command.empty() ? L"" : ACTION_SEPARATOR) + commandLine
             + (reading.folder.empty() ? TWideString() : FOLDER_START + reading.folder + L")");
+        definition.commandLines.push_back(commandLine);
         ++definition.programs;
         reading.command.clear();
         reading.arguments.clear();

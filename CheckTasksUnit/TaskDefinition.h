@@ -6,12 +6,15 @@
 
 #include "registry_profile.h"
 
+#include <vector>
+
 struct TTaskDefinition {
     bool enabled = true;
     // Every Exec action, in order: its command and arguments, and its
     // working folder where it has one; empty when it starts no program.
     TWideString command;
     std::size_t programs = 0; // Exec actions
+    std::vector<TWideString> commandLines; // each Exec action's command and arguments
     // When it runs, in words: at logon, at the start of Windows, daily,
     // every N minutes, ...
     TWideString triggers;

@@ -105,9 +105,10 @@ TWideString Visible(const TWideString& text)
     return visible;
 }
 
-TEntryText EntryText(std::initializer_list<TWideString> fields)
+TEntryText EntryText(std::initializer_list<TWideString> fields, std::vector<TStartItem> starts)
 {
     TEntryText entry;
+    entry.starts = std::move(starts);
     for (const TWideString& field : fields) {
         const TWideString visible = Visible(field);
         entry.shown += ShownField(field, visible);

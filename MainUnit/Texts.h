@@ -46,7 +46,7 @@ struct TEntryText {
     std::vector<TStartItem> starts;
     bool Shortened() const { return shown != full; }
 };
-TEntryText EntryText(std::initializer_list<TWideString> fields);
+TEntryText EntryText(std::initializer_list<TWideString> fields, std::vector<TStartItem> starts = {});
 
 // The template with each "%s" replaced by the next argument, as it is: the
 // arguments are texts to show, made visible by the caller. No length limit.

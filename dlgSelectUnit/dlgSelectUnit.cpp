@@ -1,6 +1,7 @@
 #include "dlgSelectUnit.h"
 
 #include "Dpi.h"
+#include "Identity.h"
 #include "MainState.h"
 #include "ScopedHandle.h"
 
@@ -15,16 +16,25 @@ constexpr int ROW_EXTRA = 10; // the gap above, between and below the two option
 constexpr int CHECK_TEXT_GAP = 8; // between a radio button's circle and its caption
 constexpr int MIN_TEXT_WIDTH = 200;
 constexpr UINT MEASURE_TEXT = DT_CALCRECT | DT_WORDBREAK | DT_EDITCONTROL | DT_NOPREFIX | DT_EXPANDTABS;
+// A signature check that ends while the box is open is told by this message.
+constexpr UINT WM_IDENTITY_CHECKED = WM_APP + 1;
+// How long the box waits for the signatures before it shows "being checked".
+constexpr DWORD IDENTITY_WAIT_MS = 300;
+// The account of the program holds this many lines at most; more scroll.
+constexpr int IDENTITY_LINES = 12;
 
 struct TDialogState {
     TChoice LastChoice = ChoiceAddToList;
     bool IsChangedEntry = false;
     bool WithOptions = false;
     const TWideString* FullText = nullptr; // the entry whole, when the text shows it shortened
+    const std::vector<TStartItem>* Starts = nullptr; // what the entry starts, for the account of the program
+    TWideString Identity;                            // that account as it is now
     HWND BoxWnd = nullptr;
     HWND OptionWnd2 = nullptr;
     HWND OptionWnd1 = nullptr;
     HWND FieldWnd = nullptr;
+    HWND IdentityWnd = nullptr;
     HHOOK HookHandle = nullptr;
     WNDPROC BoxProc = nullptr; // the box's own window procedure
     bool ChoiceRead = false;   // the box itself was destroyed with its options
@@ -203,9 +213,9 @@ bool CalcOptionRect(RECT& r, int& h, int& widen)
         || GetLastError() == ERROR_SUCCESS;
 }
 
-// FULL_TEXT_LINES lines of the options' font, fewer where the screen has
-// no room for them (never less than one).
-int FieldHeight(int growthBesides)
+// Lines lines of the options' font, fewer where the screen has no room for
+// them (never less than one).
+int FieldHeight(int lines, int growthBesides)
 {
     TEXTMETRICW metrics = {};
     {
@@ -223,7 +233,7 @@ int FieldHeight(int growthBesides)
     GetWindowRect(dialogState.BoxWnd, &box);
     const int room = Height(WorkArea(dialogState.BoxWnd)) - Height(box) - growthBesides;
     const int height = static_cast<int>(metrics.tmHeight);
-    return std::max(height + border, std::min(FULL_TEXT_LINES * height + border, room));
+    return std::max(height + border, std::min(lines * height + border, room));
 }
 
 HWND CreateChild(const wchar_t* className, const wchar_t* text, DWORD exStyle, DWORD style, int x, int y, int width,
@@ -257,8 +267,27 @@ void AddOptions(const RECT& r, int top, int h)
     dialogState.OptionWnd2 = CreateOption(changed ? OPTION_CORRECT : OPTION_ADD, r, top + h + 2 * gap);
 }
 
-// The box as the system laid it out, fitted to its screen, with the field
-// that shows the entry whole and the options under its message.
+// The lines the account of the program takes at Width, wrapped as its
+// field wraps them.
+int IdentityLines(int width)
+{
+    RECT needed = {0, 0, width, 0};
+    TEXTMETRICW metrics = {};
+    const TWindowDC dc(dialogState.BoxWnd);
+    if (dc.Get() == nullptr) {
+        return IDENTITY_LINES;
+    }
+    const HGDIOBJ oldFont = SelectObject(dc.Get(), OptionFont());
+    DrawTextW(dc.Get(), dialogState.Identity.c_str(), -1, &needed, MEASURE_TEXT);
+    GetTextMetricsW(dc.Get(), &metrics);
+    SelectObject(dc.Get(), oldFont);
+    const int height = std::max<int>(1, static_cast<int>(metrics.tmHeight));
+    return std::min(IDENTITY_LINES, std::max(1, (Height(needed) + height - 1) / height));
+}
+
+// The box as the system laid it out, fitted to its screen, with the
+// account of the program the entry starts, the field that shows the entry
+// whole and the options under its message.
 void AddControls()
 {
     UseFontForDpi(WindowDpi(dialogState.BoxWnd));
@@ -266,22 +295,47 @@ void AddControls()
     RECT r = {};
     int h = 0;
     int widen = 0;
-    if ((dialogState.WithOptions || dialogState.FullText != nullptr) && CalcOptionRect(r, h, widen)) {
+    const bool identity = !dialogState.Identity.empty();
+    if ((dialogState.WithOptions || dialogState.FullText != nullptr || identity) && CalcOptionRect(r, h, widen)) {
         const int optionsHeight = dialogState.WithOptions ? 2 * h + Scaled(ROW_EXTRA) : 0;
-        const int fieldHeight = dialogState.FullText != nullptr ? FieldHeight(optionsHeight + h / 2) : 0;
+        const int identityHeight = identity ? FieldHeight(IdentityLines(r.right - r.left - Scaled(8)), optionsHeight + h) : 0;
+        const int identityBlock = identity ? identityHeight + h / 2 : 0;
+        const int fieldHeight = dialogState.FullText != nullptr ? FieldHeight(FULL_TEXT_LINES, optionsHeight + identityBlock + h / 2) : 0;
         const int fieldBlock = dialogState.FullText != nullptr ? fieldHeight + h / 2 : 0;
-        ShiftBoxButtons(widen / 2, fieldBlock + optionsHeight);
+        ShiftBoxButtons(widen / 2, identityBlock + fieldBlock + optionsHeight);
+        if (identity) {
+            dialogState.IdentityWnd = CreateChild(L"EDIT", dialogState.Identity.c_str(), 0,
+                                                  WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL, r.left, r.top,
+                                                  r.right - r.left, identityHeight);
+            // Told as soon as a signature still being checked is known.
+            NotifyWhenChecked(dialogState.BoxWnd, WM_IDENTITY_CHECKED);
+            PostMessageW(dialogState.BoxWnd, WM_IDENTITY_CHECKED, 0, 0);
+        }
         if (dialogState.FullText != nullptr) {
             dialogState.FieldWnd =
                 CreateChild(L"EDIT", dialogState.FullText->c_str(), WS_EX_CLIENTEDGE,
-                            WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL, r.left, r.top, r.right - r.left, fieldHeight);
+                            WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL, r.left, r.top + identityBlock,
+                            r.right - r.left, fieldHeight);
         }
         if (dialogState.WithOptions) {
-            AddOptions(r, r.top + fieldBlock, h);
+            AddOptions(r, r.top + identityBlock + fieldBlock, h);
         }
-        ResizeBox(widen, fieldBlock + optionsHeight);
+        ResizeBox(widen, identityBlock + fieldBlock + optionsHeight);
     }
     KeepInWorkArea();
+}
+
+// A signature check ended: the account shows what is known now.
+void RefreshIdentity()
+{
+    if (dialogState.IdentityWnd == nullptr || dialogState.Starts == nullptr) {
+        return;
+    }
+    const TWideString now = IdentityText(*dialogState.Starts, 0);
+    if (now != dialogState.Identity) {
+        dialogState.Identity = now;
+        SetWindowTextW(dialogState.IdentityWnd, now.c_str());
+    }
 }
 
 bool OptionsShown() { return dialogState.OptionWnd1 != nullptr && dialogState.OptionWnd2 != nullptr; }
@@ -295,7 +349,7 @@ void MoveToDpi(UINT dpi, const RECT& suggested)
                  suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
     TFontHandle oldFont(dialogState.Font.Release());
     UseFontForDpi(dpi);
-    for (const HWND added : {dialogState.OptionWnd1, dialogState.OptionWnd2, dialogState.FieldWnd}) {
+    for (const HWND added : {dialogState.OptionWnd1, dialogState.OptionWnd2, dialogState.FieldWnd, dialogState.IdentityWnd}) {
         if (added != nullptr) {
             SendMessageW(added, WM_SETFONT, reinterpret_cast<WPARAM>(OptionFont()), TRUE);
         }
@@ -313,6 +367,9 @@ LRESULT CALLBACK BoxWndProc(HWND wnd, UINT message, WPARAM wParam, LPARAM lParam
     }
     if (message == WM_DPICHANGED && wnd == dialogState.BoxWnd) {
         MoveToDpi(LOWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+    }
+    if (message == WM_IDENTITY_CHECKED && wnd == dialogState.BoxWnd) {
+        RefreshIdentity();
     }
     return result;
 }
@@ -353,6 +410,7 @@ int ShowHookedBox(HWND owner, const TWideString& text, UINT style, const TEntryT
     dialogState.OptionWnd2 = nullptr;
     dialogState.OptionWnd1 = nullptr;
     dialogState.FieldWnd = nullptr;
+    dialogState.IdentityWnd = nullptr;
     dialogState.ChoiceRead = false;
     dialogState.WithOptions = withOptions;
     dialogState.FullText = entry != nullptr && entry->Shortened() ? &entry->full : nullptr;
@@ -367,6 +425,9 @@ int ShowHookedBox(HWND owner, const TWideString& text, UINT style, const TEntryT
         result = MessageBoxW(owner, text.c_str(), APP_CAPTION, style);
         dialogState.HookHandle = nullptr;
     }
+    NotifyWhenChecked(nullptr, 0);
+    dialogState.Starts = nullptr;
+    dialogState.Identity.clear();
     // The controls are gone with the box; their font goes now.
     dialogState.Font.Reset();
     dialogState.FullText = nullptr;
@@ -378,6 +439,8 @@ int ShowHookedBox(HWND owner, const TWideString& text, UINT style, const TEntryT
 bool ShowChoiceDialog(HWND owner, bool isChanged, const TEntryText& entry, TChoice& choice)
 {
     dialogState.IsChangedEntry = isChanged;
+    dialogState.Starts = &entry.starts;
+    dialogState.Identity = IdentityText(entry.starts, IDENTITY_WAIT_MS);
     const int result = ShowHookedBox(owner, FormatMsg(isChanged ? MSG_CHANGED_ENTRY : MSG_NEW_ENTRY, {entry.shown}),
                                      MB_OKCANCEL | MB_ICONQUESTION | MB_SYSTEMMODAL, &entry, true);
     if (dialogState.LastChoice == ChoiceAddToList && isChanged) {
