@@ -48,8 +48,11 @@ protected:
             user.said.push_back("raised: " + Spell(e.FileName));
         }
         EXPECT_TRUE(user.AllAnswered());
+        starts = user.starts;
         return user.said;
     }
+    // What the entries of the last pass start, question by question.
+    static std::vector<std::string> starts;
     // Each row starts quiet, with these settings, and ends with them checked.
     void Start(const std::string& options)
     {
@@ -72,6 +75,7 @@ protected:
     TTestState state;
     std::string dir = state.folder + "\\read-only.ini";
 };
+std::vector<std::string> Checkers::starts;
 
 // Windows NT keeps win.ini's [windows] in the registry; the lists are set
 // and read there, byte for byte.
@@ -306,6 +310,7 @@ TEST_F(Checkers, EveryKindOfPlace)
         TSaid said;
         std::function<bool()> holds;
         std::string optionsAfter;
+        std::vector<std::string> starts; // checked where given
     } rows[] = {
         {"Run by policy: one key for both views", [&] { set(HKEY_CURRENT_USER, policy, Sz("u", "U.exe")), set(HKEY_LOCAL_MACHINE, policy, Sz("p", "P.exe"), KEY_WOW64_32KEY); },
          "AR", {"new: " + HKCU + policy + "\\u=U.exe", "new: " + HKLM + policy + "\\p=P.exe"}, is(HKEY_LOCAL_MACHINE, policy, {}),
@@ -314,24 +319,27 @@ TEST_F(Checkers, EveryKindOfPlace)
          "", {}, nullptr, ""},
         {"Userinit with another program", [&] { set(HKEY_LOCAL_MACHINE, winlogon, Sz("Userinit", userinit + "C:\\x\\u.exe")), set(HKEY_LOCAL_MACHINE, winlogon, Sz("Taskman", "T.exe")); },
          "RA", {"new: " + HKLM + winlogon + "\\Userinit=" + userinit + "C:\\x\\u.exe", "new: " + HKLM + winlogon + "\\Taskman=T.exe"},
-         has(HKEY_LOCAL_MACHINE, winlogon, Sz("Userinit", userinit)), Section(HKLM + winlogon, "Taskman=T.exe\r\n")},
+         has(HKEY_LOCAL_MACHINE, winlogon, Sz("Userinit", userinit)), Section(HKLM + winlogon, "Taskman=T.exe\r\n"),
+         {"C:C:\\windows\\system32\\userinit.exe | C:C:\\x\\u.exe", "C:T.exe"}},
         {"Windows' own Userinit whatever the environment's SystemRoot", [&] { elsewhere(), set(HKEY_LOCAL_MACHINE, winlogon, Sz("Userinit", userinit)); }, "", {}, nullptr, ""},
         {"Userinit set back to the system's folder whatever the environment's SystemRoot", [&] { elsewhere(), set(HKEY_LOCAL_MACHINE, winlogon, Sz("Userinit", userinit + "C:\\x\\u.exe")); },
          "R", {"new: " + HKLM + winlogon + "\\Userinit=" + userinit + "C:\\x\\u.exe"}, has(HKEY_LOCAL_MACHINE, winlogon, Sz("Userinit", userinit)), ""},
         {"a debugger: only the value goes", [&] { SetKeyValues(HKEY_LOCAL_MACHINE, ifeo, {Sz("Debugger", "C:\\x\\cmd.exe"), {"GlobalFlag", REG_DWORD, std::string("\2\0\0\0", 4)}}); },
-         "R", {"new: " + HKLM + ifeo + "\\Debugger=C:\\x\\cmd.exe"}, is(HKEY_LOCAL_MACHINE, ifeo, {{"GlobalFlag", REG_DWORD, std::string("\2\0\0\0", 4)}}), ""},
+         "R", {"new: " + HKLM + ifeo + "\\Debugger=C:\\x\\cmd.exe"}, is(HKEY_LOCAL_MACHINE, ifeo, {{"GlobalFlag", REG_DWORD, std::string("\2\0\0\0", 4)}}), "",
+         {"C:C:\\x\\cmd.exe"}},
         {"the logon script, not the other variables", [&] { set(HKEY_CURRENT_USER, "Environment", Sz("UserInitMprLogonScript", "C:\\x\\s.cmd")), set(HKEY_CURRENT_USER, "Environment", Sz("TEMP", "C:\\t")); },
          "R", {"new: " + HKCU + "Environment\\UserInitMprLogonScript=C:\\x\\s.cmd"}, has(HKEY_CURRENT_USER, "Environment", Sz("TEMP", "C:\\t")), ""},
         {"cmd's AutoRun in each copy", [&] { set(HKEY_CURRENT_USER, cmd, Sz("AutoRun", "C:\\x\\a.cmd")), set(HKEY_LOCAL_MACHINE, cmd, Sz("AutoRun", "C:\\x\\b.cmd"), KEY_WOW64_32KEY),
                                                set(HKEY_CURRENT_USER, cmd, Sz("CompletionChar", "9")); },
          "AR", {"new: " + HKCU + cmd + "\\AutoRun=C:\\x\\a.cmd", "new: " + HKLM + "Software\\Wow6432Node\\Microsoft\\Command Processor\\AutoRun=C:\\x\\b.cmd"},
          is(HKEY_LOCAL_MACHINE, cmd, {}, KEY_WOW64_32KEY), Section(HKCU + cmd, "AutoRun=C:\\x\\a.cmd\r\n")},
-        {"AppInit DLLs empty, then not", [&] { set(HKEY_LOCAL_MACHINE, nt + "Windows", Sz("AppInit_DLLs", "")), set(HKEY_LOCAL_MACHINE, nt + "Windows", Sz("AppInit_DLLs", "C:\\x\\h.dll"), KEY_WOW64_32KEY); },
-         "R", {"new: " + HKLM + "Software\\Wow6432Node\\Microsoft\\Windows NT\\CurrentVersion\\Windows\\AppInit_DLLs=C:\\x\\h.dll"},
-         is(HKEY_LOCAL_MACHINE, nt + "Windows", {Sz("AppInit_DLLs", "")}, KEY_WOW64_32KEY), ""},
+        {"AppInit DLLs empty, then not", [&] { set(HKEY_LOCAL_MACHINE, nt + "Windows", Sz("AppInit_DLLs", "")), set(HKEY_LOCAL_MACHINE, nt + "Windows", Sz("AppInit_DLLs", "C:\\x\\h.dll, g.dll"), KEY_WOW64_32KEY); },
+         "R", {"new: " + HKLM + "Software\\Wow6432Node\\Microsoft\\Windows NT\\CurrentVersion\\Windows\\AppInit_DLLs=C:\\x\\h.dll, g.dll"},
+         is(HKEY_LOCAL_MACHINE, nt + "Windows", {Sz("AppInit_DLLs", "")}, KEY_WOW64_32KEY), "", {"L:C:\\x\\h.dll | L:g.dll"}},
         {"BootExecute at Windows' value", [&] { set(HKEY_LOCAL_MACHINE, session, autocheck); }, "", {}, nullptr, ""},
         {"BootExecute with another line is set back", [&] { set(HKEY_LOCAL_MACHINE, session, another); }, "R",
-         {"new: " + HKLM + session + "\\BootExecute=autocheck autochk *\xAB" "00\xBB" "evil"}, has(HKEY_LOCAL_MACHINE, session, autocheck), ""},
+         {"new: " + HKLM + session + "\\BootExecute=autocheck autochk *\xAB" "00\xBB" "evil"}, has(HKEY_LOCAL_MACHINE, session, autocheck), "",
+         {"C:autochk * | C:evil"}},
         {"a shell beside Windows' is set back (last: its record is imported below)", [&] { set(HKEY_LOCAL_MACHINE, winlogon, Sz("Shell", "explorer.exe, C:\\x\\evil.exe")); }, "R",
          {"new: " + HKLM + winlogon + "\\Shell=explorer.exe, C:\\x\\evil.exe"}, has(HKEY_LOCAL_MACHINE, winlogon, Sz("Shell", "explorer.exe")), ""},
     };
@@ -340,6 +348,7 @@ TEST_F(Checkers, EveryKindOfPlace)
         Start("");
         row.setUp();
         EXPECT_EQ(Run(CheckRegistry, row.answers), row.said);
+        EXPECT_TRUE(row.starts.empty() || starts == row.starts);
         EXPECT_TRUE(!row.holds || row.holds());
         EXPECT_EQ(Options(), row.optionsAfter);
         // Decided: the next check asks nothing.
@@ -408,6 +417,7 @@ TEST_F(Checkers, PlacesWindowsFillsStartFromABaseline)
     RegSetKeyValueA(HKEY_LOCAL_MACHINE, (key + "rwauto").c_str(), "ImagePath", REG_EXPAND_SZ, "C:\\x\\other.exe", 16);
     RegSetKeyValueA(HKEY_LOCAL_MACHINE, (key + "rwauto\\Parameters").c_str(), "ServiceDll", REG_EXPAND_SZ, "C:\\x\\s.dll", 11);
     EXPECT_EQ(Run(CheckServices, "A"), (TSaid{"changed: " + services + "\\rwauto=C:\\x\\other.exe; ServiceDll=C:\\x\\s.dll"}));
+    EXPECT_EQ(starts, std::vector<std::string>{"C:C:\\x\\other.exe | L:C:\\x\\s.dll"});
     EXPECT_EQ(Run(CheckServices, ""), TSaid{});
     // Start and Type as the manager reads them: any four bytes are a
     // number, a value of another size is asked about; a driver without an
@@ -420,6 +430,7 @@ TEST_F(Checkers, PlacesWindowsFillsStartFromABaseline)
     SetKeyValues(HKEY_LOCAL_MACHINE, key + "rwdriver", {Bin("Start", dword(1), REG_DWORD), Bin("Type", dword(1), REG_DWORD)});
     EXPECT_EQ(Run(CheckServices, "AAAA"), (TSaid{"new: " + services + "\\rwbin1=C:\\x\\b1.exe", "new: " + services + "\\rwbin2=C:\\x\\b2.exe",
                                                 "new: " + services + "\\rwbin3=C:\\x\\b3.exe", "new: " + services + "\\rwdriver=System32\\drivers\\rwdriver.sys"}));
+    EXPECT_EQ(starts.back(), "L:C:\\windows\\System32\\drivers\\rwdriver.sys");
     for (const char* name : {"rwbin1", "rwbin2", "rwbin3", "rwbin4", "rwdriver"}) {
         DeleteKey(HKEY_LOCAL_MACHINE, key + name);
     }
@@ -463,6 +474,7 @@ TEST_F(Checkers, ScheduledTasks)
     WriteTask("\\Vendor\\Updater", TaskXml(logon + often, two, "<Hidden>true</Hidden>"), false);
     WriteTask("\\Boot", TaskXml(boot, exec("C:\\x\\boot.exe")));
     EXPECT_EQ(Run(CheckTasks, "AR"), (TSaid{"new: Task Scheduler\\Boot=C:\\x\\boot.exe (запуск: при запуске Windows)", ask}));
+    EXPECT_EQ(starts, (std::vector<std::string>{"C:C:\\x\\boot.exe", "C:C:\\x\\up.exe /q | C:C:\\x\\two.exe"}));
     // Removed: its definition kept as Windows exports one, the task gone.
     EXPECT_EQ(ReadUtf16File(copy), TaskXml(logon + often, two, "<Hidden>true</Hidden>"));
     EXPECT_EQ(GetFileAttributesA((std::string(TASK_STORE) + "\\Vendor\\Updater").c_str()), INVALID_FILE_ATTRIBUTES);
@@ -718,6 +730,11 @@ TEST_F(Checkers, StartupFolders)
         EXPECT_EQ(Options(), row.optionsAfter);
         EXPECT_TRUE(!row.holds || row.holds());
     }
+    // What a file starts is the file itself, by its exact path where a Win32 path would name another.
+    Start("");
+    WriteFileBytes(S + "Tool.LNK", ""), WriteFileBytes("\\\\?\\" + S + "t.lnk.", "");
+    Run(CheckStartup, "AA");
+    EXPECT_EQ(starts, (std::vector<std::string>{"F:\\\\?\\" + S + "t.lnk.", "F:" + S + "Tool.LNK"}));
 }
 
 TEST_F(Checkers, WinIniLists)

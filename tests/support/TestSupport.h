@@ -109,11 +109,17 @@ public:
     bool AllAnswered() const { return next_ == answers_.size(); }
 
     std::vector<std::string> said;     // questions and boxes, in order
+    std::vector<std::string> starts;   // of each question: what the entry starts, "C:" a command line, "F:" a file, "L:" a DLL
     std::vector<std::string> balloons; // the tray icon's
 
 protected:
     bool OnAskChoice(bool isChanged, const TEntryText& entry, TChoice& choice) override
     {
+        std::string line;
+        for (const TStartItem& item : entry.starts) {
+            line += (line.empty() ? "" : " | ") + std::string(1, "CFL"[static_cast<int>(item.kind)]) + ":" + Spell(item.text);
+        }
+        starts.push_back(line);
         const char answer = Next((isChanged ? "changed: " : "new: ") + Spell(entry.shown));
         choice = answer == 'R' ? ChoiceRemove : isChanged ? ChoiceCorrectList : ChoiceAddToList;
         return answer == 'R' || answer == 'A';
