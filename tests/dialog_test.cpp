@@ -114,22 +114,29 @@ TEST(Dialog, NoEntryTakesTheBoxOffItsScreenOrHidesWhatRuns)
     const std::string letters(1000, 'W'), args = " " + std::string(2000, 'a') + " /end", unbroken = std::string(150, 'W');
     struct TRow {
         std::string name, command, shown, field;
+        std::string identity = "Программа: C:\\x.exe \x97 файл не найден"; // how it starts
     } rows[] = {
         {"x" + std::string(60, '\n') + "y", run, key + "x" + Repeat(lf, 23) + "\x85" + Repeat(lf, 15) + "y=" + run,
          key + "x" + Repeat(lf, 60) + "y=" + run},
         {letters, run, key + std::string(96, 'W') + "\x85" + std::string(63, 'W') + "=" + run, key + letters + "=" + run},
         {"n", run + args, key + "n=" + run + " " + std::string(87, 'a') + "\x85" + std::string(58, 'a') + " /end", key + "n=" + run + args},
         {unbroken, run, key + unbroken + "=" + run, ""},
+        {"n", "notepad", key + "n=notepad", "", "Программа: C:\\windows\\system32\\notepad.exe\r\n"},
     };
     for (const TRow& row : rows) {
         SCOPED_TRACE(row.shown.substr(0, 100));
         TUserRobot robot({{2, TPress::Ok}});
         TChoice choice = ChoiceRemove;
-        EXPECT_TRUE(ProgramUser().AskChoice(false, EntryText({W(key), W(row.name), L"=", W(row.command)}), choice));
+        EXPECT_TRUE(ProgramUser().AskChoice(
+            false, EntryText({W(key), W(row.name), L"=", W(row.command)}, {{TStartKind::CommandLine, W(row.command)}}), choice));
         EXPECT_EQ(choice, ChoiceAddToList);
         const TBoxInfo box = OneBox(robot);
         EXPECT_EQ(box.text, "Обнаружена новая запись:\n\r\n\r\"" + row.shown + "\".\n\r\n\rЧто будем с ней делать?");
         EXPECT_EQ(box.field, row.field);
+        EXPECT_EQ(box.identity.substr(0, row.identity.size()), row.identity);
+        // The account of the program lies under the question, above the field and the options.
+        EXPECT_GE(box.identityRect.top, box.textRect.bottom);
+        EXPECT_LE(box.identityRect.bottom, box.optionRects.empty() ? box.buttonRect.top : box.optionRects[0].top);
         EXPECT_TRUE(Inside(box.window, box.work));
         ASSERT_EQ(box.optionRects.size(), 2u);
         EXPECT_GE(box.optionRects[0].top, box.textRect.bottom);

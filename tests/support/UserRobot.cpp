@@ -74,7 +74,10 @@ TBoxInfo Describe(HWND box)
             info.buttonRect = info.buttons.empty() ? ClientRect(box, child) : info.buttonRect;
             info.buttons.push_back(GetDlgCtrlID(child));
         } else if (lstrcmpiA(ClassOf(child).c_str(), "Edit") == 0) {
-            info.field = Text(child);
+            // The field with an edge shows the entry whole; the one without, the program.
+            const bool edged = (GetWindowLongPtrA(child, GWL_EXSTYLE) & WS_EX_CLIENTEDGE) != 0;
+            (edged ? info.field : info.identity) = Text(child);
+            info.identityRect = edged ? info.identityRect : ClientRect(box, child);
         } else if (icon) {
             info.icon = reinterpret_cast<HICON>(Send(child, STM_GETICON));
             info.iconRect = ClientRect(box, child);

@@ -17,6 +17,8 @@ struct TBoxInfo {
     std::string caption;
     std::string text;         // the message, exact bytes
     std::string field;        // the read-only field that shows a shortened entry whole; empty when none
+    std::string identity;     // the account of the program the entry starts; empty when none
+    RECT identityRect = {};
     std::vector<int> buttons; // command ids of the push buttons, in window order
     std::vector<std::string> options; // the radio options' captions, in window order
     std::vector<RECT> optionRects;    // in the box's client coordinates, as the rest
