@@ -151,7 +151,7 @@ TWideString SignatureLine(const TFacts& facts)
 TWideString Block(const TProgramFile& file, const TFacts& facts)
 {
     if (!file.found) {
-        return FormatMsg(MSG_FILE_NOT_FOUND, {Visible(file.path)});
+        return FormatMsg(file.remote ? MSG_REMOTE_FILE : MSG_FILE_NOT_FOUND, {Visible(file.path)});
     }
     TWideString block = FormatMsg(MSG_PROGRAM, {Visible(file.path)});
     const TVersionFacts& version = facts.version;

@@ -11,6 +11,7 @@
 
 constexpr wchar_t MSG_PROGRAM[] = L"Программа: %s";
 constexpr wchar_t MSG_FILE_NOT_FOUND[] = L"Программа: %s \x2014 файл не найден";
+constexpr wchar_t MSG_REMOTE_FILE[] = L"Программа: %s \x2014 на другом компьютере, не проверялась";
 constexpr wchar_t MSG_DESCRIPTION[] = L"Описание: %s";
 constexpr wchar_t MSG_COMPANY[] = L"Производитель: %s";
 constexpr wchar_t MSG_VERSION[] = L"Версия: %s";

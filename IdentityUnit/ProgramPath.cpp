@@ -112,11 +112,34 @@ bool IsQualified(const TWideString& path)
 
 bool IsBare(const TWideString& name) { return name.find_first_of(L"\\/:") == TWideString::npos; }
 
+// A share (\\server\share, \\?\UNC\...) or a drive that maps one: what an
+// entry names there is not to be touched.
+bool IsRemote(const TWideString& path)
+{
+    constexpr wchar_t LOCAL_PREFIX[] = L"\\\\?\\";
+    constexpr wchar_t SHARE_PREFIX[] = L"\\\\?\\UNC\\";
+    if (StartsWithPath(path, SHARE_PREFIX)) {
+        return true;
+    }
+    const TWideString local = StartsWithPath(path, LOCAL_PREFIX) ? path.substr(wcslen(LOCAL_PREFIX)) : path;
+    if (local.size() >= 2 && IsSeparator(local[0]) && IsSeparator(local[1])) {
+        return true;
+    }
+    return local.size() >= 2 && local[1] == L':' && GetDriveTypeW((local.substr(0, 2) + L"\\").c_str()) == DRIVE_REMOTE;
+}
+
 // A name no file of the search had: full where it names its folder.
-TProgramFile Missing(const TWideString& name) { return {IsQualified(name) ? FullPath(name) : name, false}; }
+TProgramFile Missing(const TWideString& name)
+{
+    const TWideString path = IsQualified(name) && !IsRemote(name) ? FullPath(name) : name;
+    return {path, false, IsRemote(path)};
+}
 
 bool FileAt(const TWideString& path, TWideString& found)
 {
+    if (IsRemote(path)) {
+        return false;
+    }
     // A device's name (CON, NUL, COM1, ...), whatever its extension, is the
     // device in every folder.
     const TWideString name = Win32Spelling(FileName(path));

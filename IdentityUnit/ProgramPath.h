@@ -11,6 +11,10 @@
 struct TProgramFile {
     TWideString path;
     bool found = false;
+    // On another computer (a share, a mapped network drive): never looked
+    // at, since touching it would send the user's credentials to whoever
+    // named it.
+    bool remote = false;
 };
 
 // The files a command line starts: its program (the first token, quoted or

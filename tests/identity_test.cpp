@@ -89,6 +89,9 @@ TEST(Identity, Paths)
     }
     const TWideString longName(10000, L'a');
     EXPECT_EQ(Found(CommandFiles(longName + L" -x")), (TFound{{Spell(longName), false}}));
+    // A share is never touched: its server would be sent the user's credentials.
+    const std::vector<TProgramFile> share = CommandFiles(L"\\\\rwnowhere\\share\\x.exe -a");
+    EXPECT_TRUE(share.size() == 1 && share[0].remote && !share[0].found && share[0].path == L"\\\\rwnowhere\\share\\x.exe");
     DeleteKey(HKEY_LOCAL_MACHINE, appPaths);
     EXPECT_EQ(Found(CommandFiles(L"rwtestapp")), (TFound{{"rwtestapp", false}}));
 }
