@@ -190,24 +190,31 @@ void DenySetValue(HKEY root, const std::string& path, bool deny)
     LocalFree(security);
 }
 
-bool SetImmutable(const std::string& path, bool immutable)
+std::string UnixName(const std::string& path)
 {
     const auto unixName = reinterpret_cast<char*(CDECL*)(LPCWSTR)>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_unix_file_name")));
-    const auto unix = [&](const std::string& windows) {
-        char* name = unixName(W(windows).c_str());
-        const std::string copy = name;
-        return HeapFree(GetProcessHeap(), 0, name), copy;
-    };
-    const std::string done = "C:\\rwtest\\chattr.done";
+    char* name = unixName(W(path).c_str());
+    const std::string copy = name;
+    HeapFree(GetProcessHeap(), 0, name);
+    return copy;
+}
+
+bool RunLinux(const std::string& command)
+{
+    const std::string done = "C:\\rwtest\\linux.done";
     DeleteFileA(done.c_str());
-    std::string command = std::string("/bin/sh -c \"chattr ") + (immutable ? "+i '" : "-i '") + unix(path) + "' && touch '"
-        + unix(done) + "'\"";
+    std::string line = "/bin/sh -c \"" + command + " && touch '" + UnixName(done) + "'\"";
     // Wine runs a Linux program but gives no handle to wait on: it leaves a mark.
     STARTUPINFOA startup = {sizeof(startup)};
     PROCESS_INFORMATION info = {};
-    return CreateProcessA("Z:\\bin\\sh", &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)
+    return CreateProcessA("Z:\\bin\\sh", &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)
         && WaitFor(5000, [&] { return GetFileAttributesA(done.c_str()) != INVALID_FILE_ATTRIBUTES; });
+}
+
+bool SetImmutable(const std::string& path, bool immutable)
+{
+    return RunLinux(std::string("chattr ") + (immutable ? "+i '" : "-i '") + UnixName(path) + "'");
 }
 
 void DeleteService(const std::string& name)

@@ -58,6 +58,11 @@ void DeleteKey(HKEY root, const std::string& path, REGSAM view = 0);
 void SetShellFolder(HKEY root, const char* name, const std::string& folder);
 // Denies setting and deleting the key's values to everyone, or allows all again.
 void DenySetValue(HKEY root, const std::string& path, bool deny);
+// The file's path on the Linux side.
+std::string UnixName(const std::string& path);
+// Runs a command of Linux's /bin/sh (single quotes only); false when it did
+// not end well in time.
+bool RunLinux(const std::string& command);
 // Sets or clears the file's immutable flag from the Linux side (chattr):
 // no one, root included, may move it then. False when it did not take.
 bool SetImmutable(const std::string& path, bool immutable);
