@@ -27,11 +27,15 @@ struct TSignatureFacts {
 };
 // Authenticode through WinVerifyTrust, and the system catalogues for a file
 // Windows signs by catalogue. Never goes to the network: revocation is not
-// checked. May take long (a catalogue search).
+// checked. May take long (a catalogue search); safe on any thread. A file
+// that cannot be read to be checked (missing, held open against reading, a
+// folder) is Untrusted with reason Other. The signer is empty where the
+// check stopped before the signing certificate (a changed file often).
 TSignatureFacts CheckSignature(const TWideString& path);
 
 // Whether the user's programs, with the user's own token (not elevated),
 // may change the file or put another one in its place: write the file, or
 // add files to or delete it from its folder. Checked with the token's real
-// access rights (AccessCheck), not by the folder's name.
+// access rights (AccessCheck), not by the folder's name. False for a file
+// that is not there.
 bool IsUserWritable(const TWideString& path);
