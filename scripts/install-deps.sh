@@ -1,7 +1,7 @@
 #!/bin/sh
 # Installs what building and running need on Debian, when it is missing.
 set -e
-packages="cmake make g++-mingw-w64-i686 g++-mingw-w64-x86-64 googletest wine wine64 xvfb x11-utils xdotool imagemagick locales fp-utils nsis zip"
+packages="cmake make g++-mingw-w64-i686 g++-mingw-w64-x86-64 googletest wine wine64 xvfb x11-utils xdotool imagemagick locales fp-utils nsis zip osslsigncode openssl"
 missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
