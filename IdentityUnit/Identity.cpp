@@ -136,11 +136,17 @@ TWideString SignatureLine(const TFacts& facts)
     case TSignatureState::Trusted:
         return FormatMsg(MSG_SIGNATURE_TRUSTED, {Visible(signature.signer)});
     case TSignatureState::Untrusted: {
+        // A file that could not be opened for the check (held without
+        // sharing, say) has no signature to speak of.
+        if (signature.reason == TUntrustedReason::Other && signature.signer.empty()) {
+            return MSG_SIGNATURE_UNCHECKED;
+        }
         const wchar_t* reason = signature.reason == TUntrustedReason::UntrustedRoot ? WHY_UNTRUSTED_ROOT
             : signature.reason == TUntrustedReason::Expired                         ? WHY_EXPIRED
             : signature.reason == TUntrustedReason::Changed                         ? WHY_CHANGED
                                                                                     : WHY_OTHER;
-        return FormatMsg(MSG_SIGNATURE_UNTRUSTED, {reason, Visible(signature.signer)});
+        return FormatMsg(MSG_SIGNATURE_UNTRUSTED, {reason})
+            + (signature.signer.empty() ? TWideString() : FormatMsg(MSG_SIGNER, {Visible(signature.signer)}));
     }
     case TSignatureState::Unsigned:
         break;

@@ -3,6 +3,7 @@
 // build makes and signs (tests/sign-probes.sh).
 
 #include "FileFacts.h"
+#include "Identity.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -103,5 +104,35 @@ TEST(FileFacts, UserWritable)
         {"locked\\f.exe", false}, {"locked\\w.exe", true}, {"open\\f.exe", true}, {"open\\none.exe", false}};
     for (const auto& [name, writable] : rows) {
         EXPECT_EQ(IsUserWritable(W(folder + "\\" + name)), writable) << name;
+    }
+}
+
+// The account under the question: a block for each file the entry starts,
+// every line as the user reads it.
+TEST(FileFacts, TheQuestionsAccountOfTheProgram)
+{
+    const std::string folder = FreshTestFolder(), probe = Spell(Probe("unsigned.exe"));
+    ASSERT_TRUE(CopyFileW(Probe("unsigned.exe").c_str(), (W(folder) + L"\\setup\x202E" L"exe.txt").c_str(), FALSE));
+    const std::string version = "\r\nОписание: Runwarden probe program\r\nПроизводитель: Runwarden Test Makers\r\nВерсия: 7.6.5 beta";
+    const std::string writable = "\r\nВнимание: программы пользователя могут изменить или подменить этот файл без прав администратора.";
+    using K = TStartKind;
+    const struct {
+        std::vector<TStartItem> starts;
+        std::string text;
+    } rows[] = {
+        {{{K::CommandLine, W("\"" + probe + "\" /run")}}, "Программа: " + probe + version + "\r\nПодпись: нет" + writable},
+        {{{K::CommandLine, Probe("untrusted.exe")}}, "Программа: " + Spell(Probe("untrusted.exe")) + version
+             + "\r\nПодпись: недействительна (корневой сертификат не является доверенным), подписал Runwarden Outsider" + writable},
+        {{{K::CommandLine, Probe("changed.exe")}}, "Программа: " + Spell(Probe("changed.exe")) + version
+             + "\r\nПодпись: недействительна (файл изменен после подписания)" + writable},
+        // Each file its block; one that is not there, or on another computer, is not looked at.
+        {{{K::CommandLine, L"C:\\x\\gone.exe -a"}, {K::Library, L"\\\\rwnowhere\\share\\a.dll"}},
+         "Программа: C:\\x\\gone.exe \x97 файл не найден\r\n\r\nПрограмма: \\\\rwnowhere\\share\\a.dll \x97 на другом компьютере, не проверялась"},
+        {{{K::EntryFile, W(folder) + L"\\setup\x202E" L"exe.txt"}}, "Программа: " + folder + "\\setup\xAB" "202E\xBB" "exe.txt" + version
+             + "\r\nПодпись: нет" + writable},
+        {{}, ""},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(Spell(IdentityText(row.starts, INFINITE)), row.text);
     }
 }
