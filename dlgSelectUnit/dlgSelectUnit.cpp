@@ -298,7 +298,7 @@ void AddControls()
     const bool identity = !dialogState.Identity.empty();
     if ((dialogState.WithOptions || dialogState.FullText != nullptr || identity) && CalcOptionRect(r, h, widen)) {
         const int optionsHeight = dialogState.WithOptions ? 2 * h + Scaled(ROW_EXTRA) : 0;
-        const int identityHeight = identity ? FieldHeight(IdentityLines(r.right - r.left - Scaled(8)), optionsHeight + h) : 0;
+        const int identityHeight = identity ? FieldHeight(IdentityLines(r.right - r.left - SystemMetricForDpi(SM_CXVSCROLL, dialogState.Dpi) - Scaled(8)), optionsHeight + h) : 0;
         const int identityBlock = identity ? identityHeight + h / 2 : 0;
         const int fieldHeight = dialogState.FullText != nullptr ? FieldHeight(FULL_TEXT_LINES, optionsHeight + identityBlock + h / 2) : 0;
         const int fieldBlock = dialogState.FullText != nullptr ? fieldHeight + h / 2 : 0;
