@@ -1,5 +1,6 @@
 #include "TaskScheduler.h"
 
+#include "Com.h"
 #include "ScopedHandle.h"
 
 #include <objbase.h>
@@ -12,13 +13,10 @@ namespace {
 constexpr int MAX_FOLDER_DEPTH = 64; // task folders nest a few levels
 const GUID TASK_SCHEDULER_CLASS = {0x0f87369f, 0xa4e5, 0x4cfc, {0xbd, 0x3e, 0x73, 0xe6, 0x15, 0x45, 0x72, 0xdd}};
 
-// COM, loaded once when the scheduler is first needed, and kept.
+// The API's strings, from oleaut32, loaded once when the scheduler is first
+// needed, and kept.
 struct TCom {
-    HMODULE ole32 = nullptr;
     HMODULE oleaut32 = nullptr;
-    decltype(&CoInitializeEx) initialize = nullptr;
-    decltype(&CoUninitialize) uninitialize = nullptr;
-    decltype(&CoCreateInstance) create = nullptr;
     decltype(&SysAllocString) allocString = nullptr;
     decltype(&SysFreeString) freeString = nullptr;
 };
@@ -27,17 +25,12 @@ TCom com;
 
 bool LoadCom()
 {
-    if (com.ole32 == nullptr) {
-        com.ole32 = LoadSystemLibrary(L"ole32.dll");
+    if (com.oleaut32 == nullptr) {
         com.oleaut32 = LoadSystemLibrary(L"oleaut32.dll");
-        com.initialize = ProcAddress<decltype(&CoInitializeEx)>(com.ole32, "CoInitializeEx");
-        com.uninitialize = ProcAddress<decltype(&CoUninitialize)>(com.ole32, "CoUninitialize");
-        com.create = ProcAddress<decltype(&CoCreateInstance)>(com.ole32, "CoCreateInstance");
         com.allocString = ProcAddress<decltype(&SysAllocString)>(com.oleaut32, "SysAllocString");
         com.freeString = ProcAddress<decltype(&SysFreeString)>(com.oleaut32, "SysFreeString");
     }
-    return com.initialize != nullptr && com.uninitialize != nullptr && com.create != nullptr && com.allocString != nullptr
-        && com.freeString != nullptr;
+    return com.allocString != nullptr && com.freeString != nullptr;
 }
 
 struct TBstrTraits {
@@ -57,21 +50,10 @@ class TScheduler {
 public:
     TScheduler()
     {
-        const HRESULT initialized = LoadCom() ? com.initialize(nullptr, COINIT_APARTMENTTHREADED) : E_FAIL;
-        initialized_ = SUCCEEDED(initialized);
-        // A thread that has COM in the other model already can use it as it is.
         VARIANT none = {};
-        connected_ = (initialized_ || initialized == RPC_E_CHANGED_MODE)
-            && SUCCEEDED(com.create(TASK_SCHEDULER_CLASS, nullptr, CLSCTX_INPROC_SERVER, __uuidof(ITaskService),
-                                    reinterpret_cast<void**>(service_.Receive())))
+        connected_ = LoadCom()
+            && SUCCEEDED(apartment_.Create(TASK_SCHEDULER_CLASS, __uuidof(ITaskService), reinterpret_cast<void**>(service_.Receive())))
             && SUCCEEDED(service_.Get()->Connect(none, none, none, none));
-    }
-    ~TScheduler()
-    {
-        service_.Reset();
-        if (initialized_) {
-            com.uninitialize();
-        }
     }
     TScheduler(const TScheduler&) = delete;
     TScheduler& operator=(const TScheduler&) = delete;
@@ -83,7 +65,8 @@ public:
     }
 
 private:
-    bool initialized_ = false;
+    // The service is let go of before the apartment ends.
+    TApartment apartment_;
     bool connected_ = false;
     TScopedHandle<TComTraits<ITaskService>> service_;
 };

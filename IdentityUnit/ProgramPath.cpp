@@ -1,5 +1,6 @@
 #include "ProgramPath.h"
 
+#include "Com.h"
 #include "MainState.h"
 #include "ScopedHandle.h"
 
@@ -432,56 +433,6 @@ std::vector<TProgramFile> CommandFilesAt(const TWideString& commandLine, int dep
     return files;
 }
 
-// ole32, loaded from the system folder once a shortcut is first read, and kept.
-struct TOle {
-    decltype(&CoInitializeEx) initialize = nullptr;
-    decltype(&CoUninitialize) uninitialize = nullptr;
-    decltype(&CoCreateInstance) create = nullptr;
-};
-
-const TOle& Ole()
-{
-    static const TOle ole = [] {
-        const HMODULE module = LoadSystemLibrary(L"ole32.dll");
-        TOle loaded;
-        loaded.initialize = ProcAddress<decltype(&CoInitializeEx)>(module, "CoInitializeEx");
-        loaded.uninitialize = ProcAddress<decltype(&CoUninitialize)>(module, "CoUninitialize");
-        loaded.create = ProcAddress<decltype(&CoCreateInstance)>(module, "CoCreateInstance");
-        return loaded;
-    }();
-    return ole;
-}
-
-// COM on this thread for as long as it lives.
-class TApartment {
-public:
-    TApartment()
-    {
-        const HRESULT initialized = Usable(Ole()) ? Ole().initialize(nullptr, COINIT_APARTMENTTHREADED) : E_FAIL;
-        initialized_ = SUCCEEDED(initialized);
-        // A thread that has COM in the other model already can use it as it is.
-        ready_ = initialized_ || initialized == RPC_E_CHANGED_MODE;
-    }
-    ~TApartment()
-    {
-        if (initialized_) {
-            Ole().uninitialize();
-        }
-    }
-    TApartment(const TApartment&) = delete;
-    TApartment& operator=(const TApartment&) = delete;
-
-    bool Ready() const { return ready_; }
-
-private:
-    static bool Usable(const TOle& ole)
-    {
-        return ole.initialize != nullptr && ole.uninitialize != nullptr && ole.create != nullptr;
-    }
-    bool initialized_ = false;
-    bool ready_ = false;
-};
-
 // A shortcut's target and arguments; false where the file is no shortcut
 // or names no file (a shortcut to a shell object).
 bool ReadShortcut(const TWideString& path, TWideString& target, TWideString& arguments)
@@ -490,8 +441,7 @@ bool ReadShortcut(const TWideString& path, TWideString& target, TWideString& arg
     TScopedHandle<TComTraits<IShellLinkW>> link;
     TScopedHandle<TComTraits<IPersistFile>> file;
     if (!apartment.Ready()
-        || FAILED(Ole().create(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                               reinterpret_cast<void**>(link.Receive())))
+        || FAILED(apartment.Create(CLSID_ShellLink, IID_IShellLinkW, reinterpret_cast<void**>(link.Receive())))
         || FAILED(link.Get()->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(file.Receive())))
         || FAILED(file.Get()->Load(path.c_str(), STGM_READ))) {
         return false;
