@@ -74,6 +74,30 @@ inline HWND FindBox(DWORD processId)
     return nullptr;
 }
 
+// Adds the value Name = Command to Root's Key and returns the ms until the
+// program's question shows (and Shown says it is complete), answering it
+// "remove"; -1 when none came within TimeoutMs.
+inline double AskedAfter(HKEY root, const char* key, const std::string& name, const std::string& command, DWORD processId,
+                         DWORD timeoutMs, bool (*shown)(HWND box) = nullptr)
+{
+    const double start = Seconds();
+    RegSetKeyValueA(root, key, name.c_str(), REG_SZ, command.c_str(), static_cast<DWORD>(command.size() + 1));
+    HWND box = nullptr;
+    while (((box = FindBox(processId)) == nullptr || (shown != nullptr && !shown(box))) && Seconds() - start < timeoutMs / 1000.0) {
+        Sleep(1);
+    }
+    if (box == nullptr) {
+        return -1;
+    }
+    const double delay = (Seconds() - start) * 1e3;
+    // "Remove" is selected at first.
+    PostMessageA(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+    for (const double asked = Seconds(); IsWindow(box) && Seconds() - asked < timeoutMs / 1000.0;) {
+        Sleep(1);
+    }
+    return delay;
+}
+
 // A user for checks that must ask nothing: it counts what it is asked and
 // answers nothing.
 class TCountingUser : public TUser {

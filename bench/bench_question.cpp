@@ -39,27 +39,6 @@ std::wstring Identity(HWND box)
 
 bool Complete(HWND box) { return Identity(box).find(MSG_SIGNATURE_CHECKING) == std::wstring::npos; }
 
-// Adds a value starting Command and returns the ms until its question shows
-// complete, answering it "remove"; -1 when none came.
-double AskedAfter(const std::string& name, const std::string& command, DWORD processId)
-{
-    const double start = Seconds();
-    RegSetKeyValueA(HKEY_CURRENT_USER, USER_RUN, name.c_str(), REG_SZ, command.c_str(), static_cast<DWORD>(command.size() + 1));
-    HWND box = nullptr;
-    while (((box = FindBox(processId)) == nullptr || !Complete(box)) && Seconds() - start < BOX_MS / 1000.0) {
-        Sleep(1);
-    }
-    if (box == nullptr) {
-        return -1;
-    }
-    const double delay = (Seconds() - start) * 1e3;
-    PostMessageA(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
-    WaitFor(BOX_MS, [&] { return !IsWindow(box); });
-    // The program's own removal brings one more silent check; let it pass.
-    WaitFor(3000, [&] { return FindBox(processId) != nullptr; });
-    return delay;
-}
-
 double Median(std::vector<double> delays)
 {
     std::sort(delays.begin(), delays.end());
@@ -96,7 +75,9 @@ int main(int argc, char** argv)
     for (const TKind& kind : kinds) {
         std::vector<double> delays;
         for (int i = 0; i < CHANGES; ++i) {
-            const double delay = AskedAfter("Question" + std::to_string(i), kind.command, resident.Id());
+            const double delay = AskedAfter(HKEY_CURRENT_USER, USER_RUN, "Question" + std::to_string(i), kind.command, resident.Id(), BOX_MS, Complete);
+            // The program's own removal brings one more silent check; let it pass.
+            WaitFor(3000, [&] { return FindBox(resident.Id()) != nullptr; });
             if (delay < 0) {
                 std::printf("a change brought no question\n");
                 return 1;

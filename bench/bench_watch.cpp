@@ -89,27 +89,6 @@ double CpuSeconds(const std::wstring& process)
     return ticks / CLOCK_TICKS;
 }
 
-// Adds a value to Root's Key and returns the ms until the program's question
-// shows, answering it "remove"; -1 when none came.
-double AskedAfter(HKEY root, const char* key, const std::string& name, DWORD processId)
-{
-    const std::string command = "C:\\new\\" + name + ".exe";
-    const double start = Seconds();
-    RegSetKeyValueA(root, key, name.c_str(), REG_SZ, command.c_str(), static_cast<DWORD>(command.size() + 1));
-    HWND box = nullptr;
-    while ((box = FindBox(processId)) == nullptr && Seconds() - start < BOX_MS / 1000.0) {
-        Sleep(1);
-    }
-    if (box == nullptr) {
-        return -1;
-    }
-    const double delay = (Seconds() - start) * 1e3;
-    // "Remove" is selected at first.
-    PostMessageA(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
-    WaitFor(BOX_MS, [&] { return !IsWindow(box); });
-    return delay;
-}
-
 double WorkingSetKiB(DWORD processId)
 {
     const TKernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
@@ -168,7 +147,8 @@ int main()
 
     std::vector<double> delays;
     for (int i = 0; i < CHANGES; ++i) {
-        delays.push_back(AskedAfter(HKEY_CURRENT_USER, USER_RUN, "Change" + std::to_string(i), program.Id()));
+        delays.push_back(AskedAfter(HKEY_CURRENT_USER, USER_RUN, "Change" + std::to_string(i), "C:\\new\\Change" + std::to_string(i) + ".exe",
+                                    program.Id(), BOX_MS));
         // The program's own removal brings one more silent check; let it pass.
         WaitFor(3000, [&] { return FindBox(program.Id()) != nullptr; });
     }
@@ -189,7 +169,8 @@ int main()
     const double loopCpuStart = CpuSeconds(unix);
     std::vector<double> loopDelays;
     for (int i = 0; i < LOOP_CHANGES; ++i) {
-        loopDelays.push_back(AskedAfter(HKEY_LOCAL_MACHINE, MACHINE_RUN, "Loop" + std::to_string(i), program.Id()));
+        loopDelays.push_back(AskedAfter(HKEY_LOCAL_MACHINE, MACHINE_RUN, "Loop" + std::to_string(i), "C:\\new\\Loop" + std::to_string(i) + ".exe",
+                                        program.Id(), BOX_MS));
     }
     const double loopCpu = CpuSeconds(unix) - loopCpuStart;
     const double loopWall = Seconds() - loopStart;
