@@ -521,6 +521,12 @@ TEST_F(Checkers, ScheduledTasks)
     EXPECT_EQ(ReadUtf16File(state.folder + "\\Removed\\_Enc_Be.xml"), plain);
     EXPECT_EQ(ReadUtf16File(state.folder + "\\Removed\\_Enc_Cyr.xml"), cyrillic);
     RemoveTree(std::string(TASK_STORE) + "\\Enc");
+    // An action written inside the documentation runs nothing: only the task's own actions are shown.
+    TWideString shown;
+    EXPECT_TRUE(IsTaskEntry(std::string(plain).insert(plain.find("  <Triggers>"), "<RegistrationInfo><Documentation><Actions><Exec>"
+                                                          "<Command>C:\\x\\fake.exe</Command></Exec></Actions></Documentation></RegistrationInfo>"),
+                            shown));
+    EXPECT_EQ(Spell(shown), "C:\\x\\t.exe (запуск: при входе в систему)");
     // A new trigger is no change, a new command is; switched off, it is no
     // entry; switched on again, it is new.
     WriteTask("\\Boot", TaskXml(logon, exec("C:\\x\\boot.exe")));
