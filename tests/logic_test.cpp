@@ -4,6 +4,7 @@
 #include "AllowedList.h"
 #include "CheckRegistryUnit.h"
 #include "Elevation.h"
+#include "History.h"
 #include "MainUnit.h"
 #include "Removed.h"
 #include "ScopedHandle.h"
@@ -14,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <regex>
 #include <set>
 
 TEST(Pure, FirstArgumentOwnCommandsTrimmingAndMessages)
@@ -253,6 +255,30 @@ TEST_F(Store, AFileKeepsItsEncodingAndEveryByte)
         AllowedListMayHaveChanged();
         EXPECT_EQ(LookupAllowed(L"S", W("\xC8\xCC\xDF")), W("C:\\\xFF.exe")) << before;
     }
+}
+
+TEST_F(Store, HistoryKeepsOneEventALineAndRollsOverPastAMegabyte)
+{
+    const std::string log = state.folder + "\\history.log", older = state.folder + "\\history.1.log";
+    WriteHistory({THistoryKind::Removed, L"S", L"a\nb\tc", L"C:\\x.exe", L""});
+    const std::string line = ReadFileBytes(log);
+    EXPECT_TRUE(std::regex_match(line.substr(0, 19), std::regex("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d"))) << line;
+    EXPECT_EQ(line.substr(19), "\tremoved\tS\ta\xC2\xAB" "0A\xC2\xBB" "b\xC2\xAB" "09\xC2\xBB" "c\tC:\\x.exe\t\n");
+    // Not UTF-8, a field too few, a day of one digit: skipped.
+    const std::string fields = "\tadded\tS\tn\tc";
+    ASSERT_TRUE(WriteFileBytes(log, line + "2026-12-07 16:45:31\tadded\t\xFF\tn\tc\t\n2026-12-07 16:45:31" + fields + "\n2026-12-7 16:45:31"
+                                    + fields + "\t\n2026-12-07 16:45:32" + fields + "\td"));
+    const std::vector<THistoryLine> lines = ReadHistory();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].time + L"|" + lines[0].what + L"|" + lines[0].detail, L"2026-12-07 16:45:32|added|d");
+    EXPECT_EQ(lines[1].name, L"a\x00AB" L"0A\x00BB" L"b\x00AB" L"09\x00BB" L"c");
+    // Just under the limit, one more line goes past it.
+    ASSERT_TRUE(WriteFileBytes(older, "stale\n"));
+    const std::string full(static_cast<std::size_t>(HISTORY_LIMIT) - 10, 'x');
+    ASSERT_TRUE(WriteFileBytes(log, full));
+    WriteHistory({THistoryKind::Baseline, L"S", L"", L"", L"5"});
+    EXPECT_EQ(ReadFileBytes(older), full);
+    EXPECT_EQ(ReadFileBytes(log).substr(19), "\tbaseline\tS\t\t\t5\n");
 }
 
 TEST_F(Store, ASaveKeepsTheFileWhatItWas)
