@@ -63,11 +63,13 @@ bool IsAllowedItem(const TWideString& allowed, const TWideString& entry)
     return false;
 }
 
-// False when the user chose to remove the element, or ended the program.
-bool KeepsItem(TUser& user, const TEntryText& entryText)
+// False when the user chose to remove the element, or ended the program;
+// Event's kind tells the answer.
+bool KeepsItem(TUser& user, const TEntryText& entryText, THistoryEvent& event)
 {
     TChoice choice = ChoiceAddToList;
     const bool answered = user.AskChoice(false, entryText, choice);
+    event.kind = !answered ? THistoryKind::Kept : choice == ChoiceRemove ? THistoryKind::Removed : THistoryKind::Added;
     return !RunAborted() && !(answered && choice == ChoiceRemove);
 }
 
@@ -91,9 +93,9 @@ void CheckINIKey(TUser& user, const TWideString& fileName, const TWideString& se
                  const TWideString& value)
 {
     TWideString kept;
-    bool removed = false;
+    std::vector<TWideString> removed;
     for (const TWideString& item : SplitItems(value, TWideString(1, ITEM_SEPARATOR))) {
-        removed = !CheckINIItem(user, kept, item, key, fileName, section) || removed;
+        CheckINIItem(user, kept, removed, item, key, fileName, section);
         if (RunAborted()) {
             return;
         }
@@ -101,24 +103,34 @@ void CheckINIKey(TUser& user, const TWideString& fileName, const TWideString& se
     // An unchanged list is not written back: every write would wake the
     // watch on win.ini again. A list that loses elements is recorded first,
     // whole, where Windows NT keeps it, so that it can be put back.
+    TWideString failure;
     if (kept != value
-        && ((removed && !RecordRemovedString(TWideString(L"HKEY_CURRENT_USER\\") + WIN_INI_KEY, key, value))
+        && ((!removed.empty() && !RecordRemovedString(TWideString(L"HKEY_CURRENT_USER\\") + WIN_INI_KEY, key, value))
             || !WriteINIString(fileName, section, key, kept))) {
-        user.Warn(FormatMsg(MSG_CANNOT_OPEN_FILE, {Visible(fileName)}));
+        failure = FormatMsg(MSG_CANNOT_OPEN_FILE, {Visible(fileName)});
+        user.Warn(failure);
+    }
+    for (const TWideString& entry : removed) {
+        user.Record({failure.empty() ? THistoryKind::Removed : THistoryKind::Failed, fileName, key, entry, failure});
     }
     WriteAllowedValue(fileName, key, kept);
 }
 
-bool CheckINIItem(TUser& user, TWideString& kept, const TWideString& item, const TWideString& key,
-                  const TWideString& fileName, const TWideString& section)
+bool CheckINIItem(TUser& user, TWideString& kept, std::vector<TWideString>& removed, const TWideString& item,
+                  const TWideString& key, const TWideString& fileName, const TWideString& section)
 {
     const TWideString allowed = ReadAllowedValue(fileName, key);
     const TWideString entry = TrimBlanks(item.substr(0, item.find(ITEM_SEPARATOR)));
     if (entry.empty()) {
         return true;
     }
-    if (!IsAllowedItem(allowed, entry) && !KeepsItem(user, ItemText(fileName, section, key, entry))) {
-        return false;
+    if (!IsAllowedItem(allowed, entry)) {
+        THistoryEvent event{THistoryKind::Kept, fileName, key, entry, TWideString()};
+        if (!KeepsItem(user, ItemText(fileName, section, key, entry), event)) {
+            removed.push_back(entry);
+            return false;
+        }
+        user.Record(event);
     }
     if (!kept.empty()) {
         kept += KEPT_SEPARATOR;

@@ -7,6 +7,8 @@
 
 #include "User.h"
 
+#include <vector>
+
 // Where Windows NT keeps win.ini's section "windows" (IniFileMapping).
 constexpr wchar_t WIN_INI_KEY[] = L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows";
 
@@ -18,6 +20,7 @@ void CheckINIKey(TUser& user, const TWideString& fileName, const TWideString& se
                  const TWideString& value);
 
 // One element: the text of Item before its first comma. Appends it to Kept,
-// joined by ", ", when it stays; false when the user removed it.
-bool CheckINIItem(TUser& user, TWideString& kept, const TWideString& item, const TWideString& key,
-                  const TWideString& fileName, const TWideString& section);
+// joined by ", ", when it stays; false when the user removed it (and it is
+// appended to Removed). The user is told what was decided about it.
+bool CheckINIItem(TUser& user, TWideString& kept, std::vector<TWideString>& removed, const TWideString& item,
+                  const TWideString& key, const TWideString& fileName, const TWideString& section);

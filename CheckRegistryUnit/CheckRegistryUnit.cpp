@@ -123,7 +123,7 @@ void DeleteValue(TUser& user, HKEY key, const TRegEntry& entry, const TKeyLocati
     if (GetLastError() == ERROR_ACCESS_DENIED && location.root == HKEY_LOCAL_MACHINE) {
         OfferValueToAdministrator(user, key, entry, location);
     } else {
-        user.Warn(FormatMsg(MSG_CANNOT_DELETE_KEY, {EntryPath(location, entry.name).shown}));
+        user.WarnFailed(FormatMsg(MSG_CANNOT_DELETE_KEY, {EntryPath(location, entry.name).shown}));
     }
 }
 
@@ -190,7 +190,8 @@ bool CheckRegistryValue(TUser& user, TRecords& walk, HKEY key, const TRegEntry& 
         return false;
     }
     const std::vector<TStartItem> starts = EntryStarts(location, entry.name, value);
-    DecideEntry(user, walk.records, name, value, listed, NewEntryText(location, entry, starts), EntryText({name, L"=", value}, starts),
+    DecideEntry(user, walk.records, location.section, name, value, listed, NewEntryText(location, entry, starts),
+                EntryText({name, L"=", value}, starts),
                 [&] { DeleteValue(user, key, entry, location); });
     return true;
 }
@@ -284,9 +285,9 @@ bool CheckValues(TUser& user, HKEY key, const TKeyLocation& location, TRecords& 
 
 TRecords StartRecords(const TKeyLocation& location) { return StartRecords(location.section, location.place->baseline); }
 
-void SaveRecords(const TRecords& walk, const TKeyLocation& location)
+void SaveRecords(TUser& user, const TRecords& walk, const TKeyLocation& location)
 {
-    SaveRecords(walk, location.section, location.place->baseline);
+    SaveRecords(user, walk, location.section, location.place->baseline);
 }
 
 } // namespace
@@ -295,7 +296,7 @@ void CheckRegistryKey(TUser& user, HKEY key, const TKeyLocation& location)
 {
     TRecords walk = StartRecords(location);
     if (CheckValues(user, key, location, walk) && !RunAborted()) {
-        SaveRecords(walk, location);
+        SaveRecords(user, walk, location);
     }
 }
 
@@ -375,17 +376,17 @@ void CheckSubkeys(TUser& user, HKEY key, const TKeyLocation& location)
         }
     }
     if (location.place->oneSection) {
-        SaveRecords(walk, location);
+        SaveRecords(user, walk, location);
     }
 }
 
 // A place that starts from a baseline takes it at its first check even
 // when its key is missing: what appears there later is new, not taken.
-void TakeEmptyBaseline(const TKeyLocation& location)
+void TakeEmptyBaseline(TUser& user, const TKeyLocation& location)
 {
     const TRecords walk = StartRecords(location);
     if (walk.baseline) {
-        SaveRecords(walk, location);
+        SaveRecords(user, walk, location);
     }
 }
 
@@ -409,7 +410,7 @@ void CheckRegistry(TUser& user)
         TRegKey key;
         const LONG opened = RegOpenKeyExW(location.root, location.path.c_str(), 0, KEY_READ | location.view, key.Receive());
         if (opened == ERROR_FILE_NOT_FOUND) {
-            TakeEmptyBaseline(location);
+            TakeEmptyBaseline(user, location);
         }
         if (opened != ERROR_SUCCESS) {
             continue;

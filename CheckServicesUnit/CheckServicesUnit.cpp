@@ -154,7 +154,7 @@ void Disable(TUser& user, const TService& service)
         OfferToAdministrator(user, service);
         RecordAddedValues(service.name, before);
     } else {
-        user.Warn(FormatMsg(MSG_CANNOT_DISABLE_SERVICE, {EntryText({ServicePath(service.name)}).shown}));
+        user.WarnFailed(FormatMsg(MSG_CANNOT_DISABLE_SERVICE, {EntryText({ServicePath(service.name)}).shown}));
     }
 }
 
@@ -168,7 +168,7 @@ void CheckService(TUser& user, TWideString& records, const TService& service)
         return;
     }
     const std::vector<TStartItem> starts = ServiceStarts(service);
-    DecideEntry(user, records, name, service.command, listed,
+    DecideEntry(user, records, SERVICES_SECTION, name, service.command, listed,
                 EntryText({SERVICES_SECTION, L"\\", service.name, L"=", service.command}, starts),
                 EntryText({name, L"=", service.command}, starts), [&] { Disable(user, service); });
 }
@@ -252,7 +252,7 @@ void CheckServices(TUser& user)
             return;
         }
     }
-    SaveRecords(walk, SERVICES_SECTION, TBaselineKind::Services);
+    SaveRecords(user, walk, SERVICES_SECTION, TBaselineKind::Services);
 }
 
 bool DisableService(const TWideString& name)

@@ -68,7 +68,7 @@ void FileNotMoved(TUser& user, const TStartupEntry& entry)
     if (error == ERROR_ACCESS_DENIED && InCommonStartup(entry.realPath, name)) {
         OfferFileToAdministrator(user, entry);
     } else {
-        user.Warn(FormatMsg(MSG_CANNOT_DELETE_FILE, {EntryText({entry.path}).shown}));
+        user.WarnFailed(FormatMsg(MSG_CANNOT_DELETE_FILE, {EntryText({entry.path}).shown}));
     }
 }
 
@@ -105,11 +105,19 @@ void CheckStartupEntry(TUser& user, TWideString& records, const TStartupEntry& e
     if (RunAborted()) {
         return;
     }
+    THistoryEvent event{answered ? THistoryKind::Added : THistoryKind::Kept, section, entry.path, file, TWideString()};
     if (!answered || choice != ChoiceRemove) {
         AppendBareRecord(records, entry.path);
+        user.Record(event);
         return;
     }
+    user.TakeFailure();
     MoveEntry(user, entry, entries);
+    event.detail = user.TakeFailure();
+    event.kind = event.detail.empty() ? THistoryKind::Removed : THistoryKind::Failed;
+    if (!RunAborted()) {
+        user.Record(event);
+    }
 }
 
 // The folder's files as they are when the check starts.

@@ -83,7 +83,7 @@ void DeleteKept(TUser& user, const TTask& task)
 {
     TWideString copy;
     if (!KeepDefinition(task, copy)) {
-        user.Warn(FormatMsg(MSG_CANNOT_SAVE_TASK, {TaskName(task).shown}));
+        user.WarnFailed(FormatMsg(MSG_CANNOT_SAVE_TASK, {TaskName(task).shown}));
         return;
     }
     HRESULT result = S_OK;
@@ -94,7 +94,7 @@ void DeleteKept(TUser& user, const TTask& task)
     if (result == E_ACCESSDENIED) {
         OfferToAdministrator(user, task);
     } else {
-        user.Warn(FormatMsg(MSG_CANNOT_DELETE_TASK, {TaskName(task).shown}));
+        user.WarnFailed(FormatMsg(MSG_CANNOT_DELETE_TASK, {TaskName(task).shown}));
     }
 }
 
@@ -105,7 +105,7 @@ void Delete(TUser& user, const TTask& task, const std::vector<TTaskFile>& files)
 {
     std::string now;
     if (!ReadOneTask(task.path, now) || now != task.definition) {
-        user.Warn(FormatMsg(MSG_CHANGED_MEANWHILE, {TaskName(task).shown}));
+        user.WarnFailed(FormatMsg(MSG_CHANGED_MEANWHILE, {TaskName(task).shown}));
         return;
     }
     const std::vector<TSeenFile> seen = SeenFiles(files, task.file);
@@ -126,7 +126,8 @@ void CheckTask(TUser& user, TWideString& records, const TTask& task, const std::
     }
     const TEntryText text =
         EntryText({TASKS_SECTION, task.path, L"=", task.read.command, RUNS_START, task.read.triggers, RUNS_END}, starts);
-    DecideEntry(user, records, task.path, task.read.command, listed, text, text, [&] { Delete(user, task, files); });
+    DecideEntry(user, records, TASKS_SECTION, task.path, task.read.command, listed, text, text,
+                [&] { Delete(user, task, files); });
 }
 
 } // namespace
@@ -161,5 +162,5 @@ void CheckTasks(TUser& user)
             return;
         }
     }
-    SaveRecords(walk, TASKS_SECTION, TBaselineKind::Tasks);
+    SaveRecords(user, walk, TASKS_SECTION, TBaselineKind::Tasks);
 }

@@ -41,9 +41,9 @@ TWideString Counted(std::size_t count, const TCounted& noun)
 
 } // namespace
 
-void DecideEntry(TUser& user, TWideString& records, const TWideString& name, const TWideString& command,
-                   const std::optional<TWideString>& listed, const TEntryText& newText, const TEntryText& changedText,
-                   const std::function<void()>& remove)
+void DecideEntry(TUser& user, TWideString& records, const TWideString& section, const TWideString& name,
+                   const TWideString& command, const std::optional<TWideString>& listed, const TEntryText& newText,
+                   const TEntryText& changedText, const std::function<void()>& remove)
 {
     const bool changed = listed.has_value();
     TChoice choice = ChoiceRemove;
@@ -51,14 +51,22 @@ void DecideEntry(TUser& user, TWideString& records, const TWideString& name, con
     if (RunAborted()) {
         return;
     }
+    THistoryEvent event{THistoryKind::Kept, section, name, command, TWideString()};
     if (!answered) {
         if (listed) {
             AppendRecord(records, name, *listed);
         }
     } else if (choice == ChoiceRemove) {
+        user.TakeFailure();
         remove();
+        event.detail = user.TakeFailure();
+        event.kind = event.detail.empty() ? THistoryKind::Removed : THistoryKind::Failed;
     } else {
         AppendRecord(records, name, command);
+        event.kind = changed ? THistoryKind::Corrected : THistoryKind::Added;
+    }
+    if (!RunAborted()) {
+        user.Record(event);
     }
 }
 
@@ -86,11 +94,14 @@ void KeepUnreadable(TRecords& walk, const TWideString& section, const TWideStrin
     }
 }
 
-void SaveRecords(const TRecords& walk, const TWideString& section, TBaselineKind kind)
+void SaveRecords(TUser& user, const TRecords& walk, const TWideString& section, TBaselineKind kind)
 {
     SaveAllowedSection(walk.records, section, kind != TBaselineKind::None);
     if (walk.baseline) {
         NoteBaseline(kind, walk.taken);
+        wchar_t count[24];
+        wsprintfW(count, L"%lu", static_cast<unsigned long>(walk.taken));
+        user.Record({THistoryKind::Baseline, section, TWideString(), TWideString(), count});
     }
 }
 

@@ -12,11 +12,13 @@
 // Asks about an entry that the list does not hold with its command
 // (Listed: what the list holds under its name, if anything): new, or
 // changed. Cancel keeps what the list held; "add" and "correct" record the
-// entry; "remove" runs Remove, which tells of its own failures and records
-// nothing. NewText and ChangedText show the entry in the two questions.
-void DecideEntry(TUser& user, TWideString& records, const TWideString& name, const TWideString& command,
-                   const std::optional<TWideString>& listed, const TEntryText& newText, const TEntryText& changedText,
-                   const std::function<void()>& remove);
+// entry; "remove" runs Remove, which tells of its own failures (through
+// WarnFailed) and records nothing. NewText and ChangedText show the entry in
+// the two questions. The user is told what was decided about the entry of
+// Section.
+void DecideEntry(TUser& user, TWideString& records, const TWideString& section, const TWideString& name,
+                   const TWideString& command, const std::optional<TWideString>& listed, const TEntryText& newText,
+                   const TEntryText& changedText, const std::function<void()>& remove);
 
 // A place Windows fills by itself (a hundred services, a dozen Active
 // Setup components, dozens of tasks) has no section in the list until its
@@ -41,8 +43,9 @@ bool TakeIntoBaseline(TRecords& walk, const TWideString& name, const TWideString
 // list keeps what it held under Name, if anything.
 void KeepUnreadable(TRecords& walk, const TWideString& section, const TWideString& name);
 // Saves the section, whose header stays where the place has a baseline
-// (found empty, the baseline is taken), and notes a baseline taken.
-void SaveRecords(const TRecords& walk, const TWideString& section, TBaselineKind kind);
+// (found empty, the baseline is taken), and notes a baseline taken (and
+// tells the user).
+void SaveRecords(TUser& user, const TRecords& walk, const TWideString& section, TBaselineKind kind);
 
 // A check took Kind's baseline, Count entries.
 void NoteBaseline(TBaselineKind kind, std::size_t count);

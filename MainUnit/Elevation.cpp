@@ -129,9 +129,9 @@ void OfferElevatedRemoval(TUser& user, const TEntryText& entry, const wchar_t* c
         }
     }
     if (exitCode == ELEVATED_CHANGED) {
-        user.Warn(FormatMsg(MSG_CHANGED_MEANWHILE, {entry.shown}));
+        user.WarnFailed(FormatMsg(MSG_CHANGED_MEANWHILE, {entry.shown}));
     } else if (exitCode != ELEVATED_REMOVED) {
-        user.Warn(FormatMsg(cannotRemove, {entry.shown}));
+        user.WarnFailed(FormatMsg(cannotRemove, {entry.shown}));
     }
 }
 

@@ -82,6 +82,7 @@ protected:
         MessageBoxW(MainWnd(), text.c_str(), APP_CAPTION, MB_OK | MB_ICONINFORMATION);
     }
     void OnNotify(const TWideString& text) override { ShowBalloon(text); }
+    void OnRecord(const THistoryEvent& event) override { WriteHistory(event); }
 };
 
 // At namespace scope: a local static would bring in the runtime's guarded

@@ -40,6 +40,21 @@ void TUser::Inform(const TWideString& text)
 
 void TUser::Notify(const TWideString& text) { OnNotify(text); }
 
+void TUser::WarnFailed(const TWideString& text)
+{
+    failure_ = text;
+    Warn(text);
+}
+
+void TUser::Record(const THistoryEvent& event) { OnRecord(event); }
+
+TWideString TUser::TakeFailure()
+{
+    TWideString failure;
+    failure.swap(failure_);
+    return failure;
+}
+
 void ShowWarning(const TWideString& text)
 {
     MessageBoxW(MainWnd(), text.c_str(), APP_CAPTION, MB_OK | MB_ICONEXCLAMATION);

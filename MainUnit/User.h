@@ -4,6 +4,7 @@
 // it gives. The program's user answers through message boxes owned by the
 // hidden window; a check run takes whichever user it is given.
 
+#include "History.h"
 #include "Texts.h"
 
 enum TChoice : unsigned char {
@@ -29,6 +30,13 @@ public:
     // A word that needs no answer and keeps no window open (the tray icon's
     // balloon).
     void Notify(const TWideString& text);
+    // A removal that failed: the warning, and the failure's text for the
+    // decision that asked for the removal (see DecideEntry).
+    void WarnFailed(const TWideString& text);
+    // What a check decided, for the history.
+    void Record(const THistoryEvent& event);
+    // The failure warned of since the last call, if any; forgets it.
+    TWideString TakeFailure();
 
 protected:
     // The ways a user answers. Whatever they show, the allowed list may
@@ -39,6 +47,10 @@ protected:
     virtual void OnWarn(const TWideString& text) = 0;
     virtual void OnInform(const TWideString& text) = 0;
     virtual void OnNotify(const TWideString& text) = 0;
+    virtual void OnRecord(const THistoryEvent& event) = 0;
+
+private:
+    TWideString failure_;
 };
 
 // The warning box: owned by the hidden window (none while it is being made).

@@ -111,4 +111,5 @@ protected:
     void OnWarn(const TWideString&) override { ++asked; }
     void OnInform(const TWideString&) override { ++asked; }
     void OnNotify(const TWideString&) override {}
+    void OnRecord(const THistoryEvent&) override {}
 };

@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <optional>
 
 namespace {
@@ -49,10 +51,12 @@ protected:
         }
         EXPECT_TRUE(user.AllAnswered());
         starts = user.starts;
+        recorded = user.recorded;
         return user.said;
     }
-    // What the entries of the last pass start, question by question.
+    // What the entries of the last pass start, question by question, and what it decided.
     static std::vector<std::string> starts;
+    static std::vector<std::string> recorded;
     // Each row starts quiet, with these settings, and ends with them checked.
     void Start(const std::string& options)
     {
@@ -76,6 +80,7 @@ protected:
     std::string dir = state.folder + "\\read-only.ini";
 };
 std::vector<std::string> Checkers::starts;
+std::vector<std::string> Checkers::recorded;
 
 // Windows NT keeps win.ini's [windows] in the registry; the lists are set
 // and read there, byte for byte.
@@ -264,6 +269,30 @@ TEST_F(Checkers, RegistryRunKeys)
     }
 }
 
+TEST_F(Checkers, EveryDecisionIsToldForTheHistory)
+{
+    const TRegValue a = Sz("a", "A.exe");
+    const std::string failed = "failed " + UR + "|a|A.exe|Не удалось удалить ключ: \"" + UR + "\\a\".";
+    const struct {
+        std::string options, answers;
+        std::string recorded; // first: the places Windows fills take their (empty) baselines after it
+        TStep during;
+    } rows[] = {
+        {"", "C", "kept " + UR + "|a|A.exe|"},
+        {"", "A", "added " + UR + "|a|A.exe|"},
+        {"", "R", "removed " + UR + "|a|A.exe|"},
+        {U("a=old.exe\r\n"), "C", "kept " + UR + "|a|A.exe|"},
+        {U("a=old.exe\r\n"), "A", "corrected " + UR + "|a|A.exe|"},
+        {"", "R", failed, [](std::size_t) { DeleteRegValue(HKEY_CURRENT_USER, W(USER_RUN), L"a"); }},
+    };
+    for (const auto& row : rows) {
+        Start(row.options);
+        SetKeyValues(HKEY_CURRENT_USER, USER_RUN, {a});
+        Run(CheckRegistry, row.answers, row.during);
+        EXPECT_EQ(recorded.empty() ? "" : recorded[0], row.recorded) << row.answers;
+    }
+}
+
 // The list as an editor, a scanner or an indexer holds it (read, shared
 // for reading and writing, not for deleting) is written in place once the
 // save has waited for it, and no temporary file is left. Apart from the
@@ -397,6 +426,7 @@ TEST_F(Checkers, PlacesWindowsFillsStartFromABaseline)
     TScriptedUser first;
     RunCheck(first, true);
     EXPECT_EQ(first.said, TSaid{});
+    EXPECT_EQ(std::count(first.recorded.begin(), first.recorded.end(), "baseline " + services + "|||5"), 1);
     EXPECT_EQ(first.balloons, std::vector<std::string>{"Записано как есть: 5 служб. О новых и измененных будет задан вопрос."});
     const std::string options = ReadFileBytes(state.settingsPath);
     for (const char* service : {"Eventlog=", "MountMgr=", "NDIS=", "nsiproxy=", "PlugPlay=C:\\windows\\system32\\plugplay.exe\r\n"}) {
@@ -749,6 +779,12 @@ TEST_F(Checkers, StartupFolders)
     WriteFileBytes(S + "Tool.LNK", ""), WriteFileBytes("\\\\?\\" + S + "t.lnk.", "");
     Run(CheckStartup, "AA");
     EXPECT_EQ(starts, (std::vector<std::string>{"F:\\\\?\\" + S + "t.lnk.", "F:" + S + "Tool.LNK"}));
+    // Told for the history: a cancel, and a removal that failed with its warning.
+    Start("");
+    WriteFileBytes(S + "a.lnk", ""), WriteFileBytes(S + "b.lnk", ""), WriteFileBytes(state.folder + "\\Removed", "");
+    Run(CheckStartup, "CR");
+    const std::string US = "HKEY_CURRENT_USER\\Startup|" + S;
+    EXPECT_EQ(recorded, (std::vector<std::string>{"kept " + US + "a.lnk|" + S + "a.lnk|", "failed " + US + "b.lnk|" + S + "b.lnk|" + cannotDelete("b.lnk").substr(6)}));
 }
 
 TEST_F(Checkers, WinIniLists)
@@ -816,6 +852,11 @@ TEST_F(Checkers, WinIniLists)
         EXPECT_EQ(Options(), row.optionsAfter);
         Run(CheckINI, std::string(row.askedNext, 'C'));
     }
+    // Told for the history; a removed element once the list is written.
+    Start("");
+    SetList("run", "a.exe,b.exe,c.exe");
+    Run(CheckINI, "RAC");
+    EXPECT_EQ(recorded, (std::vector<std::string>{"added win.ini|run|b.exe|", "kept win.ini|run|c.exe|", "removed win.ini|run|a.exe|"}));
     // Windows NT maps the section to the registry: the file itself is left alone.
     EXPECT_EQ(ReadFileBytes("C:\\windows\\win.ini"), winIni);
     QuietAutostart(state.folder);

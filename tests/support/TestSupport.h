@@ -116,6 +116,7 @@ public:
     std::vector<std::string> said;     // questions and boxes, in order
     std::vector<std::string> starts;   // of each question: what the entry starts, "C:" a command line, "F:" a file, "L:" a DLL
     std::vector<std::string> balloons; // the tray icon's
+    std::vector<std::string> recorded; // the decisions, "keyword section|name|command|detail"
 
 protected:
     bool OnAskChoice(bool isChanged, const TEntryText& entry, TChoice& choice) override
@@ -134,6 +135,11 @@ protected:
     void OnWarn(const TWideString& text) override { said.push_back("warn: " + Spell(text)); }
     void OnInform(const TWideString& text) override { said.push_back("info: " + Spell(text)); }
     void OnNotify(const TWideString& text) override { balloons.push_back(Spell(text)); }
+    void OnRecord(const THistoryEvent& event) override
+    {
+        recorded.push_back(Spell(HistoryKeyword(event.kind) + (L" " + event.section) + L"|" + event.name + L"|" + event.command
+                                 + L"|" + event.detail));
+    }
 
 private:
     char Next(const std::string& question);
