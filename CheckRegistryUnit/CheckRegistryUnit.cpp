@@ -131,8 +131,15 @@ bool IsEitherOwnCommand(const TWideString& command) { return IsOwnCommand(comman
 
 void CheckEmptyValue(TUser& user, HKEY key, const TRegEntry& entry, const TKeyLocation& location)
 {
-    if (user.AskDeleteEmpty(EntryPath(location, entry.name)) && !RunAborted()) {
-        DeleteValue(user, key, entry, location);
+    const bool remove = user.AskDeleteEmpty(EntryPath(location, entry.name));
+    if (RunAborted()) {
+        return;
+    }
+    const THistoryEvent event{THistoryKind::Kept, location.section, entry.name, entry.value, TWideString()};
+    if (remove) {
+        RemoveAndRecord(user, event, [&] { DeleteValue(user, key, entry, location); });
+    } else {
+        user.Record(event);
     }
 }
 

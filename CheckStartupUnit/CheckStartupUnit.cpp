@@ -111,13 +111,7 @@ void CheckStartupEntry(TUser& user, TWideString& records, const TStartupEntry& e
         user.Record(event);
         return;
     }
-    user.TakeFailure();
-    MoveEntry(user, entry, entries);
-    event.detail = user.TakeFailure();
-    event.kind = event.detail.empty() ? THistoryKind::Removed : THistoryKind::Failed;
-    if (!RunAborted()) {
-        user.Record(event);
-    }
+    RemoveAndRecord(user, event, [&] { MoveEntry(user, entry, entries); });
 }
 
 // The folder's files as they are when the check starts.

@@ -57,14 +57,23 @@ void DecideEntry(TUser& user, TWideString& records, const TWideString& section, 
             AppendRecord(records, name, *listed);
         }
     } else if (choice == ChoiceRemove) {
-        user.TakeFailure();
-        remove();
-        event.detail = user.TakeFailure();
-        event.kind = event.detail.empty() ? THistoryKind::Removed : THistoryKind::Failed;
+        RemoveAndRecord(user, event, remove);
+        return;
     } else {
         AppendRecord(records, name, command);
         event.kind = changed ? THistoryKind::Corrected : THistoryKind::Added;
     }
+    if (!RunAborted()) {
+        user.Record(event);
+    }
+}
+
+void RemoveAndRecord(TUser& user, THistoryEvent event, const std::function<void()>& remove)
+{
+    user.TakeFailure();
+    remove();
+    event.detail = user.TakeFailure();
+    event.kind = event.detail.empty() ? THistoryKind::Removed : THistoryKind::Failed;
     if (!RunAborted()) {
         user.Record(event);
     }

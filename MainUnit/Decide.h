@@ -20,6 +20,10 @@ void DecideEntry(TUser& user, TWideString& records, const TWideString& section, 
                    const TWideString& command, const std::optional<TWideString>& listed, const TEntryText& newText,
                    const TEntryText& changedText, const std::function<void()>& remove);
 
+// Runs Remove, which tells of its own failures, and records the outcome
+// for the history: Event removed, or failed with the failure's text.
+void RemoveAndRecord(TUser& user, THistoryEvent event, const std::function<void()>& remove);
+
 // A place Windows fills by itself (a hundred services, a dozen Active
 // Setup components, dozens of tasks) has no section in the list until its
 // first check, which takes every entry present as allowed, writes the

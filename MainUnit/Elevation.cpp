@@ -125,6 +125,7 @@ void OfferElevatedRemoval(TUser& user, const TEntryText& entry, const wchar_t* c
             takeBack();
         }
         if (!ran && error == ERROR_CANCELLED) {
+            user.NoteFailure(FormatMsg(cannotRemove, {entry.shown}));
             return;
         }
     }

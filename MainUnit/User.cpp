@@ -42,9 +42,11 @@ void TUser::Notify(const TWideString& text) { OnNotify(text); }
 
 void TUser::WarnFailed(const TWideString& text)
 {
-    failure_ = text;
+    NoteFailure(text);
     Warn(text);
 }
+
+void TUser::NoteFailure(const TWideString& text) { failure_ = text; }
 
 void TUser::Record(const THistoryEvent& event) { OnRecord(event); }
 

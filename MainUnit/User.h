@@ -33,6 +33,10 @@ public:
     // A removal that failed: the warning, and the failure's text for the
     // decision that asked for the removal (see DecideEntry).
     void WarnFailed(const TWideString& text);
+    // A removal that did not happen and that the user need not be told of
+    // (the user declined the administrator's prompt): its text, for the
+    // decision, without a box.
+    void NoteFailure(const TWideString& text);
     // What a check decided, for the history.
     void Record(const THistoryEvent& event);
     // The failure warned of since the last call, if any; forgets it.

@@ -291,6 +291,13 @@ TEST_F(Checkers, EveryDecisionIsToldForTheHistory)
         Run(CheckRegistry, row.answers, row.during);
         EXPECT_EQ(recorded.empty() ? "" : recorded[0], row.recorded) << row.answers;
     }
+    // An empty value deleted, or kept.
+    for (const auto& [answer, recordedAs] : {std::make_pair("Y", "removed "), std::make_pair("N", "kept ")}) {
+        Start("");
+        SetKeyValues(HKEY_CURRENT_USER, USER_RUN, {Sz("e", "")});
+        Run(CheckRegistry, answer);
+        EXPECT_EQ(recorded.empty() ? "" : recorded[0], recordedAs + UR + "|e||");
+    }
 }
 
 // The list as an editor, a scanner or an indexer holds it (read, shared
