@@ -161,16 +161,12 @@ bool IsTaskPath(const TWideString& path)
 
 TStore TaskStore(TWideString& folder)
 {
-    // A 32-bit program under WOW64 sees SysWOW64 as System32; Sysnative is
-    // the real one.
-    BOOL wow64 = FALSE;
-    const bool redirected = IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
-    const TWideString parent = SystemFolder(redirected);
-    if (parent.empty()) {
+    const TWideString system = SystemFolder();
+    if (system.empty()) {
         folder.clear();
         return TStore::Closed;
     }
-    folder = parent + (redirected ? L"\\Sysnative\\Tasks" : L"\\Tasks");
+    folder = NativePath(system + L"\\Tasks");
     WIN32_FIND_DATAW data;
     const TFindHandle find(FindFirstFileW((folder + L"\\*").c_str(), &data));
     const DWORD error = find.Valid() ? ERROR_SUCCESS : GetLastError();

@@ -59,7 +59,7 @@ struct TCheckJob {
 DWORD WINAPI CheckSignatureThread(void* parameter)
 {
     const std::unique_ptr<TCheckJob> job(static_cast<TCheckJob*>(parameter));
-    const TSignatureFacts signature = CheckSignature(job->path);
+    const TSignatureFacts signature = CheckSignature(NativePath(job->path));
     HWND window = nullptr;
     UINT message = 0;
     {
@@ -87,8 +87,10 @@ DWORD WINAPI CheckSignatureThread(void* parameter)
 TFacts LookUp(const TWideString& path, HANDLE& checking)
 {
     checking = nullptr;
+    // Entries name files as 64-bit Windows starts them.
+    const TWideString native = NativePath(path);
     WIN32_FILE_ATTRIBUTE_DATA data = {};
-    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
+    if (!GetFileAttributesExW(native.c_str(), GetFileExInfoStandard, &data)) {
         return TFacts();
     }
     {
@@ -106,8 +108,8 @@ TFacts LookUp(const TWideString& path, HANDLE& checking)
     TFacts facts;
     facts.size = static_cast<ULONGLONG>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
     facts.written = data.ftLastWriteTime;
-    facts.hasVersion = ReadVersionFacts(path, facts.version);
-    facts.writable = IsUserWritable(path);
+    facts.hasVersion = ReadVersionFacts(native, facts.version);
+    facts.writable = IsUserWritable(native);
     const TExclusive locked;
     TFacts& kept = cache.facts[path];
     if (kept.checking != nullptr) {

@@ -147,7 +147,7 @@ bool FileAt(const TWideString& path, TWideString& found)
     if (!Win32SpellsExactly(name)) {
         return false;
     }
-    const DWORD attributes = GetFileAttributesW(path.c_str());
+    const DWORD attributes = GetFileAttributesW(NativePath(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         return false;
     }

@@ -289,6 +289,19 @@ TWideString SystemFolder(bool windows)
     return length > 0 && length < MAX_PATH ? TWideString(folder, length) : TWideString();
 }
 
+TWideString NativePath(const TWideString& path)
+{
+    BOOL wow64 = FALSE;
+    if (!IsWow64Process(GetCurrentProcess(), &wow64) || !wow64) {
+        return path;
+    }
+    const TWideString system = SystemFolder(true) + L"\\System32";
+    if (path.size() > system.size() && StartsWithPath(path, system) && path[system.size()] == L'\\') {
+        return SystemFolder(true) + L"\\Sysnative" + path.substr(system.size());
+    }
+    return path;
+}
+
 HMODULE LoadSystemLibrary(const wchar_t* name)
 {
     const TWideString folder = SystemFolder();

@@ -83,6 +83,10 @@ T ProcAddress(HMODULE module, const char* name)
 // folder of a user's own that GetWindowsDirectoryW may give under Terminal
 // Services); empty when it cannot be had. Never from the environment.
 TWideString SystemFolder(bool windows = false);
+// The path through which this process reaches the file Path names for a
+// 64-bit program: a 32-bit program under WOW64 sees SysWOW64 as System32,
+// and reaches the real one as Sysnative. Elsewhere, Path itself.
+TWideString NativePath(const TWideString& path);
 // Loads a DLL from the system folder only, never from the program's or the
 // current folder, where another one may have been put.
 HMODULE LoadSystemLibrary(const wchar_t* name);
