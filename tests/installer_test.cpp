@@ -72,7 +72,8 @@ TEST(Downloads, InstallOverARunningProgramAndUninstall)
     EXPECT_EQ(TProcess(Installer("x64"), "/S").Wait(SETUP_MS), 0u);
     EXPECT_EQ(first.Wait(0), 0u);
 
-    // The uninstaller ends the program and takes away all but the settings.
+    // The uninstaller ends the program and takes away all but the settings
+    // and the history of decisions.
     TProcess second(exe, "");
     ASSERT_NE(second.MainWindow(SETUP_MS), nullptr);
     TProcess(dir + "\\uninstall.exe", "/S").Wait(SETUP_MS);
@@ -81,7 +82,7 @@ TEST(Downloads, InstallOverARunningProgramAndUninstall)
     EXPECT_TRUE(KeyValues(HKEY_CURRENT_USER, USER_RUN).empty());
     // The uninstaller takes its key away after the folder, as its last step.
     EXPECT_TRUE(WaitFor(SETUP_MS, [] { return KeyValues(HKEY_CURRENT_USER, UNINSTALL).empty(); }));
-    EXPECT_EQ(FolderNames(folder + "\\Runwarden"), std::vector<std::string>{"options.ini"});
+    EXPECT_EQ(FolderNames(folder + "\\Runwarden"), (std::vector<std::string>{"history.log", "options.ini"}));
     TProcess(blank + "\\uninstall.exe", "/S").Wait(SETUP_MS);
     EXPECT_TRUE(WaitFor(SETUP_MS, [&] { return GetFileAttributesA(blank.c_str()) == INVALID_FILE_ATTRIBUTES; }));
 
