@@ -82,7 +82,10 @@ TEST(Downloads, InstallOverARunningProgramAndUninstall)
     EXPECT_TRUE(KeyValues(HKEY_CURRENT_USER, USER_RUN).empty());
     // The uninstaller takes its key away after the folder, as its last step.
     EXPECT_TRUE(WaitFor(SETUP_MS, [] { return KeyValues(HKEY_CURRENT_USER, UNINSTALL).empty(); }));
-    EXPECT_EQ(FolderNames(folder + "\\Runwarden"), (std::vector<std::string>{"history.log", "options.ini"}));
+    // (The history is there when the program's first check took its baselines.)
+    const std::vector<std::string> kept = FolderNames(folder + "\\Runwarden");
+    EXPECT_TRUE(kept == std::vector<std::string>{"options.ini"} || kept == (std::vector<std::string>{"history.log", "options.ini"}))
+        << testing::PrintToString(kept);
     TProcess(blank + "\\uninstall.exe", "/S").Wait(SETUP_MS);
     EXPECT_TRUE(WaitFor(SETUP_MS, [&] { return GetFileAttributesA(blank.c_str()) == INVALID_FILE_ATTRIBUTES; }));
 
