@@ -104,14 +104,16 @@ void CheckINIKey(TUser& user, const TWideString& fileName, const TWideString& se
     // watch on win.ini again. A list that loses elements is recorded first,
     // whole, where Windows NT keeps it, so that it can be put back.
     TWideString failure;
+    TRecordMark mark;
     if (kept != value
-        && ((!removed.empty() && !RecordRemovedString(TWideString(L"HKEY_CURRENT_USER\\") + WIN_INI_KEY, key, value))
+        && ((!removed.empty() && !RecordRemovedString(TWideString(L"HKEY_CURRENT_USER\\") + WIN_INI_KEY, key, value, &mark))
             || !WriteINIString(fileName, section, key, kept))) {
         failure = FormatMsg(MSG_CANNOT_OPEN_FILE, {Visible(fileName)});
         user.Warn(failure);
     }
     for (const TWideString& entry : removed) {
-        user.Record({failure.empty() ? THistoryKind::Removed : THistoryKind::Failed, fileName, key, entry, failure});
+        user.Record({failure.empty() ? THistoryKind::Removed : THistoryKind::Failed, fileName, key, entry,
+                     failure.empty() ? RecordPlace(mark) : failure});
     }
     WriteAllowedValue(fileName, key, kept);
 }

@@ -87,12 +87,12 @@ TEntryText EntryPath(const TKeyLocation& location, const TWideString& name)
 // for writing before that, so that no record tells of a removal that could
 // not happen. On failure the Win32 error is left in GetLastError():
 // ERROR_ACCESS_DENIED when the key may not be written.
-bool RemoveRecordedValue(HKEY key, const TKeyLocation& location, const TWideString& name)
+bool RemoveRecordedValue(HKEY key, const TKeyLocation& location, const TWideString& name, TRecordMark& mark)
 {
     TRegKey writable;
     const LONG opened = RegOpenKeyExW(key, L"", 0, KEY_SET_VALUE, writable.Receive());
     SetLastError(static_cast<DWORD>(opened));
-    return opened == ERROR_SUCCESS && RecordRemovedValue(key, location.keyPath, name)
+    return opened == ERROR_SUCCESS && RecordRemovedValue(key, location.keyPath, name, &mark)
         && RemoveEntryValue(writable.Get(), location, name);
 }
 
@@ -108,6 +108,7 @@ void OfferValueToAdministrator(TUser& user, HKEY key, const TRegEntry& entry, co
             if (!TextHash(entry.value, hash) || !RecordRemovedValue(key, location.keyPath, entry.name, &mark)) {
                 return false;
             }
+            user.NoteRecordPlace(RecordPlace(mark));
             removalSwitch = RemovalSwitch(REMOVE_VALUE_SWITCH, {location.keyPath, entry.name, hash});
             return true;
         },
@@ -116,7 +117,9 @@ void OfferValueToAdministrator(TUser& user, HKEY key, const TRegEntry& entry, co
 
 void DeleteValue(TUser& user, HKEY key, const TRegEntry& entry, const TKeyLocation& location)
 {
-    if (RemoveRecordedValue(key, location, entry.name)) {
+    TRecordMark mark;
+    if (RemoveRecordedValue(key, location, entry.name, mark)) {
+        user.NoteRecordPlace(RecordPlace(mark));
         return;
     }
     // Only the local machine's keys: see Elevation.h.

@@ -133,6 +133,7 @@ void OfferToAdministrator(TUser& user, const TService& service)
             if (!TextHash(service.command, hash) || !RecordStart(service.name, mark)) {
                 return false;
             }
+            user.NoteRecordPlace(RecordPlace(mark));
             removalSwitch = RemovalSwitch(DISABLE_SERVICE_SWITCH, {service.name, hash});
             return true;
         },
@@ -145,6 +146,7 @@ void Disable(TUser& user, const TService& service)
     TRecordMark mark;
     const std::vector<TWideString> before = ServiceValueNames(service.name);
     if (RecordStart(service.name, mark) && DisableService(service.name)) {
+        user.NoteRecordPlace(RecordPlace(mark));
         RecordAddedValues(service.name, before);
         return;
     }

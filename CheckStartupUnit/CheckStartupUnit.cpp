@@ -50,6 +50,7 @@ void OfferFileToAdministrator(TUser& user, const TStartupEntry& entry)
             if (!CopyToRemoved(entry.exact, entry.name, copy)) {
                 return false;
             }
+            user.NoteRecordPlace(RecordPlace(copy));
             const TFileHandle kept(CreateFileW(copy.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
             if (!kept.Valid() || !FileHash(kept.Get(), hash)) {
                 return false;
@@ -81,7 +82,10 @@ void MoveEntry(TUser& user, const TStartupEntry& entry, const std::vector<TStart
         seen.push_back({other.exact, EntryText({other.path}).shown, std::string(), false});
     }
     PrepareForRemoval(seen, entry.exact);
-    if (!MoveToRemoved(entry.exact, entry.name)) {
+    TWideString moved;
+    if (MoveToRemoved(entry.exact, entry.name, &moved)) {
+        user.NoteRecordPlace(RecordPlace(moved));
+    } else {
         FileNotMoved(user, entry);
     }
     PutBackVanished(user, seen, entry.exact);

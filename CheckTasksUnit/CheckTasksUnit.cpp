@@ -59,6 +59,7 @@ void OfferToAdministrator(TUser& user, const TTask& task)
             if (!TextHash(Shown(task.read), hash) || !KeepDefinition(task, copy)) {
                 return false;
             }
+            user.NoteRecordPlace(RecordPlace(copy));
             removalSwitch = RemovalSwitch(DELETE_TASK_SWITCH, {task.path, hash});
             return true;
         },
@@ -86,6 +87,7 @@ void DeleteKept(TUser& user, const TTask& task)
         user.WarnFailed(FormatMsg(MSG_CANNOT_SAVE_TASK, {TaskName(task).shown}));
         return;
     }
+    user.NoteRecordPlace(RecordPlace(copy));
     HRESULT result = S_OK;
     if (DeleteScheduledTask(task.path, result)) {
         return;

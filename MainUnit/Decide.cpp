@@ -71,9 +71,12 @@ void DecideEntry(TUser& user, TWideString& records, const TWideString& section, 
 void RemoveAndRecord(TUser& user, THistoryEvent event, const std::function<void()>& remove)
 {
     user.TakeFailure();
+    user.TakeRecordPlace();
     remove();
-    event.detail = user.TakeFailure();
-    event.kind = event.detail.empty() ? THistoryKind::Removed : THistoryKind::Failed;
+    const TWideString failure = user.TakeFailure();
+    const TWideString place = user.TakeRecordPlace();
+    event.kind = failure.empty() ? THistoryKind::Removed : THistoryKind::Failed;
+    event.detail = failure.empty() ? place : failure;
     if (!RunAborted()) {
         user.Record(event);
     }

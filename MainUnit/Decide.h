@@ -20,8 +20,9 @@ void DecideEntry(TUser& user, TWideString& records, const TWideString& section, 
                    const TWideString& command, const std::optional<TWideString>& listed, const TEntryText& newText,
                    const TEntryText& changedText, const std::function<void()>& remove);
 
-// Runs Remove, which tells of its own failures, and records the outcome
-// for the history: Event removed, or failed with the failure's text.
+// Runs Remove, which tells of its own failures and notes where it kept
+// what it removed, and records the outcome for the history: Event removed
+// (with that place), or failed with the failure's text.
 void RemoveAndRecord(TUser& user, THistoryEvent event, const std::function<void()>& remove);
 
 // A place Windows fills by itself (a hundred services, a dozen Active

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace {
@@ -202,10 +203,18 @@ void RecordAddedValues(HKEY key, const TWideString& keyPath, const std::vector<T
     }
 }
 
-bool RecordRemovedString(const TWideString& keyPath, const TWideString& name, const TWideString& value)
+bool RecordRemovedString(const TWideString& keyPath, const TWideString& name, const TWideString& value, TRecordMark* mark)
 {
-    return AppendToRegFile(RegFileRecord(keyPath, name, REG_SZ, Utf16Bytes(value + L'\0')), nullptr);
+    return AppendToRegFile(RegFileRecord(keyPath, name, REG_SZ, Utf16Bytes(value + L'\0')), mark);
 }
+
+TWideString RecordPlace(const TRecordMark& mark)
+{
+    const std::wstring offset = std::to_wstring(mark.size < 0 ? 0LL : mark.size);
+    return REG_FILE + (L":" + TWideString(offset.begin(), offset.end()));
+}
+
+TWideString RecordPlace(const TWideString& copy) { return copy.substr(copy.rfind(L'\\') + 1); }
 
 void TakeBackRecord(const TRecordMark& mark)
 {
@@ -242,7 +251,7 @@ bool CopyToRemoved(const TWideString& path, const TWideString& name, TWideString
     return FreeRemovedName(name, copy) && CopyFileW(path.c_str(), copy.c_str(), TRUE) != FALSE;
 }
 
-bool MoveToRemoved(const TWideString& path, const TWideString& name)
+bool MoveToRemoved(const TWideString& path, const TWideString& name, TWideString* moved)
 {
     const DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
@@ -252,8 +261,14 @@ bool MoveToRemoved(const TWideString& path, const TWideString& name)
     }
     TWideString target;
     // Startup folders and the settings may lie on different volumes.
-    return attributes != INVALID_FILE_ATTRIBUTES && FreeRemovedName(name, target)
-        && MoveFileExW(path.c_str(), target.c_str(), MOVEFILE_COPY_ALLOWED) != FALSE;
+    if (attributes == INVALID_FILE_ATTRIBUTES || !FreeRemovedName(name, target)
+        || !MoveFileExW(path.c_str(), target.c_str(), MOVEFILE_COPY_ALLOWED)) {
+        return false;
+    }
+    if (moved != nullptr) {
+        *moved = target;
+    }
+    return true;
 }
 
 namespace {

@@ -38,6 +38,11 @@ struct TRecordMark {
 // back). False when the value cannot be read or the record written.
 bool RecordRemovedValue(HKEY key, const TWideString& keyPath, const TWideString& name, TRecordMark* mark = nullptr);
 void TakeBackRecord(const TRecordMark& mark);
+// Where a removal kept what it removed, as the history names it: the
+// record's offset in removed.reg ("removed.reg:1234"), or the copy's name
+// in the folder.
+TWideString RecordPlace(const TRecordMark& mark);
+TWideString RecordPlace(const TWideString& copy);
 // Appends every value of the open Key (not of its subkeys), as
 // RecordRemovedValue appends one.
 bool RecordRemovedValues(HKEY key, const TWideString& keyPath, TRecordMark* mark);
@@ -45,13 +50,14 @@ bool RecordRemovedValues(HKEY key, const TWideString& keyPath, TRecordMark* mark
 // Before: importing the records then takes away what a removal added.
 void RecordAddedValues(HKEY key, const TWideString& keyPath, const std::vector<TWideString>& before);
 // Appends a string value as it stood: for a win.ini list that loses elements.
-bool RecordRemovedString(const TWideString& keyPath, const TWideString& name, const TWideString& value);
+bool RecordRemovedString(const TWideString& keyPath, const TWideString& name, const TWideString& value,
+                         TRecordMark* mark = nullptr);
 
 // Moves the file into the folder under its own name, or with " (2)", " (3)",
 // ... before the extension when that name is taken there. A folder is not
 // moved: it was never an entry Windows starts. On failure the Win32 error
 // is left in GetLastError().
-bool MoveToRemoved(const TWideString& path, const TWideString& name);
+bool MoveToRemoved(const TWideString& path, const TWideString& name, TWideString* moved = nullptr);
 // Writes Bytes into the folder as a new file named Name (or with " (2)",
 // ...); Copy names it.
 bool KeepRemovedFile(const TWideString& name, const std::string& bytes, TWideString& copy);

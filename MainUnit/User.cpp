@@ -48,6 +48,15 @@ void TUser::WarnFailed(const TWideString& text)
 
 void TUser::NoteFailure(const TWideString& text) { failure_ = text; }
 
+void TUser::NoteRecordPlace(const TWideString& place) { recordPlace_ = place; }
+
+TWideString TUser::TakeRecordPlace()
+{
+    TWideString place;
+    place.swap(recordPlace_);
+    return place;
+}
+
 void TUser::Record(const THistoryEvent& event) { OnRecord(event); }
 
 TWideString TUser::TakeFailure()

@@ -41,6 +41,10 @@ public:
     void Record(const THistoryEvent& event);
     // The failure warned of since the last call, if any; forgets it.
     TWideString TakeFailure();
+    // Where a removal kept what it removed (see RecordPlace in Removed.h),
+    // for the decision's history; Take forgets it.
+    void NoteRecordPlace(const TWideString& place);
+    TWideString TakeRecordPlace();
 
 protected:
     // The ways a user answers. Whatever they show, the allowed list may
@@ -55,6 +59,7 @@ protected:
 
 private:
     TWideString failure_;
+    TWideString recordPlace_;
 };
 
 // The warning box: owned by the hidden window (none while it is being made).

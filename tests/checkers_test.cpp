@@ -280,7 +280,7 @@ TEST_F(Checkers, EveryDecisionIsToldForTheHistory)
     } rows[] = {
         {"", "C", "kept " + UR + "|a|A.exe|"},
         {"", "A", "added " + UR + "|a|A.exe|"},
-        {"", "R", "removed " + UR + "|a|A.exe|"},
+        {"", "R", "removed " + UR + "|a|A.exe|removed.reg:0"},
         {U("a=old.exe\r\n"), "C", "kept " + UR + "|a|A.exe|"},
         {U("a=old.exe\r\n"), "A", "corrected " + UR + "|a|A.exe|"},
         {"", "R", failed, [](std::size_t) { DeleteRegValue(HKEY_CURRENT_USER, W(USER_RUN), L"a"); }},
@@ -296,8 +296,17 @@ TEST_F(Checkers, EveryDecisionIsToldForTheHistory)
         Start("");
         SetKeyValues(HKEY_CURRENT_USER, USER_RUN, {Sz("e", "")});
         Run(CheckRegistry, answer);
-        EXPECT_EQ(recorded.empty() ? "" : recorded[0], recordedAs + UR + "|e||");
+        EXPECT_EQ(recorded.empty() ? "" : recorded[0], recordedAs + UR + (answer[0] == 'Y' ? "|e||removed.reg:0" : "|e||"));
     }
+    // A removal names where its record starts in removed.reg.
+    Start("");
+    SetKeyValues(HKEY_CURRENT_USER, USER_RUN, {a, Sz("b", "B.exe")});
+    Run(CheckRegistry, "RR");
+    ASSERT_GE(recorded.size(), 2u);
+    const std::size_t at = std::stoul(recorded[1].substr(recorded[1].rfind(':') + 1));
+    const std::string reg = ReadFileBytes(state.folder + "\\Removed\\removed.reg");
+    ASSERT_GT(at, 0u);
+    EXPECT_EQ(Spell(TWideString(reinterpret_cast<const wchar_t*>(reg.data() + at), 3)), "\r\n;");
 }
 
 // The list as an editor, a scanner or an indexer holds it (read, shared
@@ -786,12 +795,15 @@ TEST_F(Checkers, StartupFolders)
     WriteFileBytes(S + "Tool.LNK", ""), WriteFileBytes("\\\\?\\" + S + "t.lnk.", "");
     Run(CheckStartup, "AA");
     EXPECT_EQ(starts, (std::vector<std::string>{"F:\\\\?\\" + S + "t.lnk.", "F:" + S + "Tool.LNK"}));
-    // Told for the history: a cancel, and a removal that failed with its warning.
+    // Told for the history: a cancel, and a removal that failed with its warning; one that succeeded names its copy.
     Start("");
     WriteFileBytes(S + "a.lnk", ""), WriteFileBytes(S + "b.lnk", ""), WriteFileBytes(state.folder + "\\Removed", "");
     Run(CheckStartup, "CR");
     const std::string US = "HKEY_CURRENT_USER\\Startup|" + S;
     EXPECT_EQ(recorded, (std::vector<std::string>{"kept " + US + "a.lnk|" + S + "a.lnk|", "failed " + US + "b.lnk|" + S + "b.lnk|" + cannotDelete("b.lnk").substr(6)}));
+    DeleteFileA((state.folder + "\\Removed").c_str());
+    Run(CheckStartup, "R");
+    EXPECT_EQ(recorded.back(), "removed " + US + "b.lnk|" + S + "b.lnk|b.lnk");
 }
 
 TEST_F(Checkers, WinIniLists)
@@ -863,7 +875,7 @@ TEST_F(Checkers, WinIniLists)
     Start("");
     SetList("run", "a.exe,b.exe,c.exe");
     Run(CheckINI, "RAC");
-    EXPECT_EQ(recorded, (std::vector<std::string>{"added win.ini|run|b.exe|", "kept win.ini|run|c.exe|", "removed win.ini|run|a.exe|"}));
+    EXPECT_EQ(recorded, (std::vector<std::string>{"added win.ini|run|b.exe|", "kept win.ini|run|c.exe|", "removed win.ini|run|a.exe|removed.reg:0"}));
     // Windows NT maps the section to the registry: the file itself is left alone.
     EXPECT_EQ(ReadFileBytes("C:\\windows\\win.ini"), winIni);
     QuietAutostart(state.folder);
