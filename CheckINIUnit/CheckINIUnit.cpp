@@ -1,6 +1,7 @@
 #include "CheckINIUnit.h"
 
 #include "AllowedList.h"
+#include "Decide.h"
 #include "MainState.h"
 #include "Removed.h"
 #include "registry_profile.h"
@@ -68,7 +69,7 @@ bool IsAllowedItem(const TWideString& allowed, const TWideString& entry)
 bool KeepsItem(TUser& user, const TEntryText& entryText, THistoryEvent& event)
 {
     TChoice choice = ChoiceAddToList;
-    const bool answered = user.AskChoice(false, entryText, choice);
+    const bool answered = user.AskChoice({event.section, event.name, event.command}, false, entryText, choice);
     event.kind = !answered ? THistoryKind::Kept : choice == ChoiceRemove ? THistoryKind::Removed : THistoryKind::Added;
     return !RunAborted() && !(answered && choice == ChoiceRemove);
 }
@@ -103,6 +104,11 @@ void CheckINIKey(TUser& user, const TWideString& fileName, const TWideString& se
     // An unchanged list is not written back: every write would wake the
     // watch on win.ini again. A list that loses elements is recorded first,
     // whole, where Windows NT keeps it, so that it can be put back.
+    // A survey writes nothing; a removal from the window leaves the allowed
+    // value as it was, for it decided nothing about the elements it kept.
+    if (user.Surveys()) {
+        return;
+    }
     TWideString failure;
     TRecordMark mark;
     if (kept != value
@@ -115,7 +121,9 @@ void CheckINIKey(TUser& user, const TWideString& fileName, const TWideString& se
         user.Record({failure.empty() ? THistoryKind::Removed : THistoryKind::Failed, fileName, key, entry,
                      failure.empty() ? RecordPlace(mark) : failure});
     }
-    WriteAllowedValue(fileName, key, kept);
+    if (!user.Removing()) {
+        WriteAllowedValue(fileName, key, kept);
+    }
 }
 
 bool CheckINIItem(TUser& user, TWideString& kept, std::vector<TWideString>& removed, const TWideString& item,
@@ -126,9 +134,10 @@ bool CheckINIItem(TUser& user, TWideString& kept, std::vector<TWideString>& remo
     if (entry.empty()) {
         return true;
     }
-    if (!IsAllowedItem(allowed, entry)) {
+    const auto text = [&] { return ItemText(fileName, section, key, entry); };
+    if (!IsAllowedItem(allowed, entry) || !PassesSilently(user, fileName, key, entry, TEntryState::Allowed, text)) {
         THistoryEvent event{THistoryKind::Kept, fileName, key, entry, TWideString()};
-        if (!KeepsItem(user, ItemText(fileName, section, key, entry), event)) {
+        if (!KeepsItem(user, text(), event)) {
             removed.push_back(entry);
             return false;
         }

@@ -134,7 +134,7 @@ bool IsEitherOwnCommand(const TWideString& command) { return IsOwnCommand(comman
 
 void CheckEmptyValue(TUser& user, HKEY key, const TRegEntry& entry, const TKeyLocation& location)
 {
-    const bool remove = user.AskDeleteEmpty(EntryPath(location, entry.name));
+    const bool remove = user.AskDeleteEmpty({location.section, entry.name, entry.value}, EntryPath(location, entry.name));
     if (RunAborted()) {
         return;
     }
@@ -171,7 +171,7 @@ bool CheckRegistryValue(TUser& user, TRecords& walk, HKEY key, const TRegEntry& 
         return false;
     }
     const TWideString& name = location.entryName.empty() ? entry.name : location.entryName;
-    if (TakeIntoBaseline(walk, name, value)) {
+    if (TakeIntoBaseline(user, walk, name, value)) {
         return false;
     }
     if (IsEmptyText(entry)) {
@@ -179,23 +179,22 @@ bool CheckRegistryValue(TUser& user, TRecords& walk, HKEY key, const TRegEntry& 
         return true;
     }
     const std::optional<TWideString> listed = LookupAllowed(location.section, name);
+    const auto text = [&] { return NewEntryText(location, entry, EntryStarts(location, entry.name, value)); };
     const bool ownValue = IsEitherOwnCommand(value);
-    if (!listed && name == RUN_VALUE_NAME && ownValue) {
-        AppendRecord(walk.records, name, value);
-        return false;
-    }
     // A switch of the startup mode turns one own command into the other. A
     // foreign command under a listed own one is a change like any other.
-    if (listed && IsEitherOwnCommand(*listed) && ownValue) {
+    if (((!listed && name == RUN_VALUE_NAME) || (listed && IsEitherOwnCommand(*listed))) && ownValue
+        && PassesSilently(user, location.section, name, value, TEntryState::Allowed, text)) {
         AppendRecord(walk.records, name, value);
         return false;
     }
-    if (listed == value) {
+    if (listed == value && PassesSilently(user, location.section, name, value, TEntryState::Allowed, text)) {
         AppendRecord(walk.records, name, value);
         return false;
     }
     // Windows will not start it: nothing to ask until it is switched on again.
-    if (IsSwitchedOff(location.root, location.switchKey, entry.name)) {
+    if (IsSwitchedOff(location.root, location.switchKey, entry.name)
+        && PassesSilently(user, location.section, name, value, TEntryState::SwitchedOff, text)) {
         KeepListed(walk.records, name, listed);
         return false;
     }
@@ -219,7 +218,7 @@ void CheckNamedValues(TUser& user, HKEY key, const TKeyLocation& location, TReco
         if (!ReadEntry(key, named.name, entry)) {
             // There, but not to be read: nothing is decided about it.
             if (GetLastError() != ERROR_FILE_NOT_FOUND) {
-                KeepUnreadable(walk, location.section, location.entryName.empty() ? named.name : location.entryName);
+                KeepUnreadable(user, walk, location.section, location.entryName.empty() ? named.name : location.entryName);
             }
             continue;
         }

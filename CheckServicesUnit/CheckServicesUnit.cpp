@@ -164,8 +164,12 @@ void CheckService(TUser& user, TWideString& records, const TService& service)
 {
     const TWideString name = ServicePath(service.name);
     const std::optional<TWideString> listed = LookupAllowed(SERVICES_SECTION, name);
+    const auto text = [&] {
+        return EntryText({SERVICES_SECTION, L"\\", service.name, L"=", service.command}, ServiceStarts(service));
+    };
     // Listed before its default path was shown: the same driver.
-    if (listed == service.command || (service.defaultPath && listed == TWideString())) {
+    if ((listed == service.command || (service.defaultPath && listed == TWideString()))
+        && PassesSilently(user, SERVICES_SECTION, name, service.command, TEntryState::Allowed, text)) {
         AppendRecord(records, name, service.command);
         return;
     }
@@ -244,9 +248,9 @@ void CheckServices(TUser& user)
     for (const TWideString& name : services.Valid() ? SubkeyNames(services.Get()) : std::vector<TWideString>()) {
         const TRead read = ReadService(services.Get(), name, service);
         if (read == TRead::Unreadable) {
-            KeepUnreadable(walk, SERVICES_SECTION, ServicePath(name));
+            KeepUnreadable(user, walk, SERVICES_SECTION, ServicePath(name));
         }
-        if (read != TRead::Entry || TakeIntoBaseline(walk, ServicePath(name), service.command)) {
+        if (read != TRead::Entry || TakeIntoBaseline(user, walk, ServicePath(name), service.command)) {
             continue;
         }
         CheckService(user, walk.records, service);

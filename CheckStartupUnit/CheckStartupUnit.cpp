@@ -1,6 +1,7 @@
 #include "CheckStartupUnit.h"
 
 #include "AllowedList.h"
+#include "Decide.h"
 #include "Elevation.h"
 #include "CheckRegistryUnit.h"
 #include "MainState.h"
@@ -94,19 +95,22 @@ void MoveEntry(TUser& user, const TStartupEntry& entry, const std::vector<TStart
 void CheckStartupEntry(TUser& user, TWideString& records, const TStartupEntry& entry,
                        const std::vector<TStartupEntry>& entries, const TWideString& section, HKEY switchRoot)
 {
-    if (LookupAllowed(section, entry.path)) {
+    // A name a Win32 path cannot spell is looked at by its exact path.
+    const TWideString& file = Win32SpellsExactly(entry.name) ? entry.realPath : entry.exact;
+    const auto text = [&] { return EntryText({entry.path}, {{TStartKind::EntryFile, file}}); };
+    if (LookupAllowed(section, entry.path) && PassesSilently(user, section, entry.path, file, TEntryState::Allowed, text)) {
         AppendBareRecord(records, entry.path);
         return;
     }
     // Windows will not start it: nothing to ask, nothing recorded, until it is switched on again.
-    if (IsSwitchedOff(switchRoot, STARTUP_APPROVED_KEY + TWideString(L"\\StartupFolder"), entry.name)) {
+    if (IsSwitchedOff(switchRoot, STARTUP_APPROVED_KEY + TWideString(L"\\StartupFolder"), entry.name)
+        && PassesSilently(user, section, entry.path, file, TEntryState::SwitchedOff, text)) {
         return;
     }
     TChoice choice = ChoiceAddToList;
-    // A name a Win32 path cannot spell is looked at by its exact path.
-    const TWideString& file = Win32SpellsExactly(entry.name) ? entry.realPath : entry.exact;
-    const bool answered = user.AskChoice(false, EntryText({entry.path}, {{TStartKind::EntryFile, file}}), choice);
-    if (RunAborted()) {
+    const bool answered = user.AskChoice({section, entry.path, file}, false, text(), choice);
+    // A removal from the window passes by the others unasked: the list stays as it was.
+    if (RunAborted() || (!answered && user.Removing())) {
         return;
     }
     THistoryEvent event{answered ? THistoryKind::Added : THistoryKind::Kept, section, entry.path, file, TWideString()};
@@ -203,7 +207,7 @@ void CheckStartupFolder(TUser& user, const TWideString& folder, const TWideStrin
 {
     TWideString records;
     if (CheckListedEntries(user, records, folder, mask, section, switchRoot)) {
-        SaveAllowedSection(records, section);
+        SaveSection(user, records, section);
     }
 }
 

@@ -118,16 +118,20 @@ void Delete(TUser& user, const TTask& task, const std::vector<TTaskFile>& files)
 void CheckTask(TUser& user, TWideString& records, const TTask& task, const std::vector<TTaskFile>& files)
 {
     const std::optional<TWideString> listed = LookupAllowed(TASKS_SECTION, task.path);
-    if (listed == task.read.command) {
+    const auto makeText = [&] {
+        std::vector<TStartItem> starts;
+        for (const TWideString& commandLine : task.read.commandLines) {
+            starts.push_back({TStartKind::CommandLine, commandLine});
+        }
+        return EntryText({TASKS_SECTION, task.path, L"=", task.read.command, RUNS_START, task.read.triggers, RUNS_END},
+                         starts);
+    };
+    if (listed == task.read.command
+        && PassesSilently(user, TASKS_SECTION, task.path, task.read.command, TEntryState::Allowed, makeText)) {
         AppendRecord(records, task.path, task.read.command);
         return;
     }
-    std::vector<TStartItem> starts;
-    for (const TWideString& commandLine : task.read.commandLines) {
-        starts.push_back({TStartKind::CommandLine, commandLine});
-    }
-    const TEntryText text =
-        EntryText({TASKS_SECTION, task.path, L"=", task.read.command, RUNS_START, task.read.triggers, RUNS_END}, starts);
+    const TEntryText text = makeText();
     DecideEntry(user, records, TASKS_SECTION, task.path, task.read.command, listed, text, text,
                 [&] { Delete(user, task, files); });
 }
@@ -154,9 +158,9 @@ void CheckTasks(TUser& user)
     TTask task;
     for (const TTaskFile& file : files) {
         if (!file.readable) {
-            KeepUnreadable(walk, TASKS_SECTION, file.path);
+            KeepUnreadable(user, walk, TASKS_SECTION, file.path);
         }
-        if (!ReadTask(file, task) || TakeIntoBaseline(walk, task.path, task.read.command)) {
+        if (!ReadTask(file, task) || TakeIntoBaseline(user, walk, task.path, task.read.command)) {
             continue;
         }
         CheckTask(user, walk.records, task, files);

@@ -47,7 +47,7 @@ void DecideEntry(TUser& user, TWideString& records, const TWideString& section, 
 {
     const bool changed = listed.has_value();
     TChoice choice = ChoiceRemove;
-    const bool answered = user.AskChoice(changed, changed ? changedText : newText, choice);
+    const bool answered = user.AskChoice({section, name, command}, changed, changed ? changedText : newText, choice);
     if (RunAborted()) {
         return;
     }
@@ -68,6 +68,15 @@ void DecideEntry(TUser& user, TWideString& records, const TWideString& section, 
     }
 }
 
+bool PassesSilentlyInWalk(TUser& user, const TEntryKey& key, TEntryState state,
+                          const std::function<TEntryText()>& text)
+{
+    if (user.Surveys()) {
+        user.See(key, text(), state);
+    }
+    return !user.Targets(key);
+}
+
 void RemoveAndRecord(TUser& user, THistoryEvent event, const std::function<void()>& remove)
 {
     user.TakeFailure();
@@ -85,12 +94,16 @@ void RemoveAndRecord(TUser& user, THistoryEvent event, const std::function<void(
 TRecords StartRecords(const TWideString& section, TBaselineKind kind)
 {
     TRecords walk;
+    walk.section = section;
     walk.baseline = kind != TBaselineKind::None && !HasSection(section);
     return walk;
 }
 
-bool TakeIntoBaseline(TRecords& walk, const TWideString& name, const TWideString& command)
+bool TakeIntoBaseline(TUser& user, TRecords& walk, const TWideString& name, const TWideString& command)
 {
+    if (walk.baseline && user.Surveys()) {
+        user.See({walk.section, name, command}, EntryText({name, L"=", command}), TEntryState::Allowed);
+    }
     if (walk.baseline) {
         AppendRecord(walk.records, name, command);
         ++walk.taken;
@@ -98,16 +111,27 @@ bool TakeIntoBaseline(TRecords& walk, const TWideString& name, const TWideString
     return walk.baseline;
 }
 
-void KeepUnreadable(TRecords& walk, const TWideString& section, const TWideString& name)
+void KeepUnreadable(TUser& user, TRecords& walk, const TWideString& section, const TWideString& name)
 {
     const std::optional<TWideString> listed = LookupAllowed(section, name);
     if (listed) {
         AppendRecord(walk.records, name, *listed);
+        PassesSilently(user, section, name, *listed, TEntryState::Allowed, [&] { return EntryText({name}); });
+    }
+}
+
+void SaveSection(TUser& user, const TWideString& records, const TWideString& section, bool keepEmpty)
+{
+    if (!user.Surveys()) {
+        SaveAllowedSection(records, section, keepEmpty);
     }
 }
 
 void SaveRecords(TUser& user, const TRecords& walk, const TWideString& section, TBaselineKind kind)
 {
+    if (user.Surveys()) {
+        return;
+    }
     SaveAllowedSection(walk.records, section, kind != TBaselineKind::None);
     if (walk.baseline) {
         NoteBaseline(kind, walk.taken);

@@ -20,6 +20,23 @@ void DecideEntry(TUser& user, TWideString& records, const TWideString& section, 
                    const TWideString& command, const std::optional<TWideString>& listed, const TEntryText& newText,
                    const TEntryText& changedText, const std::function<void()>& remove);
 
+// An entry that passes without a question (the list allows it, or Windows
+// will not start it: State) is told to a survey, its text made only then.
+// False where a removal from the window names it: the caller then decides
+// it as an entry the list does not hold, and so removes it.
+bool PassesSilentlyInWalk(TUser& user, const TEntryKey& key, TEntryState state,
+                          const std::function<TEntryText()>& text);
+template <typename TMakeText>
+bool PassesSilently(TUser& user, const TWideString& section, const TWideString& name, const TWideString& command,
+                    TEntryState state, const TMakeText& text)
+{
+    // A check passes a hundred thousand such entries: nothing is made for it.
+    if (!user.Surveys() && !user.Removing()) {
+        return true;
+    }
+    return PassesSilentlyInWalk(user, {section, name, command}, state, text);
+}
+
 // Runs Remove, which tells of its own failures and notes where it kept
 // what it removed, and records the outcome for the history: Event removed
 // (with that place), or failed with the failure's text.
@@ -35,6 +52,7 @@ enum class TBaselineKind { None, Services, ActiveSetup, Tasks };
 // The records of one section as a walk gathers them; Baseline: the place's
 // first check, which takes every entry as it is (Taken counts them).
 struct TRecords {
+    TWideString section;
     TWideString records;
     bool baseline = false;
     std::size_t taken = 0;
@@ -43,14 +61,16 @@ struct TRecords {
 TRecords StartRecords(const TWideString& section, TBaselineKind kind);
 // Takes the entry as it is when the walk is a baseline; false: it is to be
 // checked.
-bool TakeIntoBaseline(TRecords& walk, const TWideString& name, const TWideString& command);
+bool TakeIntoBaseline(TUser& user, TRecords& walk, const TWideString& name, const TWideString& command);
 // An entry that is there but cannot be read is not decided about: the
 // list keeps what it held under Name, if anything.
-void KeepUnreadable(TRecords& walk, const TWideString& section, const TWideString& name);
+void KeepUnreadable(TUser& user, TRecords& walk, const TWideString& section, const TWideString& name);
 // Saves the section, whose header stays where the place has a baseline
 // (found empty, the baseline is taken), and notes a baseline taken (and
 // tells the user).
 void SaveRecords(TUser& user, const TRecords& walk, const TWideString& section, TBaselineKind kind);
+// SaveAllowedSection, for every walk but a survey.
+void SaveSection(TUser& user, const TWideString& records, const TWideString& section, bool keepEmpty = false);
 
 // A check took Kind's baseline, Count entries.
 void NoteBaseline(TBaselineKind kind, std::size_t count);

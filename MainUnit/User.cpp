@@ -5,15 +5,37 @@
 
 #include <windows.h>
 
-bool TUser::AskChoice(bool isChanged, const TEntryText& entry, TChoice& choice)
+#include <utility>
+
+bool SameEntry(const TEntryKey& a, const TEntryKey& b)
 {
+    return a.section == b.section && a.command == b.command && UpperCase(a.name) == UpperCase(b.name);
+}
+
+bool TUser::AskChoice(const TEntryKey& key, bool isChanged, const TEntryText& entry, TChoice& choice)
+{
+    if (Surveys()) {
+        See(key, entry, TEntryState::Undecided);
+        return false;
+    }
+    if (Removing()) {
+        choice = ChoiceRemove;
+        return Targets(key);
+    }
     const bool answered = OnAskChoice(isChanged, entry, choice);
     AllowedListMayHaveChanged();
     return answered;
 }
 
-bool TUser::AskDeleteEmpty(const TEntryText& path)
+bool TUser::AskDeleteEmpty(const TEntryKey& key, const TEntryText& path)
 {
+    if (Surveys()) {
+        See(key, path, TEntryState::Undecided);
+        return false;
+    }
+    if (Removing()) {
+        return Targets(key);
+    }
     const bool yes = OnAskDeleteEmpty(path);
     AllowedListMayHaveChanged();
     return yes;
@@ -28,17 +50,28 @@ bool TUser::AskElevate(const TEntryText& entry)
 
 void TUser::Warn(const TWideString& text)
 {
+    if (Surveys()) {
+        return;
+    }
     OnWarn(text);
     AllowedListMayHaveChanged();
 }
 
 void TUser::Inform(const TWideString& text)
 {
+    if (Surveys()) {
+        return;
+    }
     OnInform(text);
     AllowedListMayHaveChanged();
 }
 
-void TUser::Notify(const TWideString& text) { OnNotify(text); }
+void TUser::Notify(const TWideString& text)
+{
+    if (!Surveys()) {
+        OnNotify(text);
+    }
+}
 
 void TUser::WarnFailed(const TWideString& text)
 {
@@ -57,7 +90,29 @@ TWideString TUser::TakeRecordPlace()
     return place;
 }
 
-void TUser::Record(const THistoryEvent& event) { OnRecord(event); }
+void TUser::Record(const THistoryEvent& event)
+{
+    // A removal from the window passes by every other entry unasked: that
+    // is no decision about them.
+    if (Surveys() || (Removing() && !Targets({event.section, event.name, event.command}))) {
+        return;
+    }
+    OnRecord(event);
+}
+
+void TUser::See(const TEntryKey& key, const TEntryText& text, TEntryState state) { OnSee(key, text, state); }
+
+void TUser::SetTargets(std::vector<TEntryKey> targets) { targets_ = std::move(targets); }
+
+bool TUser::Targets(const TEntryKey& key) const
+{
+    for (const TEntryKey& target : targets_) {
+        if (SameEntry(target, key)) {
+            return true;
+        }
+    }
+    return false;
+}
 
 TWideString TUser::TakeFailure()
 {

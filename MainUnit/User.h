@@ -7,20 +7,42 @@
 #include "History.h"
 #include "Texts.h"
 
+#include <vector>
+
 enum TChoice : unsigned char {
     ChoiceAddToList = 0,   // new entry, second option
     ChoiceRemove = 1,      // first option, new or changed entry
     ChoiceCorrectList = 2, // changed entry, second option
 };
 
+// An entry as the allowed list and the history name it: its list's
+// section, its name there, and its command (for a win.ini element: the
+// file, the key and the element).
+struct TEntryKey {
+    TWideString section;
+    TWideString name;
+    TWideString command;
+};
+bool SameEntry(const TEntryKey& a, const TEntryKey& b);
+
+// What a walk of the places found an entry to be.
+enum class TEntryState : unsigned char {
+    Allowed,     // the list holds it (or the place's first check will take it)
+    Undecided,   // the next check asks about it
+    SwitchedOff, // Task Manager has switched it off
+    Removed,     // removed by the program, and can be put back
+    Disabled,    // a service the program disabled
+    Gone,        // the list allows it, but it is no longer there
+};
+
 class TUser {
 public:
     virtual ~TUser() = default;
-    // The question about one entry. True when the user answered (OK with an
-    // option selected); Choice then holds the option.
-    bool AskChoice(bool isChanged, const TEntryText& entry, TChoice& choice);
+    // The question about one entry (Key). True when the user answered (OK
+    // with an option selected); Choice then holds the option.
+    bool AskChoice(const TEntryKey& key, bool isChanged, const TEntryText& entry, TChoice& choice);
     // Whether to delete a registry value that holds no command; Path names it.
-    bool AskDeleteEmpty(const TEntryText& path);
+    bool AskDeleteEmpty(const TEntryKey& key, const TEntryText& path);
     // Whether to remove, as administrator, an entry that the user's rights
     // could not remove; Entry names it.
     bool AskElevate(const TEntryText& entry);
@@ -46,6 +68,17 @@ public:
     void NoteRecordPlace(const TWideString& place);
     TWideString TakeRecordPlace();
 
+    // A survey walks every place to list what is there: the checkers tell
+    // it of every entry (See), ask nothing and write nothing.
+    virtual bool Surveys() const { return false; }
+    void See(const TEntryKey& key, const TEntryText& text, TEntryState state);
+    // A removal from the window: the next walk removes exactly the entries
+    // named (allowed or not, as the question's "remove" does) and asks
+    // about, records and says nothing of any other. Empty: a check.
+    void SetTargets(std::vector<TEntryKey> targets);
+    bool Targets(const TEntryKey& key) const;
+    bool Removing() const { return !targets_.empty(); }
+
 protected:
     // The ways a user answers. Whatever they show, the allowed list may
     // have been edited meanwhile; the calls above tell the list so.
@@ -56,8 +89,10 @@ protected:
     virtual void OnInform(const TWideString& text) = 0;
     virtual void OnNotify(const TWideString& text) = 0;
     virtual void OnRecord(const THistoryEvent& event) = 0;
+    virtual void OnSee(const TEntryKey&, const TEntryText&, TEntryState) {}
 
 private:
+    std::vector<TEntryKey> targets_;
     TWideString failure_;
     TWideString recordPlace_;
 };

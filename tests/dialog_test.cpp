@@ -61,7 +61,7 @@ TEST(Dialog, AnswersOptionsAndLayout)
     for (const TRow& row : rows) {
         TUserRobot robot({row.answer});
         TChoice choice = ChoiceCorrectList;
-        EXPECT_EQ(ProgramUser().AskChoice(row.changed, EntryText({W(row.entry)}), choice), row.answered);
+        EXPECT_EQ(ProgramUser().AskChoice({}, row.changed, EntryText({W(row.entry)}), choice), row.answered);
         const TBoxInfo box = OneBox(robot);
         if (row.answered) {
             EXPECT_EQ(choice, row.choice);
@@ -128,7 +128,7 @@ TEST(Dialog, NoEntryTakesTheBoxOffItsScreenOrHidesWhatRuns)
         TUserRobot robot({{2, TPress::Ok}});
         TChoice choice = ChoiceRemove;
         EXPECT_TRUE(ProgramUser().AskChoice(
-            false, EntryText({W(key), W(row.name), L"=", W(row.command)}, {{TStartKind::CommandLine, W(row.command)}}), choice));
+            {}, false, EntryText({W(key), W(row.name), L"=", W(row.command)}, {{TStartKind::CommandLine, W(row.command)}}), choice));
         EXPECT_EQ(choice, ChoiceAddToList);
         const TBoxInfo box = OneBox(robot);
         EXPECT_EQ(box.text, "Обнаружена новая запись:\n\r\n\r\"" + row.shown + "\".\n\r\n\rЧто будем с ней делать?");
@@ -196,10 +196,10 @@ TEST(Dialog, ProgramBoxesAndTheSettingsFileWarning)
         LPCWSTR icon;
         bool owned, topmost;
     } rows[] = {
-        {[] { return ProgramUser().AskDeleteEmpty(EntryText({L"HKEY\\e"})); }, TPress::Yes, true,
+        {[] { return ProgramUser().AskDeleteEmpty({}, EntryText({L"HKEY\\e"})); }, TPress::Yes, true,
          "В реестре обнаружен \"пустой\" параметр:\n\r\n\r\"HKEY\\e\".\n\r\n\rУдалить его?", {IDYES, IDNO}, IDI_QUESTION,
          true, true},
-        {[] { return ProgramUser().AskDeleteEmpty(EntryText({L"HKEY\\e"})); }, TPress::No, false,
+        {[] { return ProgramUser().AskDeleteEmpty({}, EntryText({L"HKEY\\e"})); }, TPress::No, false,
          "В реестре обнаружен \"пустой\" параметр:\n\r\n\r\"HKEY\\e\".\n\r\n\rУдалить его?", {IDYES, IDNO}, IDI_QUESTION,
          true, true},
         {[] { return ProgramUser().AskElevate(EntryText({L"HKEY\\e"})); }, TPress::Yes, true,

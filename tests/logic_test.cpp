@@ -185,7 +185,7 @@ TEST_F(Store, RecordsAreWrittenPlainOrEncodedAndReadBack)
     // An edit made while a box is open counts at once.
     TScriptedUser user("", [&](std::size_t) { WriteFileBytes(state.settingsPath, "[S]\r\nTool=E:\\other.exe\r\n"); });
     TChoice choice;
-    user.AskChoice(false, EntryText({L"x"}), choice);
+    user.AskChoice({}, false, EntryText({L"x"}), choice);
     EXPECT_EQ(LookupAllowed(L"S", L"Tool"), L"E:\\other.exe");
 }
 
