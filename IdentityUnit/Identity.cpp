@@ -176,26 +176,6 @@ TWideString Block(const TProgramFile& file, const TFacts& facts)
     return block;
 }
 
-std::vector<TProgramFile> FilesOf(const std::vector<TStartItem>& starts)
-{
-    std::vector<TProgramFile> files;
-    for (const TStartItem& item : starts) {
-        const std::vector<TProgramFile> found = item.kind == TStartKind::CommandLine ? CommandFiles(item.text)
-            : item.kind == TStartKind::EntryFile                                      ? EntryFileFiles(item.text)
-                                                                                      : LibraryFiles(item.text);
-        for (const TProgramFile& file : found) {
-            bool known = false;
-            for (const TProgramFile& other : files) {
-                known = known || SamePath(other.path, file.path);
-            }
-            if (!known && files.size() < MAX_FILES) {
-                files.push_back(file);
-            }
-        }
-    }
-    return files;
-}
-
 // Waits for the checks that run, until Due at most; closes their handles.
 void WaitForChecks(const std::vector<HANDLE>& checks, DWORD waitMs)
 {
@@ -214,7 +194,7 @@ void WaitForChecks(const std::vector<HANDLE>& checks, DWORD waitMs)
 
 TWideString IdentityText(const std::vector<TStartItem>& starts, DWORD waitMs)
 {
-    const std::vector<TProgramFile> files = FilesOf(starts);
+    const std::vector<TProgramFile> files = ProgramFiles(starts);
     std::vector<HANDLE> checks;
     for (const TProgramFile& file : files) {
         HANDLE checking = nullptr;
@@ -241,4 +221,24 @@ void NotifyWhenChecked(HWND window, UINT message)
     const TExclusive locked;
     cache.window = window;
     cache.message = message;
+}
+
+std::vector<TProgramFile> ProgramFiles(const std::vector<TStartItem>& starts)
+{
+    std::vector<TProgramFile> files;
+    for (const TStartItem& item : starts) {
+        const std::vector<TProgramFile> found = item.kind == TStartKind::CommandLine ? CommandFiles(item.text)
+            : item.kind == TStartKind::EntryFile                                      ? EntryFileFiles(item.text)
+                                                                                      : LibraryFiles(item.text);
+        for (const TProgramFile& file : found) {
+            bool known = false;
+            for (const TProgramFile& other : files) {
+                known = known || SamePath(other.path, file.path);
+            }
+            if (!known && files.size() < MAX_FILES) {
+                files.push_back(file);
+            }
+        }
+    }
+    return files;
 }

@@ -5,6 +5,7 @@
 // life of the process, by its path, size and last write time; a signature
 // is checked on a thread of its own, since a catalogue search may take long.
 
+#include "ProgramPath.h"
 #include "Texts.h"
 
 #include <windows.h>
@@ -36,3 +37,6 @@ TWideString IdentityText(const std::vector<TStartItem>& starts, DWORD waitMs);
 // The window that is posted Message whenever a signature check ends (null:
 // none); ask IdentityText again for the new text.
 void NotifyWhenChecked(HWND window, UINT message);
+
+// The files Starts names (the first few), each once.
+std::vector<TProgramFile> ProgramFiles(const std::vector<TStartItem>& starts);

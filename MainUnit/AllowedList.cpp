@@ -682,6 +682,40 @@ void SaveAllowedSection(const TWideString& records, const TWideString& section, 
     WriteSettings(gone ? rest : Terminated(rest) + L"[" + section + L"]" + LINE_END + body);
 }
 
+std::vector<TWideString> ListedSections()
+{
+    const TWideString& text = CurrentText();
+    std::vector<TWideString> sections;
+    TLine line;
+    for (std::size_t at = 0; LineAt(text, at, line); at = line.next) {
+        TWideString upper;
+        if (HeaderName(text, line, upper)) {
+            const std::size_t open = text.find(L'[', line.begin);
+            sections.push_back(text.substr(open + 1, upper.size()));
+        }
+    }
+    return sections;
+}
+
+std::vector<TListedEntry> ListedEntries(const TWideString& section)
+{
+    const TWideString& text = CurrentText();
+    std::vector<TListedEntry> entries;
+    const std::vector<TSpan> spans = SnapshotSpans(section);
+    TLine line;
+    for (std::size_t at = spans.empty() ? text.size() : spans[0].body; !spans.empty() && at < spans[0].end && LineAt(text, at, line);
+         at = line.next) {
+        TRange key;
+        TRange value;
+        if (SplitKeyLine(text, {line.begin, line.end}, key, value)) {
+            const TWideString name = Slice(text, key);
+            const bool encoded = !name.empty() && name[0] == ESCAPE;
+            entries.push_back({encoded ? DecodeField(name) : name, encoded ? DecodeField(Slice(text, value)) : Slice(text, value)});
+        }
+    }
+    return entries;
+}
+
 bool HasSection(const TWideString& section)
 {
     ParseSection(section);

@@ -15,6 +15,7 @@
 #include "registry_profile.h"
 
 #include <optional>
+#include <vector>
 
 constexpr wchar_t MSG_CANNOT_OPEN_FILE[] =
     L"Не удалось открыть файл \"%s\" - убедитесь, что у вас есть необходимые права доступа.";
@@ -47,6 +48,15 @@ void AppendBareRecord(TWideString& records, const TWideString& name);
 // for a bare record); nothing when Name is not listed. A listed empty
 // command is a command: a value whose text is empty can be accepted too.
 std::optional<TWideString> LookupAllowed(const TWideString& section, const TWideString& name);
+// Every section of the file, its name as its header spells it, in file
+// order; and the entries of one (names and commands decoded). Raise
+// TINIExcept when the file cannot be read.
+std::vector<TWideString> ListedSections();
+struct TListedEntry {
+    TWideString name;
+    TWideString command;
+};
+std::vector<TListedEntry> ListedEntries(const TWideString& section);
 // Lookups trust what they read last until the file may have changed: the
 // first lookup of a check run, or after the user was shown a box, looks at
 // the file again (a hand edit made while a box was open counts at once). A
