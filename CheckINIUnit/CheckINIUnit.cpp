@@ -12,9 +12,6 @@
 
 namespace {
 
-// A bare name: the profile functions find the file themselves, and on NT
-// they keep its section "windows" in the user's registry (IniFileMapping).
-constexpr wchar_t WIN_INI[] = L"win.ini";
 constexpr wchar_t WINDOWS_SECTION[] = L"windows";
 constexpr wchar_t ITEM_SEPARATOR = L',';
 constexpr wchar_t KEPT_SEPARATOR[] = L", ";
@@ -103,23 +100,38 @@ void CheckINIKey(TUser& user, const TWideString& fileName, const TWideString& se
     }
     // An unchanged list is not written back: every write would wake the
     // watch on win.ini again. A list that loses elements is recorded first,
-    // whole, where Windows NT keeps it, so that it can be put back.
+    // whole, where Windows NT keeps it, so that it can be put back: once for
+    // each element it loses, so that each removal has a place of its own.
     // A survey writes nothing; a removal from the window leaves the allowed
     // value as it was, for it decided nothing about the elements it kept.
     if (user.Surveys()) {
         return;
     }
     TWideString failure;
-    TRecordMark mark;
-    if (kept != value
-        && ((!removed.empty() && !RecordRemovedString(TWideString(L"HKEY_CURRENT_USER\\") + WIN_INI_KEY, key, value, &mark))
-            || !WriteINIString(fileName, section, key, kept))) {
+    std::vector<TRecordMark> marks(removed.size());
+    bool recorded = true;
+    for (TRecordMark& mark : marks) {
+        recorded = recorded && RecordRemovedString(TWideString(L"HKEY_CURRENT_USER\\") + WIN_INI_KEY, key, value, &mark);
+    }
+    if (kept != value && (!recorded || !WriteINIString(fileName, section, key, kept))) {
         failure = FormatMsg(MSG_CANNOT_OPEN_FILE, {Visible(fileName)});
         user.Warn(failure);
     }
-    for (const TWideString& entry : removed) {
-        user.Record({failure.empty() ? THistoryKind::Removed : THistoryKind::Failed, fileName, key, entry,
-                     failure.empty() ? RecordPlace(mark) : failure});
+    for (std::size_t i = 0; i < removed.size(); ++i) {
+        const THistoryEvent event{failure.empty() ? THistoryKind::Removed : THistoryKind::Failed, fileName, key, removed[i],
+                                  failure.empty() ? RecordPlace(marks[i]) : failure};
+        user.Record(event);
+        if (failure.empty()) {
+            TUndo undo;
+            undo.kind = TUndoKind::IniElement;
+            undo.section = fileName;
+            undo.name = key;
+            undo.command = removed[i];
+            undo.place = event.detail;
+            undo.where = section;
+            undo.item = removed[i];
+            WriteUndo(undo);
+        }
     }
     if (!user.Removing()) {
         WriteAllowedValue(fileName, key, kept);
@@ -148,4 +160,33 @@ bool CheckINIItem(TUser& user, TWideString& kept, std::vector<TWideString>& remo
     }
     kept += entry;
     return true;
+}
+
+bool PutBackINIItem(const TWideString& fileName, const TWideString& section, const TWideString& key, const TWideString& entry)
+{
+    const TWideString value = ReadINIString(fileName, section, key, L"");
+    for (const TWideString& item : SplitItems(value, TWideString(1, ITEM_SEPARATOR))) {
+        if (TrimBlanks(item) == entry) {
+            return true;
+        }
+    }
+    const TWideString trimmed = TrimBlanks(value);
+    return WriteINIString(fileName, section, key, trimmed.empty() ? entry : trimmed + KEPT_SEPARATOR + entry);
+}
+
+void AllowINIItem(const TWideString& fileName, const TWideString& key, const TWideString& entry, bool allow)
+{
+    // Both forms the list may hold, as one list; the element taken out, or
+    // added at its end.
+    TWideString allowed;
+    for (const TWideString& item : SplitItems(ReadAllowedValue(fileName, key), TWideString(L",\0", 2))) {
+        const TWideString element = TrimBlanks(item);
+        if (!element.empty() && element != entry) {
+            allowed += (allowed.empty() ? L"" : KEPT_SEPARATOR) + element;
+        }
+    }
+    if (allow) {
+        allowed += (allowed.empty() ? L"" : KEPT_SEPARATOR) + entry;
+    }
+    WriteAllowedValue(fileName, key, allowed);
 }

@@ -87,13 +87,26 @@ TEntryText EntryPath(const TKeyLocation& location, const TWideString& name)
 // for writing before that, so that no record tells of a removal that could
 // not happen. On failure the Win32 error is left in GetLastError():
 // ERROR_ACCESS_DENIED when the key may not be written.
-bool RemoveRecordedValue(HKEY key, const TKeyLocation& location, const TWideString& name, TRecordMark& mark)
+bool RemoveRecordedValue(HKEY key, const TKeyLocation& location, const TWideString& name, TRecordMark& mark, TRegData& value)
 {
     TRegKey writable;
     const LONG opened = RegOpenKeyExW(key, L"", 0, KEY_SET_VALUE, writable.Receive());
     SetLastError(static_cast<DWORD>(opened));
-    return opened == ERROR_SUCCESS && RecordRemovedValue(key, location.keyPath, name, &mark)
+    return opened == ERROR_SUCCESS && RecordRemovedValue(key, location.keyPath, name, &mark, &value)
         && RemoveEntryValue(writable.Get(), location, name);
+}
+
+// How the value, as it was recorded, is put back.
+TUndo ValueUndo(const TKeyLocation& location, const TWideString& name, const TRecordMark& mark, const TRegData& value)
+{
+    TUndo undo;
+    undo.kind = TUndoKind::Value;
+    undo.place = RecordPlace(mark);
+    undo.where = location.keyPath;
+    undo.item = name;
+    undo.view = location.view;
+    undo.data = value;
+    return undo;
 }
 
 // The record is kept here, with the user's rights, before the helper acts;
@@ -101,14 +114,15 @@ bool RemoveRecordedValue(HKEY key, const TKeyLocation& location, const TWideStri
 void OfferValueToAdministrator(TUser& user, HKEY key, const TRegEntry& entry, const TKeyLocation& location)
 {
     TRecordMark mark;
+    TRegData value;
     OfferElevatedRemoval(
         user, EntryPath(location, entry.name), MSG_CANNOT_DELETE_KEY,
         [&](TWideString& removalSwitch) {
             TWideString hash;
-            if (!TextHash(entry.value, hash) || !RecordRemovedValue(key, location.keyPath, entry.name, &mark)) {
+            if (!TextHash(entry.value, hash) || !RecordRemovedValue(key, location.keyPath, entry.name, &mark, &value)) {
                 return false;
             }
-            user.NoteRecordPlace(RecordPlace(mark));
+            user.NoteUndo(ValueUndo(location, entry.name, mark, value));
             removalSwitch = RemovalSwitch(REMOVE_VALUE_SWITCH, {location.keyPath, entry.name, hash});
             return true;
         },
@@ -118,8 +132,9 @@ void OfferValueToAdministrator(TUser& user, HKEY key, const TRegEntry& entry, co
 void DeleteValue(TUser& user, HKEY key, const TRegEntry& entry, const TKeyLocation& location)
 {
     TRecordMark mark;
-    if (RemoveRecordedValue(key, location, entry.name, mark)) {
-        user.NoteRecordPlace(RecordPlace(mark));
+    TRegData value;
+    if (RemoveRecordedValue(key, location, entry.name, mark, value)) {
+        user.NoteUndo(ValueUndo(location, entry.name, mark, value));
         return;
     }
     // Only the local machine's keys: see Elevation.h.

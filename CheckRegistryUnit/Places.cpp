@@ -180,10 +180,12 @@ TKeyLocation SubkeyLocation(const TKeyLocation& location, const TWideString& sub
 
 bool FindMachineKey(const TWideString& keyPath, TKeyLocation& found)
 {
+    return FindKey(keyPath, found) && found.root == HKEY_LOCAL_MACHINE;
+}
+
+bool FindKey(const TWideString& keyPath, TKeyLocation& found)
+{
     for (const TKeyLocation& location : KeyLocations(OnWindows64())) {
-        if (location.root != HKEY_LOCAL_MACHINE) {
-            continue;
-        }
         const std::size_t length = location.keyPath.size() + 1;
         if (location.levels != TLevels::Subkeys && SamePath(keyPath, location.keyPath)) {
             found = location;

@@ -93,6 +93,8 @@ TKeyLocation SubkeyLocation(const TKeyLocation& location, const TWideString& sub
 // helper: a place whose key holds entries, or one subkey of a place whose
 // subkeys do.
 bool FindMachineKey(const TWideString& keyPath, TKeyLocation& found);
+// The same, of either root: where a value removed from KeyPath is put back.
+bool FindKey(const TWideString& keyPath, TKeyLocation& found);
 
 // Whether the location's value Name is an entry: any value where the place
 // names none, else one of its names (letter case aside).

@@ -99,11 +99,19 @@ TWideString ServiceKey(const TWideString& name) { return SERVICES_KEY + (L"\\" +
 // writes its whole configuration back when it changes the start type
 // (Wine's turns the image path into REG_SZ, drops Description, adds
 // PreshutdownTimeout), and regedit is to put all of it back.
-bool RecordStart(const TWideString& name, TRecordMark& mark)
+// The record, and how the start type is put back: Undo holds the Start
+// value as it was.
+bool RecordStart(const TWideString& name, TRecordMark& mark, TUndo& undo)
 {
     TRegKey key;
-    return RegOpenKeyExW(HKEY_LOCAL_MACHINE, ServiceKey(name).c_str(), 0, KEY_QUERY_VALUE, key.Receive()) == ERROR_SUCCESS
-        && RecordRemovedValues(key.Get(), ServicePath(name), &mark);
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, ServiceKey(name).c_str(), 0, KEY_QUERY_VALUE, key.Receive()) != ERROR_SUCCESS
+        || !ReadRegValue(key.Get(), START_VALUE, undo.data) || !RecordRemovedValues(key.Get(), ServicePath(name), &mark)) {
+        return false;
+    }
+    undo.kind = TUndoKind::Service;
+    undo.place = RecordPlace(mark);
+    undo.where = name;
+    return true;
 }
 
 // What the manager added to the key beyond what the record holds is taken
@@ -126,14 +134,15 @@ std::vector<TWideString> ServiceValueNames(const TWideString& name)
 void OfferToAdministrator(TUser& user, const TService& service)
 {
     TRecordMark mark;
+    TUndo undo;
     OfferElevatedRemoval(
         user, EntryText({ServicePath(service.name)}), MSG_CANNOT_DISABLE_SERVICE,
         [&](TWideString& removalSwitch) {
             TWideString hash;
-            if (!TextHash(service.command, hash) || !RecordStart(service.name, mark)) {
+            if (!TextHash(service.command, hash) || !RecordStart(service.name, mark, undo)) {
                 return false;
             }
-            user.NoteRecordPlace(RecordPlace(mark));
+            user.NoteUndo(undo);
             removalSwitch = RemovalSwitch(DISABLE_SERVICE_SWITCH, {service.name, hash});
             return true;
         },
@@ -144,9 +153,10 @@ void OfferToAdministrator(TUser& user, const TService& service)
 void Disable(TUser& user, const TService& service)
 {
     TRecordMark mark;
+    TUndo undo;
     const std::vector<TWideString> before = ServiceValueNames(service.name);
-    if (RecordStart(service.name, mark) && DisableService(service.name)) {
-        user.NoteRecordPlace(RecordPlace(mark));
+    if (RecordStart(service.name, mark, undo) && SetServiceStart(service.name, SERVICE_DISABLED)) {
+        user.NoteUndo(undo);
         RecordAddedValues(service.name, before);
         return;
     }
@@ -261,11 +271,11 @@ void CheckServices(TUser& user)
     SaveRecords(user, walk, SERVICES_SECTION, TBaselineKind::Services);
 }
 
-bool DisableService(const TWideString& name)
+bool SetServiceStart(const TWideString& name, DWORD start)
 {
     TServiceAccess access;
     if (access.Open(name)) {
-        return ChangeServiceConfigW(access.service.Get(), SERVICE_NO_CHANGE, SERVICE_DISABLED, SERVICE_NO_CHANGE, nullptr,
+        return ChangeServiceConfigW(access.service.Get(), SERVICE_NO_CHANGE, start, SERVICE_NO_CHANGE, nullptr,
                                     nullptr, nullptr, nullptr, nullptr, nullptr, nullptr)
             != FALSE;
     }
@@ -274,12 +284,36 @@ bool DisableService(const TWideString& name)
     }
     // The manager does not know it yet: it starts it at the next start of
     // Windows, from the key.
+    return SetServiceKeyStart(name, {REG_DWORD, std::string(reinterpret_cast<const char*>(&start), sizeof(start))});
+}
+
+bool SetServiceKeyStart(const TWideString& name, const TRegData& start)
+{
     TRegKey key;
-    const DWORD disabled = SERVICE_DISABLED;
     const LONG opened =
         RegOpenKeyExW(HKEY_LOCAL_MACHINE, ServiceKey(name).c_str(), 0, KEY_SET_VALUE, key.Receive());
     SetLastError(static_cast<DWORD>(opened));
-    return opened == ERROR_SUCCESS
-        && WriteRegValue(key.Get(), START_VALUE,
-                         {REG_DWORD, std::string(reinterpret_cast<const char*>(&disabled), sizeof(disabled))});
+    return opened == ERROR_SUCCESS && WriteRegValue(key.Get(), START_VALUE, start);
+}
+
+TPutBack PutBackServiceStart(const TWideString& name, const TRegData& start)
+{
+    TRegKey key;
+    TRegData now;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, ServiceKey(name).c_str(), 0, KEY_QUERY_VALUE, key.Receive()) != ERROR_SUCCESS
+        || !ReadRegValue(key.Get(), START_VALUE, now)) {
+        return TPutBack::Failed;
+    }
+    if (now.type == start.type && now.bytes == start.bytes) {
+        return TPutBack::Done;
+    }
+    // A start type set since the removal is someone's choice: left as it is.
+    DWORD number = 0;
+    if (ReadNumber(key.Get(), START_VALUE, number) != TNumber::Read || number != SERVICE_DISABLED) {
+        return TPutBack::Taken;
+    }
+    const bool manager = start.type == REG_DWORD && start.bytes.size() == sizeof(DWORD);
+    return (manager ? SetServiceStart(name, *reinterpret_cast<const DWORD*>(start.bytes.data())) : SetServiceKeyStart(name, start))
+        ? TPutBack::Done
+        : TPutBack::Failed;
 }

@@ -41,9 +41,17 @@ TRead ReadService(HKEY services, const TWideString& name, TService& service);
 // settings file cannot be read or written.
 void CheckServices(TUser& user);
 
-// "Remove": the service's start type set to disabled (4), through the
-// service manager, or in the key where the manager does not know it (the
-// key was written directly). It is never deleted: a deleted service cannot
-// be put back from a record. On failure the Win32 error is left in
-// GetLastError(): ERROR_ACCESS_DENIED when the user's rights do not reach.
-bool DisableService(const TWideString& name);
+// "Remove": the service's start type set to disabled (4), and put back as
+// it was, through the service manager, or in the key where the manager
+// does not know it (the key was written directly). It is never deleted: a
+// deleted service cannot be put back from a record. On failure the Win32
+// error is left in GetLastError(): ERROR_ACCESS_DENIED when the user's
+// rights do not reach.
+bool SetServiceStart(const TWideString& name, DWORD start);
+// The Start value written into the service's key as it is, whatever its
+// type and size; the manager reads it at the next start of Windows.
+bool SetServiceKeyStart(const TWideString& name, const TRegData& start);
+// Puts the Start value a removal found back, through the manager where it
+// was a number as the manager writes one, else into the key as it was; only
+// while the service is still disabled.
+TPutBack PutBackServiceStart(const TWideString& name, const TRegData& start);

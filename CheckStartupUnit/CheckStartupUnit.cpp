@@ -39,6 +39,18 @@ struct TStartupEntry {
     TWideString exact;    // the file, reached by its exact name (a trailing dot or blank, CON, ...)
 };
 
+// How the file, kept as Copy in Removed, is put back: by its exact path.
+TUndo FileUndo(const TStartupEntry& entry, const TWideString& copy)
+{
+    TUndo undo;
+    undo.kind = TUndoKind::File;
+    undo.place = RecordPlace(copy);
+    undo.where = ParentPath(entry.exact);
+    undo.item = entry.name;
+    undo.copy = RecordPlace(copy);
+    return undo;
+}
+
 // A copy is kept here, with the user's rights, before the helper acts; the
 // helper deletes the file only while its bytes are the copy's.
 void OfferFileToAdministrator(TUser& user, const TStartupEntry& entry)
@@ -51,7 +63,7 @@ void OfferFileToAdministrator(TUser& user, const TStartupEntry& entry)
             if (!CopyToRemoved(entry.exact, entry.name, copy)) {
                 return false;
             }
-            user.NoteRecordPlace(RecordPlace(copy));
+            user.NoteUndo(FileUndo(entry, copy));
             const TFileHandle kept(CreateFileW(copy.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
             if (!kept.Valid() || !FileHash(kept.Get(), hash)) {
                 return false;
@@ -85,7 +97,7 @@ void MoveEntry(TUser& user, const TStartupEntry& entry, const std::vector<TStart
     PrepareForRemoval(seen, entry.exact);
     TWideString moved;
     if (MoveToRemoved(entry.exact, entry.name, &moved)) {
-        user.NoteRecordPlace(RecordPlace(moved));
+        user.NoteUndo(FileUndo(entry, moved));
     } else {
         FileNotMoved(user, entry);
     }

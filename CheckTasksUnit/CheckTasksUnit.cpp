@@ -46,6 +46,16 @@ bool KeepDefinition(const TTask& task, TWideString& copy)
     return KeepRemovedFile(name + DEFINITION_EXTENSION, ExportedDefinition(task.definition), copy);
 }
 
+TUndo TaskUndo(const TTask& task, const TWideString& copy)
+{
+    TUndo undo;
+    undo.kind = TUndoKind::Task;
+    undo.place = RecordPlace(copy);
+    undo.where = task.path;
+    undo.copy = RecordPlace(copy);
+    return undo;
+}
+
 // The helper deletes the task only while it shows as it was shown. Not its
 // definition's bytes: the user's side may have them from the scheduler's
 // API (the store is closed to it), the helper from the store.
@@ -59,7 +69,7 @@ void OfferToAdministrator(TUser& user, const TTask& task)
             if (!TextHash(Shown(task.read), hash) || !KeepDefinition(task, copy)) {
                 return false;
             }
-            user.NoteRecordPlace(RecordPlace(copy));
+            user.NoteUndo(TaskUndo(task, copy));
             removalSwitch = RemovalSwitch(DELETE_TASK_SWITCH, {task.path, hash});
             return true;
         },
@@ -87,7 +97,7 @@ void DeleteKept(TUser& user, const TTask& task)
         user.WarnFailed(FormatMsg(MSG_CANNOT_SAVE_TASK, {TaskName(task).shown}));
         return;
     }
-    user.NoteRecordPlace(RecordPlace(copy));
+    user.NoteUndo(TaskUndo(task, copy));
     HRESULT result = S_OK;
     if (DeleteScheduledTask(task.path, result)) {
         return;

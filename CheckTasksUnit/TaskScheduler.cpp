@@ -2,6 +2,7 @@
 
 #include "Com.h"
 #include "ScopedHandle.h"
+#include "TaskDefinition.h"
 
 #include <objbase.h>
 #include <taskschd.h>
@@ -257,4 +258,60 @@ bool DeleteScheduledTask(const TWideString& path, HRESULT& result)
         result = E_FAIL;
     }
     return SUCCEEDED(result);
+}
+
+namespace {
+
+// The task's command as the checker reads it; empty when Definition is no task.
+TWideString TaskCommand(const std::string& definition)
+{
+    TTaskDefinition read;
+    return ReadTaskDefinition(definition, read) ? read.command : TWideString();
+}
+
+// Writes the definition as the task's file in a store this process can
+// write, its task folders made where missing.
+bool WriteStoreTask(const TWideString& path, const std::string& definition)
+{
+    TWideString store;
+    if (TaskStore(store) == TStore::Closed) {
+        return false;
+    }
+    const TWideString file = L"\\\\?\\" + store + path;
+    for (std::size_t slash = file.find(L'\\', 4 + store.size()); slash != TWideString::npos; slash = file.find(L'\\', slash + 1)) {
+        CreateDirectoryW(file.substr(0, slash).c_str(), nullptr);
+    }
+    return WriteNewFile(file, definition) || ReplaceFileBytes(file, definition);
+}
+
+} // namespace
+
+TPutBack PutBackScheduledTask(const TWideString& path, const std::string& definition)
+{
+    const TWideString command = TaskCommand(definition);
+    std::string now;
+    if (!IsTaskPath(path) || command.empty()) {
+        return TPutBack::Failed;
+    }
+    if (ReadOneTask(path, now)) {
+        return TaskCommand(now) == command ? TPutBack::Done : TPutBack::Taken;
+    }
+    // The scheduler takes the definition as Windows exports one, UTF-16 with its mark.
+    const bool utf16 = definition.size() >= 2 && definition.compare(0, 2, "\xFF\xFE") == 0 && definition.size() % 2 == 0;
+    const TWideString xml = utf16 ? TWideString(reinterpret_cast<const wchar_t*>(definition.data()) + 1, definition.size() / 2 - 1)
+                                  : TWideString();
+    TScheduler scheduler;
+    TFolder root;
+    TScopedHandle<TComTraits<IRegisteredTask>> task;
+    const TBstr name = Bstr(path);
+    const TBstr text = Bstr(xml);
+    VARIANT none = {};
+    const bool registered = utf16 && SUCCEEDED(scheduler.Folder(L"\\", root))
+        && SUCCEEDED(root.Get()->RegisterTask(name.Get(), text.Get(), TASK_CREATE, none, none, TASK_LOGON_NONE, none, task.Receive()));
+    // Wine's scheduler keeps a task without its actions: the file the checker reads is written as it was kept.
+    if (registered && ReadOneTask(path, now) && TaskCommand(now) == command) {
+        return TPutBack::Done;
+    }
+    return WriteStoreTask(path, definition) && ReadOneTask(path, now) && TaskCommand(now) == command ? TPutBack::Done
+                                                                                                    : TPutBack::Failed;
 }

@@ -11,6 +11,7 @@
 // also deletes a task. The API (COM: ole32 and oleaut32) is loaded from the
 // system folder when first needed.
 
+#include "Undo.h"
 #include "registry_profile.h"
 
 #include <vector>
@@ -37,3 +38,11 @@ bool ReadOneTask(const TWideString& path, std::string& definition);
 // console: it would delete another task than the one named. Such a task's
 // file is deleted from the store by its exact name instead.
 bool DeleteScheduledTask(const TWideString& path, HRESULT& result);
+
+// Done also where the task is there already with the same command.
+// The task registered anew from Definition (as KeepDefinition kept it, as
+// Windows exports one) through the scheduler, as a new task. Where the
+// scheduler cannot, or keeps another command than the definition has
+// (Wine's drops the actions), the definition is written as the task's file
+// into the store, where the checker reads it.
+TPutBack PutBackScheduledTask(const TWideString& path, const std::string& definition);

@@ -818,9 +818,37 @@ void WriteAllowedValue(const TWideString& section, const TWideString& key, const
     const TWideString other = plain ? ESCAPE + key : key;
     if (ListedValue(section, used).value_or(TWideString()) != stored
         || !ListedValue(section, other).value_or(TWideString()).empty()) {
-        WriteSettings(WithKey(WithKey(CurrentText(), section, used, &stored), section, other, nullptr));
+        TWideString record;
+        AppendRecord(record, key, value);
+        SetAllowedEntry(section, key, record);
     }
     // The next location's walk starts from the file as it is then.
+    AllowedListMayHaveChanged();
+}
+
+void SetAllowedEntry(const TWideString& section, const TWideString& name, const TWideString& record)
+{
+    // The key and value the record's line has, as a save writes it.
+    const TWideString line = SectionBody(record);
+    const std::size_t equals = line.find(NAME_END);
+    const TWideString key = line.substr(0, equals);
+    const TWideString value = equals == TWideString::npos ? TWideString() : line.substr(equals + 1, line.size() - equals - 3);
+    const TWideString plainKey = IsPlain(name, TField::Key) ? name : TWideString();
+    const TWideString encodedKey = EncodeField(name);
+    // Set in place where it was listed; the other form is taken out.
+    const TWideString original = CurrentText();
+    TWideString text = original;
+    if (!line.empty()) {
+        text = WithKey(text, section, key, &value);
+    }
+    for (const TWideString& form : {plainKey, encodedKey}) {
+        if (!form.empty() && (line.empty() || form != key)) {
+            text = WithKey(text, section, form, nullptr);
+        }
+    }
+    if (text != original) {
+        WriteSettings(text);
+    }
     AllowedListMayHaveChanged();
 }
 

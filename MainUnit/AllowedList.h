@@ -64,6 +64,12 @@ std::vector<TListedEntry> ListedEntries(const TWideString& section);
 // trust that read.
 void AllowedListMayHaveChanged();
 
+// One entry of Section set to Record (made for Name by AppendRecord or
+// AppendBareRecord), in place of the line the section has for Name in
+// either form; an empty Record takes Name out. The section's header stays.
+// Raises TINIExcept when the file cannot be written.
+void SetAllowedEntry(const TWideString& section, const TWideString& name, const TWideString& record);
+
 // The allowed value of a key that holds a whole list (win.ini's "run" and
 // "load"). A value that a plain line cannot carry (line breaks, enclosing
 // quotes, blanks at the ends, "!", characters 1251 lacks) is stored encoded

@@ -80,12 +80,19 @@ bool PassesSilentlyInWalk(TUser& user, const TEntryKey& key, TEntryState state,
 void RemoveAndRecord(TUser& user, THistoryEvent event, const std::function<void()>& remove)
 {
     user.TakeFailure();
-    user.TakeRecordPlace();
+    user.TakeUndo();
     remove();
     const TWideString failure = user.TakeFailure();
-    const TWideString place = user.TakeRecordPlace();
+    TUndo undo = user.TakeUndo();
     event.kind = failure.empty() ? THistoryKind::Removed : THistoryKind::Failed;
-    event.detail = failure.empty() ? place : failure;
+    event.detail = failure.empty() ? undo.place : failure;
+    // Whether or not the run goes on, what was removed can be put back.
+    if (failure.empty() && !undo.place.empty()) {
+        undo.section = event.section;
+        undo.name = event.name;
+        undo.command = event.command;
+        WriteUndo(undo);
+    }
     if (!RunAborted()) {
         user.Record(event);
     }

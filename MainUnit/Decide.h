@@ -37,9 +37,10 @@ bool PassesSilently(TUser& user, const TWideString& section, const TWideString& 
     return PassesSilentlyInWalk(user, {section, name, command}, state, text);
 }
 
-// Runs Remove, which tells of its own failures and notes where it kept
-// what it removed, and records the outcome for the history: Event removed
-// (with that place), or failed with the failure's text.
+// Runs Remove, which tells of its own failures and notes what it kept and
+// how to put it back (TUser::NoteUndo), and records the outcome for the
+// history: Event removed (with the place of what was kept), or failed with
+// the failure's text. A removal that succeeded gets its line in undo.log.
 void RemoveAndRecord(TUser& user, THistoryEvent event, const std::function<void()>& remove);
 
 // A place Windows fills by itself (a hundred services, a dozen Active

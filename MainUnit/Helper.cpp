@@ -97,7 +97,7 @@ DWORD DisableServiceOf(const TWideString& name, const TWideString& hash)
     if (ReadService(services.Get(), name, service) != TRead::Entry) {
         return ELEVATED_FAILED;
     }
-    return ActIfUnchanged(service.command, hash, [&] { return DisableService(name); });
+    return ActIfUnchanged(service.command, hash, [&] { return SetServiceStart(name, SERVICE_DISABLED); });
 }
 
 DWORD DeleteTaskOf(const TWideString& path, const TWideString& hash)

@@ -4,8 +4,6 @@
 #include "ScopedHandle.h"
 #include "Texts.h"
 
-#include <algorithm>
-
 namespace {
 
 constexpr wchar_t HISTORY_FILE[] = L"\\history.log";
@@ -39,15 +37,17 @@ TWideString HistoryPath(bool older = false)
     return ParentPath(SettingsFilePath()) + (older ? OLDER_HISTORY_FILE : HISTORY_FILE);
 }
 
-// The line of Event at the local time Time, its line feed included.
-std::string HistoryLineBytes(const THistoryEvent& event, const SYSTEMTIME& time)
+} // namespace
+
+std::string LogLineBytes(std::initializer_list<TWideString> fields)
 {
+    SYSTEMTIME time;
+    GetLocalTime(&time);
     wchar_t stamp[ARRAYSIZE(TIME_SHAPE)];
     wsprintfW(stamp, L"%04u-%02u-%02u %02u:%02u:%02u", time.wYear, time.wMonth, time.wDay, time.wHour, time.wMinute,
               time.wSecond);
     TWideString line = stamp;
-    const TWideString keyword = HistoryKeyword(event.kind);
-    for (const TWideString& field : {keyword, event.section, event.name, event.command, event.detail}) {
+    for (const TWideString& field : fields) {
         line += FIELD_SEPARATOR;
         line += Visible(field);
     }
@@ -56,8 +56,17 @@ std::string HistoryLineBytes(const THistoryEvent& event, const SYSTEMTIME& time)
     return bytes + LINE_END;
 }
 
-// The readable lines of one file, oldest first.
-void ReadHistoryFile(const TWideString& path, std::vector<THistoryLine>& lines)
+bool AppendLogBytes(const TWideString& path, const std::string& bytes)
+{
+    // Appending is atomic per write: two processes' lines never mix.
+    const TFileHandle file(CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    return file.Valid() && WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)
+        && written == bytes.size() && FlushFileBuffers(file.Get());
+}
+
+void ReadLogFile(const TWideString& path, std::size_t count, std::vector<std::vector<TWideString>>& lines)
 {
     std::string bytes;
     if (!ReadFileBytes(path, bytes)) {
@@ -78,24 +87,20 @@ void ReadHistoryFile(const TWideString& path, std::vector<THistoryLine>& lines)
                 from = tab + 1;
             }
             fields.push_back(line.substr(from));
-            if (fields.size() == HISTORY_FIELDS && IsTimeField(fields[0])) {
-                lines.push_back({fields[0], fields[1], fields[2], fields[3], fields[4], fields[5]});
+            if (fields.size() == count && IsTimeField(fields[0])) {
+                lines.push_back(std::move(fields));
             }
         }
         start = end + 1;
     }
 }
 
-} // namespace
-
 const wchar_t* HistoryKeyword(THistoryKind kind) { return KEYWORDS[static_cast<std::size_t>(kind)]; }
 
 void WriteHistory(const THistoryEvent& event) noexcept
 {
     try {
-        SYSTEMTIME now;
-        GetLocalTime(&now);
-        const std::string bytes = HistoryLineBytes(event, now);
+        const std::string bytes = LogLineBytes({HistoryKeyword(event.kind), event.section, event.name, event.command, event.detail});
         const TWideString path = HistoryPath();
         WIN32_FILE_ATTRIBUTE_DATA data;
         if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
@@ -104,13 +109,7 @@ void WriteHistory(const THistoryEvent& event) noexcept
                 MoveFileExW(path.c_str(), HistoryPath(true).c_str(), MOVEFILE_REPLACE_EXISTING);
             }
         }
-        // Appending is atomic per write: two processes' lines never mix.
-        const TFileHandle file(CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                           nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        DWORD written = 0;
-        if (file.Valid() && WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)) {
-            FlushFileBuffers(file.Get());
-        }
+        AppendLogBytes(path, bytes);
     } catch (...) {
         // Out of memory: the line is lost, the check goes on.
     }
@@ -118,9 +117,12 @@ void WriteHistory(const THistoryEvent& event) noexcept
 
 std::vector<THistoryLine> ReadHistory()
 {
+    std::vector<std::vector<TWideString>> read;
+    ReadLogFile(HistoryPath(true), HISTORY_FIELDS, read);
+    ReadLogFile(HistoryPath(), HISTORY_FIELDS, read);
     std::vector<THistoryLine> lines;
-    ReadHistoryFile(HistoryPath(true), lines);
-    ReadHistoryFile(HistoryPath(), lines);
-    std::reverse(lines.begin(), lines.end());
+    for (auto field = read.rbegin(); field != read.rend(); ++field) {
+        lines.push_back({(*field)[0], (*field)[1], (*field)[2], (*field)[3], (*field)[4], (*field)[5]});
+    }
     return lines;
 }

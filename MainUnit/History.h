@@ -8,6 +8,7 @@
 
 #include "registry_profile.h"
 
+#include <initializer_list>
 #include <vector>
 
 enum class THistoryKind : unsigned char { Removed, Added, Kept, Corrected, Baseline, Failed, Restored, Forgotten };
@@ -35,6 +36,17 @@ struct THistoryLine {
 };
 
 constexpr LONGLONG HISTORY_LIMIT = 1048576;
+
+// The logs beside the settings file (the history, Removed\undo.log) share
+// one line form: the local time, then each field through Visible, apart by
+// tabs, in UTF-8. The line of Fields now, its line feed included.
+std::string LogLineBytes(std::initializer_list<TWideString> fields);
+// Appends the line at once; false when it could not be written whole.
+bool AppendLogBytes(const TWideString& path, const std::string& bytes);
+// The lines of the file that have Count fields, the time first, oldest
+// first, each field as the file holds it (through Visible); the others are
+// skipped.
+void ReadLogFile(const TWideString& path, std::size_t count, std::vector<std::vector<TWideString>>& lines);
 
 const wchar_t* HistoryKeyword(THistoryKind kind);
 // Best effort: a history that cannot be written never stops a check.

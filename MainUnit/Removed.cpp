@@ -166,10 +166,11 @@ bool MakeRemovedFolder()
     return true;
 }
 
-bool RecordRemovedValue(HKEY key, const TWideString& keyPath, const TWideString& name, TRecordMark* mark)
+bool RecordRemovedValue(HKEY key, const TWideString& keyPath, const TWideString& name, TRecordMark* mark, TRegData* value)
 {
-    TRegData value;
-    return ReadRegValue(key, name, value) && AppendToRegFile(RegFileRecord(keyPath, name, value.type, value.bytes), mark);
+    TRegData read;
+    TRegData& kept = value != nullptr ? *value : read;
+    return ReadRegValue(key, name, kept) && AppendToRegFile(RegFileRecord(keyPath, name, kept.type, kept.bytes), mark);
 }
 
 bool RecordRemovedValues(HKEY key, const TWideString& keyPath, TRecordMark* mark)

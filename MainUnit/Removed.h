@@ -35,8 +35,10 @@ struct TRecordMark {
 
 // Appends the value Name of the open Key, with its type and data, under
 // KeyPath (the full name, root included, under which regedit writes it
-// back). False when the value cannot be read or the record written.
-bool RecordRemovedValue(HKEY key, const TWideString& keyPath, const TWideString& name, TRecordMark* mark = nullptr);
+// back); Value, where given, gets what was recorded. False when the value
+// cannot be read or the record written.
+bool RecordRemovedValue(HKEY key, const TWideString& keyPath, const TWideString& name, TRecordMark* mark = nullptr,
+                        TRegData* value = nullptr);
 void TakeBackRecord(const TRecordMark& mark);
 // Where a removal kept what it removed, as the history names it: the
 // record's offset in removed.reg ("removed.reg:1234"), or the copy's name

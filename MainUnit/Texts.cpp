@@ -105,6 +105,38 @@ TWideString Visible(const TWideString& text)
     return visible;
 }
 
+bool FromVisible(const TWideString& shown, TWideString& text)
+{
+    text.clear();
+    for (std::size_t at = 0; at < shown.size(); ++at) {
+        if (shown[at] != VISIBLE_OPEN) {
+            text += shown[at];
+            continue;
+        }
+        const std::size_t close = shown.find(VISIBLE_CLOSE, at);
+        char32_t c = 0;
+        for (std::size_t i = at + 1; i < close && close != TWideString::npos; ++i) {
+            const wchar_t digit = shown[i];
+            const bool decimal = digit >= L'0' && digit <= L'9';
+            if (!decimal && !(digit >= L'A' && digit <= L'F')) {
+                return false;
+            }
+            c = c * 16 + (decimal ? digit - L'0' : digit - L'A' + 10);
+        }
+        if (close == TWideString::npos || close == at + 1 || close - at > 7 || c > 0x10FFFF) {
+            return false;
+        }
+        if (c > 0xFFFF) {
+            text += static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10));
+            text += static_cast<wchar_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+        } else {
+            text += static_cast<wchar_t>(c);
+        }
+        at = close;
+    }
+    return true;
+}
+
 TEntryText EntryText(std::initializer_list<TWideString> fields, std::vector<TStartItem> starts)
 {
     TEntryText entry;

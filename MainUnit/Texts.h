@@ -28,6 +28,9 @@ constexpr std::size_t SHOWN_HEAD = 96;
 constexpr std::size_t SHOWN_TAIL = 63;
 
 TWideString Visible(const TWideString& text);
+// The text Visible made Shown from; false when Shown holds an escape that
+// Visible would not write.
+bool FromVisible(const TWideString& shown, TWideString& text);
 
 // What an entry makes Windows start, as the entry names it: a command line,
 // a file of its own (a Startup file: a shortcut, a script, ...), or a DLL.

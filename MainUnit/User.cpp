@@ -81,13 +81,13 @@ void TUser::WarnFailed(const TWideString& text)
 
 void TUser::NoteFailure(const TWideString& text) { failure_ = text; }
 
-void TUser::NoteRecordPlace(const TWideString& place) { recordPlace_ = place; }
+void TUser::NoteUndo(const TUndo& undo) { undo_ = undo; }
 
-TWideString TUser::TakeRecordPlace()
+TUndo TUser::TakeUndo()
 {
-    TWideString place;
-    place.swap(recordPlace_);
-    return place;
+    TUndo undo;
+    std::swap(undo, undo_);
+    return undo;
 }
 
 void TUser::Record(const THistoryEvent& event)

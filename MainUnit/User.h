@@ -6,6 +6,7 @@
 
 #include "History.h"
 #include "Texts.h"
+#include "Undo.h"
 
 #include <vector>
 
@@ -63,10 +64,10 @@ public:
     void Record(const THistoryEvent& event);
     // The failure warned of since the last call, if any; forgets it.
     TWideString TakeFailure();
-    // Where a removal kept what it removed (see RecordPlace in Removed.h),
-    // for the decision's history; Take forgets it.
-    void NoteRecordPlace(const TWideString& place);
-    TWideString TakeRecordPlace();
+    // What a removal kept and how to put it back (its place: RecordPlace in
+    // Removed.h), for the decision's history and undo.log; Take forgets it.
+    void NoteUndo(const TUndo& undo);
+    TUndo TakeUndo();
 
     // A survey walks every place to list what is there: the checkers tell
     // it of every entry (See), ask nothing and write nothing.
@@ -94,7 +95,7 @@ protected:
 private:
     std::vector<TEntryKey> targets_;
     TWideString failure_;
-    TWideString recordPlace_;
+    TUndo undo_;
 };
 
 // The warning box: owned by the hidden window (none while it is being made).

@@ -674,7 +674,7 @@ TEST_F(Checkers, RemovalsCanBeUndone)
     EXPECT_TRUE(KeyValues(HKEY_CURRENT_USER, USER_RUN).empty());
     EXPECT_TRUE(KeyValues(HKEY_LOCAL_MACHINE, run, KEY_WOW64_32KEY).empty());
     EXPECT_EQ(List("run"), "a.exe");
-    EXPECT_EQ(FolderNames(state.folder + "\\Removed"), (std::vector<std::string>{"removed.reg", "t (2).lnk", "t.lnk"}));
+    EXPECT_EQ(FolderNames(state.folder + "\\Removed"), (std::vector<std::string>{"removed.reg", "t (2).lnk", "t.lnk", "undo.log"}));
     EXPECT_EQ(ReadFileBytes(state.folder + "\\Removed\\t.lnk"), file);
     EXPECT_EQ(ReadFileBytes(state.folder + "\\Removed\\t (2).lnk"), "common");
     const std::string reg = ReadUtf16File(state.folder + "\\Removed\\removed.reg");
