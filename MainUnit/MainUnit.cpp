@@ -12,9 +12,11 @@
 #include "Helper.h"
 #include "MainState.h"
 #include "Removed.h"
+#include "Restore.h"
 #include "ScopedHandle.h"
 #include "Settings.h"
 #include "Watch.h"
+#include "dlgAutorunUnit.h"
 #include "dlgSelectUnit.h"
 #include "registry_profile.h"
 #include "resource.h"
@@ -144,6 +146,7 @@ void SetUpTrayMenu(HINSTANCE instance)
             SetMenuItemInfoW(trayMenu, command, FALSE, &info);
         }
     }
+    SetMenuDefaultItem(trayMenu, IDM_AUTORUN, FALSE);
     SelectStartupMode();
 }
 
@@ -156,6 +159,9 @@ void HandleCreate(const CREATESTRUCTW* create)
 
 void HandleDestroy()
 {
+    if (AutorunWindow() != nullptr) {
+        DestroyWindow(AutorunWindow());
+    }
     DestroyMenu(trayMenuBar);
     trayMenuBar = nullptr;
     trayMenu = nullptr;
@@ -249,9 +255,32 @@ void ExitProgram(HWND wnd)
     DestroyWindow(wnd);
 }
 
+// A removal from the window: a check run that removes the entries named,
+// as the question's "remove" does, and asks about nothing else.
+void RemoveFromWindow(const std::vector<TEntryKey>& entries)
+{
+    programUser.SetTargets(entries);
+    RunCheck(programUser, true);
+    programUser.SetTargets({});
+}
+
+void OpenAutorunWindow()
+{
+    const TAutorunHost host = {WalkPlaces,
+                               [] { RunCheck(false); },
+                               RemoveFromWindow,
+                               [](const TWideString& place) { RestoreRemoval(programUser, place); },
+                               [](const TEntryKey& entry) { ForgetEntry(programUser, entry.section, entry.name, entry.command); },
+                               CheckRunning};
+    ShowAutorunWindow(GetModuleHandleW(nullptr), host);
+}
+
 void HandleCommand(HWND wnd, UINT command)
 {
     switch (command) {
+    case IDM_AUTORUN:
+        OpenAutorunWindow();
+        break;
     case IDM_CHECK:
         RunCheck(false);
         break;
@@ -318,6 +347,9 @@ int RunMessageLoop()
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
             if (msg.message == WM_QUIT) {
                 return static_cast<int>(msg.wParam);
+            }
+            if (AutorunWindowMessage(msg)) {
+                continue;
             }
             TranslateMessage(&msg);
             DispatchMessageW(&msg);
@@ -406,6 +438,23 @@ LRESULT CALLBACK MainWndProc(HWND wnd, UINT message, WPARAM wParam, LPARAM lPara
 
 TUser& ProgramUser() { return programUser; }
 
+void WalkPlaces(TUser& user)
+{
+    CheckRegistry(user);
+    if (!RunAborted()) {
+        CheckStartup(user);
+    }
+    if (!RunAborted()) {
+        CheckINI(user);
+    }
+    if (!RunAborted()) {
+        CheckServices(user);
+    }
+    if (!RunAborted()) {
+        CheckTasks(user);
+    }
+}
+
 void RunCheck(bool silent) { RunCheck(ProgramUser(), silent); }
 
 void RunCheck(TUser& user, bool silent)
@@ -419,19 +468,7 @@ void RunCheck(TUser& user, bool silent)
     // become readable again, since the last.
     AllowedListMayHaveChanged();
     try {
-        CheckRegistry(user);
-        if (!RunAborted()) {
-            CheckStartup(user);
-        }
-        if (!RunAborted()) {
-            CheckINI(user);
-        }
-        if (!RunAborted()) {
-            CheckServices(user);
-        }
-        if (!RunAborted()) {
-            CheckTasks(user);
-        }
+        WalkPlaces(user);
     } catch (const TINIExcept& e) {
         errorShown = true;
         user.Warn(FormatMsg(MSG_CANNOT_OPEN_FILE, {Visible(e.FileName)}));
@@ -446,6 +483,8 @@ void RunCheck(TUser& user, bool silent)
     checkRunning = false;
     if (RunAborted()) {
         DestroyWindow(MainWnd());
+    } else {
+        RefreshAutorunWindow();
     }
 }
 

@@ -28,6 +28,9 @@ LRESULT CALLBACK MainWndProc(HWND wnd, UINT message, WPARAM wParam, LPARAM lPara
 // own message boxes ask.
 void RunCheck(TUser& user, bool silent);
 void RunCheck(bool silent);
+// Every place in the check's order, with User; raises TINIExcept as the
+// checkers do. A survey or a removal from the window walks them so.
+void WalkPlaces(TUser& user);
 // The program's user: its message boxes, owned by the hidden window.
 TUser& ProgramUser();
 bool CheckRunning();

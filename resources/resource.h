@@ -11,3 +11,4 @@
 #define IDM_STARTONCE 106
 #define IDM_HELP 107
 #define IDM_REMOVED 108
+#define IDM_AUTORUN 109

@@ -2,6 +2,7 @@
 // scripted user against the real registry, files and win.ini of the prefix.
 
 #include "AllowedList.h"
+#include "AutorunRows.h"
 #include "Decide.h"
 #include "CheckINIUnit.h"
 #include "CheckRegistryUnit.h"
@@ -893,6 +894,56 @@ TEST_F(Checkers, AcceptedListElementsAllowNothingElse)
     RunCheck(user, true);
     EXPECT_EQ(user.said, TSaid{"new: " + file});
     SetList("run", {});
+}
+
+// The window's walks: a survey tells every entry as it stands and changes
+// nothing; a removal removes exactly the entries it names, allowed or not,
+// with the command the window showed, and asks about and records nothing else.
+TEST_F(Checkers, TheWindowsWalksLookOrRemoveOnlyWhatTheyName)
+{
+    const std::string options = U("a=A.exe\r\ngone=G.exe\r\n");
+    Start(options);
+    SetKeyValues(HKEY_CURRENT_USER, USER_RUN, {Sz("a", "A.exe"), Sz("b", "B.exe"), Sz("c", "C.exe"), Sz("d", "D.exe")});
+    Switches(HKEY_CURRENT_USER, "Run", {{"c", REG_BINARY, std::string("\3\0\0\0\1\0\0\0\0\0\0\0", 12)}});
+    SetList("run", "w.exe, v.exe");
+    ASSERT_TRUE(WriteFileBytes(state.folder + "\\Startup\\s.bat", "x"));
+    std::vector<std::string> seen;
+    std::vector<TEntryKey> targets;
+    for (const TAutorunRow& row : SurveyRows(WalkPlaces, {})) {
+        if (row.key.section.find(L"HKEY_CURRENT_USER") == 0 || row.key.section == L"win.ini") {
+            seen.push_back(Spell(GroupTitle(row.group) + (L": " + ColumnText(row, ColEntry)) + L"=" + ColumnText(row, ColCommand)
+                                 + L" " + StateText(row.state)));
+        }
+        if (row.key.name == L"a" || row.key.name == L"b" || row.key.command == L"w.exe" || row.key.name.find(L"s.bat") != TWideString::npos) {
+            targets.push_back(row.key);
+        }
+    }
+    const std::string startup = state.folder + "\\Startup\\s.bat";
+    EXPECT_EQ(seen, (std::vector<std::string>{
+                        "Разделы Run: a=A.exe Разрешена", "Разделы Run: b=B.exe Не решено: будет задан вопрос",
+                        "Разделы Run: c=C.exe Выключена в диспетчере задач", "Разделы Run: d=D.exe Не решено: будет задан вопрос",
+                        "Разделы Run: gone=G.exe Разрешена, но ее больше нет",
+                        "Папки автозагрузки: " + startup + "=" + state.folder + "\\Startup\\s.bat Не решено: будет задан вопрос",
+                        "win.ini: run=w.exe Не решено: будет задан вопрос", "win.ini: run=v.exe Не решено: будет задан вопрос"}));
+    EXPECT_EQ(ReadFileBytes(state.settingsPath), options);
+    // The window showed another command under "d" than the key holds now.
+    SetKeyValues(HKEY_CURRENT_USER, USER_RUN, {Sz("a", "A.exe"), Sz("b", "B.exe"), Sz("c", "C.exe"), Sz("d", "D2.exe")});
+    targets.push_back({W(UR), L"d", L"D.exe"});
+    TScriptedUser remover;
+    remover.SetTargets(targets);
+    RunCheck(remover, true);
+    EXPECT_TRUE(remover.said.empty());
+    EXPECT_EQ(KeyValues(HKEY_CURRENT_USER, USER_RUN), (std::vector<TRegValue>{Sz("c", "C.exe"), Sz("d", "D2.exe")}));
+    EXPECT_EQ(List("run"), TValue("v.exe"));
+    EXPECT_EQ(GetFileAttributesA((state.folder + "\\Startup\\s.bat").c_str()), INVALID_FILE_ATTRIBUTES);
+    std::vector<std::string> removed;
+    for (const std::string& line : remover.recorded) {
+        removed.push_back(line.substr(0, line.rfind('|')));
+    }
+    EXPECT_EQ(removed, (std::vector<std::string>{"removed " + UR + "|a|A.exe", "removed " + UR + "|b|B.exe",
+                                                 "removed HKEY_CURRENT_USER\\Startup|" + startup + "|" + state.folder + "\\Startup\\s.bat",
+                                                 "removed win.ini|run|w.exe"}));
+    EXPECT_EQ(Options(), "");
 }
 
 TEST_F(Checkers, CheckRunEndsWithTheCompletionUnlessSilentOrFailed)

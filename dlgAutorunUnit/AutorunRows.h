@@ -1,0 +1,54 @@
+#pragma once
+
+// What the window of everything guarded lists: every entry of every place
+// as a survey finds it now, every removal not put back, and every entry the
+// list allows that is gone; and the history of decisions. Rows are texts
+// for a list view, found by any of their columns.
+
+#include "FileFacts.h"
+#include "History.h"
+#include "User.h"
+
+#include <functional>
+#include <vector>
+
+enum TListColumn : int { ColEntry, ColCommand, ColDescription, ColCompany, ColState, ColDecided, LIST_COLUMNS };
+enum THistoryColumn : int { ColTime, ColWhat, ColPlace, ColName, ColHistoryCommand, ColDetail, HISTORY_COLUMNS };
+
+struct TAutorunRow {
+    TEntryKey key;
+    TEntryText text; // the question's text, and what the entry starts
+    TEntryState state;
+    std::size_t group;
+    TWideString decided; // the time of the last decision about it, as the history has it
+    TWideString place;   // a removal's: where its record is
+    TVersionFacts facts; // filled in as they are read
+    TWideString haystack; // every column upper-cased, for the search
+};
+
+std::size_t GroupCount();
+const wchar_t* GroupTitle(std::size_t group);
+// The kind of place the list's Section belongs to.
+std::size_t GroupOf(const TWideString& section);
+const wchar_t* StateText(TEntryState state);
+const wchar_t* ColumnTitle(int column);
+const wchar_t* HistoryColumnTitle(int column);
+TWideString ColumnText(const TAutorunRow& row, int column);
+TWideString HistoryColumnText(const THistoryLine& line, int column);
+
+// Every place walked by Walk with a user that only looks (see TUser::Surveys),
+// then the removals not put back and the allowed entries that are gone, in
+// the order of the groups; History gives each its last decision. Raises
+// TINIExcept where the allowed list cannot be read.
+std::vector<TAutorunRow> SurveyRows(const std::function<void(TUser&)>& walk, const std::vector<THistoryLine>& history);
+void IndexRow(TAutorunRow& row);
+
+// A text as the search compares it: upper-cased.
+TWideString SearchKey(TWideString text);
+// Whether the row holds Needle (upper-cased) in any column.
+bool RowMatches(const TAutorunRow& row, const TWideString& upperNeedle);
+bool HistoryLineMatches(const THistoryLine& line, const TWideString& upperNeedle);
+
+// The rows as text, a line each, their columns apart by tabs, the titles first.
+TWideString RowsText(const std::vector<const TAutorunRow*>& rows);
+TWideString HistoryText(const std::vector<const THistoryLine*>& lines);
