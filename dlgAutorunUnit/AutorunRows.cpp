@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 #include <utility>
 
 namespace {
@@ -97,6 +98,11 @@ protected:
     }
 };
 
+TWideString DecisionKey(const TWideString& section, const TWideString& name)
+{
+    return UpperCase(section) + L'\n' + UpperCase(name);
+}
+
 // Every removal not put back: a service the program disabled, any other
 // entry it removed.
 void AddRemovals(std::vector<TAutorunRow>& rows)
@@ -112,29 +118,38 @@ void AddRemovals(std::vector<TAutorunRow>& rows)
     }
 }
 
-TWideString DecisionKey(const TWideString& section, const TWideString& name)
+// The allowed entries no survey saw: those the list still holds (a check
+// drops them from the list), and those the history last added or
+// corrected or put back, but for win.ini, whose list is one value.
+void AddGone(std::vector<TAutorunRow>& rows, const std::vector<THistoryLine>& history)
 {
-    return UpperCase(section) + L'\n' + UpperCase(name);
-}
-
-// The allowed entries no survey saw, but for win.ini, whose list is one value.
-void AddGone(std::vector<TAutorunRow>& rows)
-{
-    std::map<TWideString, bool> seen;
+    std::set<TWideString> known;
     for (const TAutorunRow& row : rows) {
-        seen[DecisionKey(row.key.section, row.key.name)] = true;
+        known.insert(DecisionKey(row.key.section, row.key.name));
     }
-    for (const TWideString& section : ListedSections()) {
+    const auto add = [&](const TWideString& section, const TWideString& name, const TWideString& command) {
         const std::size_t group = GroupOf(section);
-        if (group == GROUP_OTHER || group == GROUP_WIN_INI) {
+        if (group != GROUP_OTHER && group != GROUP_WIN_INI && known.insert(DecisionKey(section, name)).second) {
+            rows.push_back({{section, name, command}, EntryText({section, L"\\", name, L"=", command}), TEntryState::Gone,
+                            group, TWideString(), TWideString(), {}, TWideString()});
+        }
+    };
+    for (const TWideString& section : ListedSections()) {
+        for (const TListedEntry& entry : ListedEntries(section)) {
+            add(section, entry.name, entry.command);
+        }
+    }
+    // Newest first: an entry's first line is its last decision.
+    std::set<TWideString> decided;
+    for (const THistoryLine& line : history) {
+        TWideString section, name, command;
+        if (!FromVisible(line.section, section) || !FromVisible(line.name, name) || !FromVisible(line.command, command)
+            || !decided.insert(DecisionKey(section, name)).second) {
             continue;
         }
-        for (const TListedEntry& entry : ListedEntries(section)) {
-            if (seen.count(DecisionKey(section, entry.name)) == 0) {
-                const TEntryText text = EntryText({section, L"\\", entry.name, L"=", entry.command});
-                rows.push_back({{section, entry.name, entry.command}, text, TEntryState::Gone, group, TWideString(),
-                                TWideString(), {}, TWideString()});
-            }
+        if (line.what == HistoryKeyword(THistoryKind::Added) || line.what == HistoryKeyword(THistoryKind::Corrected)
+            || line.what == HistoryKeyword(THistoryKind::Restored)) {
+            add(section, name, command);
         }
     }
 }
@@ -243,8 +258,8 @@ std::vector<TAutorunRow> SurveyRows(const std::function<void(TUser&)>& walk, con
     TSurveyUser surveyor;
     walk(surveyor);
     std::vector<TAutorunRow> rows = std::move(surveyor.rows);
-    AddGone(rows);
     AddRemovals(rows);
+    AddGone(rows, history);
     std::map<TWideString, TWideString> decided;
     // Newest first: the first line of an entry is its last decision.
     for (const THistoryLine& line : history) {

@@ -5,6 +5,7 @@
 #include "ScopedHandle.h"
 #include "TestSupport.h"
 #include "UserRobot.h"
+#include "dlgAutorunUnit.h"
 #include "resource.h"
 
 #include <gtest/gtest.h>
@@ -433,4 +434,55 @@ TEST_F(Program, TheAdministratorsHelperActsOnlyOnWhatACheckWouldAskAbout)
     RegOpenKeyExW(HKEY_LOCAL_MACHINE, W(link).c_str(), REG_OPTION_OPEN_LINK, DELETE, opened.Receive());
     EXPECT_GE(deleteKey(opened.Get()), 0);
     SetKeyValues(HKEY_CURRENT_USER, USER_RUN, {});
+}
+
+// The window of everything guarded, as a user's tool reads it from another
+// process: the entries with their states, the search, one window however
+// often it is opened, and its size kept from one opening to the next.
+TEST_F(Program, TheWindowShowsEveryEntryFindsAndKeepsItsSize)
+{
+    const std::string run = "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+    SetKeyValues(HKEY_CURRENT_USER, USER_RUN, {Sz("a", "A.exe"), Sz("c", "C.exe")});
+    SetKeyValues(HKEY_CURRENT_USER, std::string(APPROVED) + "\\Run", {{"c", REG_BINARY, std::string("\3\0\0\0\1\0\0\0\0\0\0\0", 12)}});
+    CreateDirectoryA((folder + "\\Runwarden").c_str(), nullptr);
+    ASSERT_TRUE(WriteFileBytes(folder + "\\Runwarden\\options.ini", "[" + run + "]\r\na=A.exe\r\n"));
+    // Added once, and no longer there.
+    ASSERT_TRUE(WriteFileBytes(folder + "\\Runwarden\\history.log", "2026-12-07 10:00:00\tadded\t" + run + "\tgone\tG.exe\t\n"));
+    TProcess program(ProgramPath(), "");
+    const HWND wnd = program.MainWindow(START_MS);
+    ASSERT_NE(wnd, nullptr);
+    Command(wnd, IDM_AUTORUN);
+    const HWND window = WaitForWindow(program.Id(), "RunwardenAutorun", START_MS);
+    ASSERT_NE(window, nullptr);
+    const HWND list = GetDlgItem(window, 102);
+    const auto rows = [&] {
+        std::vector<std::string> texts;
+        const std::vector<std::string> names = ListViewColumn(list, 0), states = ListViewColumn(list, 4);
+        for (std::size_t i = 0; i < names.size() && i < states.size(); ++i) {
+            texts.push_back(names[i] + " " + states[i]);
+        }
+        return texts;
+    };
+    const std::vector<std::string> shown = rows();
+    for (const char* expected : {"a Разрешена", "c Выключена в диспетчере задач", "gone Разрешена, но ее больше нет"}) {
+        EXPECT_NE(std::find(shown.begin(), shown.end(), expected), shown.end()) << expected;
+    }
+    SendMessageW(GetDlgItem(window, 101), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"GONE"));
+    EXPECT_EQ(rows(), std::vector<std::string>{"gone Разрешена, но ее больше нет"});
+    // A second opening brings the same window forward.
+    Command(wnd, IDM_AUTORUN);
+    SendMessageW(wnd, WM_NULL, 0, 0);
+    EXPECT_EQ(FindWindowExA(nullptr, window, "RunwardenAutorun", nullptr), nullptr);
+    SetWindowPos(window, nullptr, 40, 30, 700, 420, SWP_NOZORDER);
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(WaitFor(START_MS, [&] { return !IsWindow(window); }));
+    Command(wnd, IDM_AUTORUN);
+    const HWND again = WaitForWindow(program.Id(), "RunwardenAutorun", START_MS);
+    ASSERT_NE(again, nullptr);
+    RECT rect = {};
+    GetWindowRect(again, &rect);
+    EXPECT_EQ(std::vector<LONG>({rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top}),
+              std::vector<LONG>({40, 30, 700, 420}));
+    Command(wnd, IDM_EXIT);
+    EXPECT_EQ(program.Wait(START_MS), 0u);
 }

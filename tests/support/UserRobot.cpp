@@ -1,6 +1,9 @@
 #include "UserRobot.h"
 
+#include "ScopedHandle.h"
 #include "TestSupport.h"
+
+#include <commctrl.h>
 
 #include <algorithm>
 
@@ -195,4 +198,32 @@ std::vector<std::string> TUserRobot::Problems()
 {
     std::lock_guard<std::mutex> lock(mutex_);
     return problems_;
+}
+
+std::vector<std::string> ListViewColumn(HWND list, int column)
+{
+    constexpr int TEXT_CHARS = 1024;
+    std::vector<std::string> texts;
+    DWORD processId = 0;
+    GetWindowThreadProcessId(list, &processId);
+    const TKernelHandle process(OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, processId));
+    const SIZE_T size = sizeof(LVITEMW) + TEXT_CHARS * sizeof(wchar_t);
+    auto* remote = static_cast<char*>(VirtualAllocEx(process.Get(), nullptr, size, MEM_COMMIT, PAGE_READWRITE));
+    if (remote == nullptr) {
+        return texts;
+    }
+    const int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    for (int item = 0; item < count; ++item) {
+        LVITEMW request = {};
+        request.iSubItem = column;
+        request.pszText = reinterpret_cast<wchar_t*>(remote + sizeof(LVITEMW));
+        request.cchTextMax = TEXT_CHARS;
+        WriteProcessMemory(process.Get(), remote, &request, sizeof(request), nullptr);
+        const int length = static_cast<int>(SendMessageW(list, LVM_GETITEMTEXTW, item, reinterpret_cast<LPARAM>(remote)));
+        std::vector<wchar_t> text(static_cast<std::size_t>(length) + 1, L'\0');
+        ReadProcessMemory(process.Get(), remote + sizeof(LVITEMW), text.data(), static_cast<SIZE_T>(length) * sizeof(wchar_t), nullptr);
+        texts.push_back(Spell(TWideString(text.data(), static_cast<std::size_t>(length))));
+    }
+    VirtualFreeEx(process.Get(), remote, 0, MEM_RELEASE);
+    return texts;
 }

@@ -67,3 +67,8 @@ private:
     std::vector<std::string> problems_;
     std::thread thread_;
 };
+
+// The texts of one column of a report list view, item by item, read as a
+// user's tool reads them from another process: LVM_GETITEMTEXT with its
+// record in that process's memory. Code page 1251, as the tests' literals.
+std::vector<std::string> ListViewColumn(HWND list, int column);
