@@ -738,6 +738,10 @@ TEST_F(Checkers, RemovalsArePutBackExactly)
          [] { WriteRegString(HKEY_CURRENT_USER, W(USER_RUN), L"a", L"B.exe"); },
          {"warn: Запись \"" + UR + "\\a\" не восстановлена: под этим именем уже записано другое."}},
     };
+    // Wine's scheduler sets itself to start with Windows once a task is registered through it.
+    const char* schedule = "System\\CurrentControlSet\\Services\\Schedule";
+    DWORD scheduleStart = 0, size = sizeof(scheduleStart);
+    RegGetValueA(HKEY_LOCAL_MACHINE, schedule, "Start", RRF_RT_REG_DWORD, nullptr, &scheduleStart, &size);
     for (const TRow& row : rows) {
         SCOPED_TRACE(row.what);
         Start("");
@@ -758,6 +762,15 @@ TEST_F(Checkers, RemovalsArePutBackExactly)
         }
     }
     DeleteService("rwback");
+    RegSetKeyValueA(HKEY_LOCAL_MACHINE, schedule, "Start", REG_DWORD, &scheduleStart, sizeof(scheduleStart));
+    // Two elements removed in one pass have places of their own: one comes back alone.
+    Start("");
+    SetList("run", "a.exe, b.exe");
+    Run(CheckINI, "RR");
+    ASSERT_EQ(RemovalsNotBack().size(), 2u);
+    TScriptedUser one;
+    EXPECT_TRUE(RestoreRemoval(one, RemovalsNotBack()[1].place));
+    EXPECT_EQ(List("run"), "a.exe");
     SetList("run", {});
     // Forgotten, it is asked about again; a list that cannot be written forgets nothing.
     Start(U("a=A.exe\r\n"));
@@ -788,7 +801,7 @@ TEST_F(Checkers, NamesARecordCannotCarryAreKeptAsCommentsOnly)
     RunCheck(user, true);
     EXPECT_TRUE(user.AllAnswered());
     EXPECT_EQ(KeyValues(HKEY_CURRENT_USER, USER_RUN), std::vector<TRegValue>{kept});
-    EXPECT_EQ(FolderNames(removed), (std::vector<std::string>{"removed (2).reg", "removed.reg"}));
+    EXPECT_EQ(FolderNames(removed), (std::vector<std::string>{"removed (2).reg", "removed.reg", "undo.log"}));
     EXPECT_EQ(ReadFileBytes(removed + "removed (2).reg"), old);
     const std::string reg = ReadUtf16File(removed + "removed.reg");
     EXPECT_NE(reg.find("; type: 1\r\n; data, hex: 43,00,3a,00,5c,00,75,00,70,00,64,00,2e,00,65,00,78,00,65,00,00,00\r\n"),
