@@ -98,9 +98,8 @@ TWideString ServiceKey(const TWideString& name) { return SERVICES_KEY + (L"\\" +
 // The record keeps every value of the service's key as it was: the manager
 // writes its whole configuration back when it changes the start type
 // (Wine's turns the image path into REG_SZ, drops Description, adds
-// PreshutdownTimeout), and regedit is to put all of it back.
-// The record, and how the start type is put back: Undo holds the Start
-// value as it was.
+// PreshutdownTimeout), and regedit is to put all of it back. Undo gets the
+// Start value as it was, which putting the removal back writes again.
 bool RecordStart(const TWideString& name, TRecordMark& mark, TUndo& undo)
 {
     TRegKey key;

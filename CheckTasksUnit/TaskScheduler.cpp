@@ -312,6 +312,13 @@ TPutBack PutBackScheduledTask(const TWideString& path, const std::string& defini
     if (registered && ReadOneTask(path, now) && TaskCommand(now) == command) {
         return TPutBack::Done;
     }
-    return WriteStoreTask(path, definition) && ReadOneTask(path, now) && TaskCommand(now) == command ? TPutBack::Done
-                                                                                                    : TPutBack::Failed;
+    if (WriteStoreTask(path, definition) && ReadOneTask(path, now) && TaskCommand(now) == command) {
+        return TPutBack::Done;
+    }
+    // Nothing is left half put back: a task without its actions is no task the user had.
+    HRESULT result = S_OK;
+    if (registered) {
+        DeleteScheduledTask(path, result);
+    }
+    return TPutBack::Failed;
 }

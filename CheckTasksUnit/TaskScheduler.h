@@ -39,10 +39,10 @@ bool ReadOneTask(const TWideString& path, std::string& definition);
 // file is deleted from the store by its exact name instead.
 bool DeleteScheduledTask(const TWideString& path, HRESULT& result);
 
-// Done also where the task is there already with the same command.
 // The task registered anew from Definition (as KeepDefinition kept it, as
 // Windows exports one) through the scheduler, as a new task. Where the
 // scheduler cannot, or keeps another command than the definition has
 // (Wine's drops the actions), the definition is written as the task's file
-// into the store, where the checker reads it.
+// into the store, where the checker reads it. Done also where the task is
+// there already with the same command; Taken where it has another.
 TPutBack PutBackScheduledTask(const TWideString& path, const std::string& definition);

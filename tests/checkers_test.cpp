@@ -10,6 +10,7 @@
 #include "CheckStartupUnit.h"
 #include "CheckTasksUnit.h"
 #include "MainUnit.h"
+#include "Restore.h"
 #include "ScopedHandle.h"
 #include "TestSupport.h"
 #include "registry_profile.h"
@@ -690,6 +691,101 @@ TEST_F(Checkers, RemovalsCanBeUndone)
     SetList("run", {});
 }
 
+// Each removal, made by a check, put back by RestoreRemoval from its line
+// in undo.log alone: the place exactly as it was, the entry allowed.
+TEST_F(Checkers, RemovalsArePutBackExactly)
+{
+    const std::string run = std::string(MACHINE) + "Run", winlogon = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
+    const std::string lnk = state.folder + "\\Startup\\t.lnk", bytes = std::string(4, '\0') + "\xFFlink", task = std::string(TASK_STORE) + "\\V\\Up";
+    const std::string services = "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services", key = "System\\CurrentControlSet\\Services\\rwback";
+    const TRegValue expand = {"e", REG_EXPAND_SZ, std::string("%w%\\x.exe\0", 10)}, multi = {"m", REG_MULTI_SZ, std::string("a\0b c\0\0", 7)};
+    const TRegValue nul = Sz(std::string("Updater\0x", 9), "C:\\evil.exe"), good = Sz("Updater", "C:\\good.exe"), evil = Sz("Shell", "explorer.exe, C:\\x\\evil.exe");
+    const auto user = [](const std::vector<TRegValue>& values) { return [=] { SetKeyValues(HKEY_CURRENT_USER, USER_RUN, values); }; };
+    const auto is = [](HKEY root, const std::string& path, const std::vector<TRegValue>& values, REGSAM view = 0) {
+        return [=] { return KeyValues(root, path, view) == values; };
+    };
+    const std::string xml = TaskXml("<LogonTrigger/>", "<Exec><Command>C:\\x\\up.exe</Command><Arguments>/q</Arguments></Exec>");
+    // Lines that are not records: a byte that is no hex, a kind there is none of, no UTF-8.
+    const std::string junk = "2026-12-07 16:45:31\tremoved\tvalue\tS\tn\tc\tp\tw\ti\t0\t1\t0g\t\n"
+                             "2026-12-07 16:45:31\tremoved\tkey\tS\tn\tc\tq\tw\ti\t0\t1\t00\t\n\xFF\n";
+    const auto dword = [](DWORD n) { return std::string(reinterpret_cast<const char*>(&n), 4); };
+    struct TRow {
+        const char* what;
+        std::function<void()> setUp;
+        void (*check)(TUser&);
+        std::function<bool()> holds;
+        std::function<void()> between; // after the removal
+        TSaid said;                    // by the restore
+    } rows[] = {
+        {"REG_SZ", user({Sz("a", "A.exe")}), CheckRegistry, [&] { return is(HKEY_CURRENT_USER, USER_RUN, {Sz("a", "A.exe")})() && Options() == U("a=A.exe\r\n"); }},
+        {"REG_EXPAND_SZ; lines that are no records are passed over", user({expand}), CheckRegistry, is(HKEY_CURRENT_USER, USER_RUN, {expand}),
+         [&] { WriteFileBytes(state.folder + "\\Removed\\undo.log", ReadFileBytes(state.folder + "\\Removed\\undo.log") + junk); }},
+        {"REG_MULTI_SZ", user({multi}), CheckRegistry, is(HKEY_CURRENT_USER, USER_RUN, {multi})},
+        {"a name with a NUL", [&] { user({good, nul})(), WriteFileBytes(state.settingsPath, U("Updater=C:\\good.exe\r\n")); }, CheckRegistry,
+         is(HKEY_CURRENT_USER, USER_RUN, {good, nul})},
+        {"the 32-bit view", [&] { SetKeyValues(HKEY_LOCAL_MACHINE, run, {Sz("w", "C:\\32.exe")}, KEY_WOW64_32KEY); }, CheckRegistry,
+         [&] { return is(HKEY_LOCAL_MACHINE, run, {Sz("w", "C:\\32.exe")}, KEY_WOW64_32KEY)() && is(HKEY_LOCAL_MACHINE, run, {}, KEY_WOW64_64KEY)(); }},
+        {"Windows' own shell is written over", [&] { SetKeyValues(HKEY_LOCAL_MACHINE, winlogon, {evil}); }, CheckRegistry, is(HKEY_LOCAL_MACHINE, winlogon, {evil})},
+        {"a Startup file", [&] { WriteFileBytes(lnk, bytes); }, CheckStartup,
+         [&] { return ReadFileBytes(lnk) == bytes && FolderNames(state.folder + "\\Removed") == std::vector<std::string>{"undo.log"}; }},
+        {"a task", [&] { WriteFileBytes(state.settingsPath, "[Task Scheduler]\r\n"), WriteTask("\\V\\Up", xml); }, CheckTasks,
+         [&] { return ReadUtf16File(task) == xml; }},
+        {"a service", [&] { Run(CheckServices, ""), MakeService("rwback", SERVICE_AUTO_START, "C:\\x\\back.exe"); }, CheckServices, [&] {
+             const auto values = KeyValues(HKEY_LOCAL_MACHINE, key);
+             return std::find(values.begin(), values.end(), Bin("Start", dword(SERVICE_AUTO_START), REG_DWORD)) != values.end(); }},
+        {"a win.ini element", [&] { SetList("run", "a.exe, b.exe"), WriteFileBytes(state.settingsPath, Section("win.ini", "run=a.exe\r\n")); }, CheckINI,
+         [&] { return List("run") == "a.exe, b.exe" && Options() == Section("win.ini", "run=a.exe, b.exe\r\n"); }},
+        {"a name that holds another value now", user({Sz("a", "A.exe")}), CheckRegistry, is(HKEY_CURRENT_USER, USER_RUN, {Sz("a", "B.exe")}),
+         [] { WriteRegString(HKEY_CURRENT_USER, W(USER_RUN), L"a", L"B.exe"); },
+         {"warn: Запись \"" + UR + "\\a\" не восстановлена: под этим именем уже записано другое."}},
+    };
+    // Wine's scheduler sets itself to start with Windows once a task is registered through it.
+    const char* schedule = "System\\CurrentControlSet\\Services\\Schedule";
+    DWORD scheduleStart = 0, size = sizeof(scheduleStart);
+    RegGetValueA(HKEY_LOCAL_MACHINE, schedule, "Start", RRF_RT_REG_DWORD, nullptr, &scheduleStart, &size);
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(row.what);
+        Start("");
+        row.setUp();
+        Run(row.check, "R");
+        const std::vector<TUndo> removals = RemovalsNotBack();
+        ASSERT_EQ(removals.size(), 1u);
+        row.between ? row.between() : void();
+        TScriptedUser restoring;
+        EXPECT_EQ(RestoreRemoval(restoring, removals[0].place), row.said.empty());
+        EXPECT_EQ(restoring.said, row.said);
+        EXPECT_TRUE(row.holds());
+        EXPECT_EQ(RemovalsNotBack().size(), row.said.empty() ? 0u : 1u);
+        if (row.said.empty()) {
+            const TUndo& back = removals[0];
+            EXPECT_EQ(restoring.recorded, std::vector<std::string>{Spell(L"restored " + back.section + L"|" + back.name + L"|" + back.command + L"|" + back.place)});
+            EXPECT_EQ(Run(row.check, ""), TSaid{});
+        }
+    }
+    DeleteService("rwback");
+    RegSetKeyValueA(HKEY_LOCAL_MACHINE, schedule, "Start", REG_DWORD, &scheduleStart, sizeof(scheduleStart));
+    // Two elements removed in one pass have places of their own: one comes back alone.
+    Start("");
+    SetList("run", "a.exe, b.exe");
+    Run(CheckINI, "RR");
+    ASSERT_EQ(RemovalsNotBack().size(), 2u);
+    TScriptedUser one;
+    EXPECT_TRUE(RestoreRemoval(one, RemovalsNotBack()[1].place));
+    EXPECT_EQ(List("run"), "a.exe");
+    SetList("run", {});
+    // Forgotten, it is asked about again; a list that cannot be written forgets nothing.
+    Start(U("a=A.exe\r\n"));
+    SetKeyValues(HKEY_CURRENT_USER, USER_RUN, {Sz("a", "A.exe")});
+    TScriptedUser forgetting;
+    EXPECT_TRUE(ForgetEntry(forgetting, W(UR), L"a", L"A.exe"));
+    EXPECT_EQ(forgetting.recorded, std::vector<std::string>{"forgotten " + UR + "|a|A.exe|"});
+    EXPECT_EQ(Run(CheckRegistry, "A"), TSaid{New("a=A.exe")});
+    Unwritable();
+    EXPECT_FALSE(ForgetEntry(forgetting, W(UR), L"a", L"A.exe"));
+    EXPECT_EQ(forgetting.said, TSaid{"warn: Не удалось открыть файл \"" + dir + "\" - убедитесь, что у вас есть необходимые права доступа."});
+    EXPECT_EQ(WithoutBaselines(ReadFileBytes(dir)), U("a=A.exe\r\n"));
+}
+
 TEST_F(Checkers, NamesARecordCannotCarryAreKeptAsCommentsOnly)
 {
     const std::string ex = std::string(MACHINE) + "RunOnceEx", planted = "\r\n[HKEY_CURRENT_USER]\r\n@=dword:00000007\r\n";
@@ -706,7 +802,7 @@ TEST_F(Checkers, NamesARecordCannotCarryAreKeptAsCommentsOnly)
     RunCheck(user, true);
     EXPECT_TRUE(user.AllAnswered());
     EXPECT_EQ(KeyValues(HKEY_CURRENT_USER, USER_RUN), std::vector<TRegValue>{kept});
-    EXPECT_EQ(FolderNames(removed), (std::vector<std::string>{"removed (2).reg", "removed.reg"}));
+    EXPECT_EQ(FolderNames(removed), (std::vector<std::string>{"removed (2).reg", "removed.reg", "undo.log"}));
     EXPECT_EQ(ReadFileBytes(removed + "removed (2).reg"), old);
     const std::string reg = ReadUtf16File(removed + "removed.reg");
     EXPECT_NE(reg.find("; type: 1\r\n; data, hex: 43,00,3a,00,5c,00,75,00,70,00,64,00,2e,00,65,00,78,00,65,00,00,00\r\n"),
