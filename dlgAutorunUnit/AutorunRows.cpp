@@ -66,7 +66,8 @@ const wchar_t* const STATE_TEXTS[] = {
     L"Разрешена, но ее больше нет",
 };
 
-const wchar_t* const COLUMN_TITLES[] = {L"Запись", L"Команда", L"Описание", L"Производитель", L"Состояние", L"Решение"};
+const wchar_t* const COLUMN_TITLES[] = {L"Запись",    L"Команда", L"Описание", L"Производитель",
+                                        L"Состояние", L"Решение", L"Место"};
 const wchar_t* const HISTORY_TITLES[] = {L"Время", L"Событие", L"Место", L"Запись", L"Команда", L"Подробности"};
 
 // The history's keywords as the window shows them, in THistoryKind's order.
@@ -216,8 +217,10 @@ TWideString ColumnText(const TAutorunRow& row, int column)
         return Visible(row.facts.company);
     case ColState:
         return StateText(row.state);
-    default:
+    case ColDecided:
         return row.decided;
+    default:
+        return GroupTitle(row.group);
     }
 }
 
@@ -233,7 +236,7 @@ TWideString HistoryColumnText(const THistoryLine& line, int column)
             }
         }
         return line.what;
-    case ColPlace:
+    case ColSection:
         return line.section;
     case ColName:
         return line.name;

@@ -12,8 +12,10 @@
 #include <functional>
 #include <vector>
 
-enum TListColumn : int { ColEntry, ColCommand, ColDescription, ColCompany, ColState, ColDecided, LIST_COLUMNS };
-enum THistoryColumn : int { ColTime, ColWhat, ColPlace, ColName, ColHistoryCommand, ColDetail, HISTORY_COLUMNS };
+// The kind of place is a column too: a list view draws no groups on older
+// systems (and under Wine), and the search finds a kind by its name.
+enum TListColumn : int { ColEntry, ColCommand, ColDescription, ColCompany, ColState, ColDecided, ColPlace, LIST_COLUMNS };
+enum THistoryColumn : int { ColTime, ColWhat, ColSection, ColName, ColHistoryCommand, ColDetail, HISTORY_COLUMNS };
 
 struct TAutorunRow {
     TEntryKey key;

@@ -38,7 +38,7 @@ constexpr int DEFAULT_WIDTH = 980;
 constexpr int DEFAULT_HEIGHT = 560;
 constexpr int MIN_WIDTH = 480;
 constexpr int MIN_HEIGHT = 300;
-const int DEFAULT_COLUMNS[LIST_COLUMNS] = {220, 300, 170, 140, 190, 130};
+const int DEFAULT_COLUMNS[LIST_COLUMNS] = {200, 280, 160, 140, 190, 120, 160};
 const int DEFAULT_HISTORY_COLUMNS[HISTORY_COLUMNS] = {130, 130, 260, 200, 260, 150};
 // Facts are posted after every so many rows: each post repaints the list.
 constexpr std::size_t FACTS_BATCH = 64;
@@ -343,11 +343,7 @@ void ApplyFacts(std::size_t done, LPARAM survey)
 
 void Refresh()
 {
-    // A check's question is open: its walk is not to be crossed; the
-    // check's end refreshes the window.
-    if (state.host.busy()) {
-        return;
-    }
+    // A survey only reads: it may walk while a check's question is open.
     std::vector<TAutorunRow> selected;
     for (const std::size_t i : Selected(state.list, state.shown)) {
         selected.push_back(state.rows[i]);
