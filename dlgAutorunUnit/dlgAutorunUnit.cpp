@@ -61,8 +61,8 @@ struct TWindowState {
     HWND list = nullptr;
     HWND history = nullptr;
     HWND actions[ACTIONS] = {};
-    HFONT font = nullptr;
-    HACCEL keys = nullptr;
+    TFontHandle font;
+    TAcceleratorHandle keys;
     UINT dpi = BASE_DPI;
     TAutorunHost host = {};
     std::vector<TAutorunRow> rows;
@@ -309,12 +309,10 @@ void StartReadingFacts()
     }
     state.facts->facts.resize(state.rows.size());
     auto* holder = new std::shared_ptr<TFactsJob>(state.facts);
-    const HANDLE thread = CreateThread(nullptr, 0, ReadFactsThread, holder, 0, nullptr);
-    if (thread == nullptr) {
+    const TKernelHandle thread(CreateThread(nullptr, 0, ReadFactsThread, holder, 0, nullptr));
+    if (!thread.Valid()) {
         delete holder;
-        return;
     }
-    CloseHandle(thread);
 }
 
 void ApplyFacts(std::size_t done, LPARAM survey)
@@ -559,24 +557,21 @@ void RunAction(int id)
 void SetFonts()
 {
     LOGFONTW logFont;
-    HFONT old = state.font;
-    state.font = MessageFontForDpi(state.dpi, logFont) ? CreateFontIndirectW(&logFont) : nullptr;
+    // The children let go of the old font before it is deleted.
+    TFontHandle font(MessageFontForDpi(state.dpi, logFont) ? CreateFontIndirectW(&logFont) : nullptr);
     for (HWND child = GetWindow(state.window, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
-        SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(state.font), TRUE);
+        SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font.Get()), TRUE);
     }
-    if (old != nullptr) {
-        DeleteObject(old);
-    }
+    state.font.Reset(font.Release());
 }
 
 int TextWidth(const wchar_t* text)
 {
-    const HDC dc = GetDC(state.window);
-    const HGDIOBJ old = SelectObject(dc, state.font);
+    const TWindowDC dc(state.window);
+    const HGDIOBJ old = SelectObject(dc.Get(), state.font.Get());
     SIZE size = {};
-    GetTextExtentPoint32W(dc, text, lstrlenW(text), &size);
-    SelectObject(dc, old);
-    ReleaseDC(state.window, dc);
+    GetTextExtentPoint32W(dc.Get(), text, lstrlenW(text), &size);
+    SelectObject(dc.Get(), old);
     return size.cx;
 }
 
@@ -687,15 +682,15 @@ void HandleDestroy()
     if (state.facts) {
         state.facts->stop = true;
     }
-    if (state.font != nullptr) {
-        DeleteObject(state.font);
-    }
-    if (state.keys != nullptr) {
-        DestroyAcceleratorTable(state.keys);
-    }
-    const TAutorunHost host = state.host;
-    state = TWindowState();
-    state.host = host;
+    state.facts.reset();
+    state.font.Reset();
+    state.keys.Reset();
+    state.window = state.tabs = state.search = state.list = state.history = nullptr;
+    // Swapped out, not cleared: a cleared vector keeps its memory.
+    std::vector<TAutorunRow>().swap(state.rows);
+    std::vector<std::size_t>().swap(state.shown);
+    std::vector<THistoryLine>().swap(state.lines);
+    std::vector<std::size_t>().swap(state.shownLines);
     // What the window took (its rows, the list views' items, the facts
     // read) goes back to the system: a resident program stays small.
     HeapCompact(GetProcessHeap(), 0);
@@ -870,7 +865,7 @@ void ShowAutorunWindow(HINSTANCE instance, const TAutorunHost& host)
     if (wnd == nullptr) {
         return;
     }
-    state.keys = MakeKeys();
+    state.keys.Reset(MakeKeys());
     ShowWindow(wnd, SW_SHOWNORMAL);
     UpdateWindow(wnd);
     Refresh();
@@ -890,7 +885,7 @@ bool AutorunWindowMessage(MSG& msg)
     if (state.window == nullptr || (msg.hwnd != state.window && !IsChild(state.window, msg.hwnd))) {
         return false;
     }
-    return (state.keys != nullptr && TranslateAcceleratorW(state.window, state.keys, &msg))
+    return (state.keys.Valid() && TranslateAcceleratorW(state.window, state.keys.Get(), &msg))
         || IsDialogMessageW(state.window, &msg);
 }
 

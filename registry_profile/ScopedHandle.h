@@ -102,6 +102,12 @@ struct TIconTraits {
     static void Close(HICON icon) { DestroyIcon(icon); }
 };
 
+struct TAcceleratorTraits {
+    using Type = HACCEL;
+    static HACCEL Invalid() { return nullptr; }
+    static void Close(HACCEL table) { DestroyAcceleratorTable(table); }
+};
+
 using TRegKey = TScopedHandle<TRegKeyTraits>;
 using TFindHandle = TScopedHandle<TFindTraits>;
 using TFileHandle = TScopedHandle<TFileTraits>;
@@ -112,6 +118,7 @@ using TMenuHandle = TScopedHandle<TMenuTraits>;
 using TFontHandle = TScopedHandle<TFontTraits>;
 using TServiceHandle = TScopedHandle<TServiceTraits>;
 using TIconHandle = TScopedHandle<TIconTraits>;
+using TAcceleratorHandle = TScopedHandle<TAcceleratorTraits>;
 
 // A window DC must be released against the window it came from.
 class TWindowDC {

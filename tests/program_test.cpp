@@ -44,6 +44,32 @@ bool HasTrayIcon(HWND wnd)
 
 void Command(HWND wnd, UINT command) { PostMessageA(wnd, WM_COMMAND, command, 0); }
 
+constexpr int ENTRIES_LIST = 102, HISTORY_LIST = 103, RESTORE_BUTTON = 111;
+
+// The window's entries, "name state" each, in the list's order.
+std::vector<std::string> WindowRows(HWND window)
+{
+    std::vector<std::string> texts;
+    const HWND list = GetDlgItem(window, ENTRIES_LIST);
+    const std::vector<std::string> names = ListViewColumn(list, 0), states = ListViewColumn(list, 4);
+    for (std::size_t i = 0; i < names.size() && i < states.size(); ++i) {
+        texts.push_back(names[i] + " " + states[i]);
+    }
+    return texts;
+}
+
+bool HasRow(HWND window, const std::string& row)
+{
+    const std::vector<std::string> rows = WindowRows(window);
+    return std::find(rows.begin(), rows.end(), row) != rows.end();
+}
+
+void SelectRow(HWND window, const std::string& row)
+{
+    const std::vector<std::string> rows = WindowRows(window);
+    SelectListViewItem(GetDlgItem(window, ENTRIES_LIST), static_cast<int>(std::find(rows.begin(), rows.end(), row) - rows.begin()));
+}
+
 } // namespace
 
 TEST_F(Program, OnceAsksAboutEveryKindOfLocationInOrderAndEnds)
@@ -454,21 +480,11 @@ TEST_F(Program, TheWindowShowsEveryEntryFindsAndKeepsItsSize)
     Command(wnd, IDM_AUTORUN);
     const HWND window = WaitForWindow(program.Id(), "RunwardenAutorun", START_MS);
     ASSERT_NE(window, nullptr);
-    const HWND list = GetDlgItem(window, 102);
-    const auto rows = [&] {
-        std::vector<std::string> texts;
-        const std::vector<std::string> names = ListViewColumn(list, 0), states = ListViewColumn(list, 4);
-        for (std::size_t i = 0; i < names.size() && i < states.size(); ++i) {
-            texts.push_back(names[i] + " " + states[i]);
-        }
-        return texts;
-    };
-    const std::vector<std::string> shown = rows();
     for (const char* expected : {"a Разрешена", "c Выключена в диспетчере задач", "gone Разрешена, но ее больше нет"}) {
-        EXPECT_NE(std::find(shown.begin(), shown.end(), expected), shown.end()) << expected;
+        EXPECT_TRUE(HasRow(window, expected)) << expected;
     }
     SendMessageW(GetDlgItem(window, 101), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"GONE"));
-    EXPECT_EQ(rows(), std::vector<std::string>{"gone Разрешена, но ее больше нет"});
+    EXPECT_EQ(WindowRows(window), std::vector<std::string>{"gone Разрешена, но ее больше нет"});
     // A second opening brings the same window forward.
     Command(wnd, IDM_AUTORUN);
     SendMessageW(wnd, WM_NULL, 0, 0);
@@ -483,6 +499,44 @@ TEST_F(Program, TheWindowShowsEveryEntryFindsAndKeepsItsSize)
     GetWindowRect(again, &rect);
     EXPECT_EQ(std::vector<LONG>({rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top}),
               std::vector<LONG>({40, 30, 700, 420}));
+    Command(wnd, IDM_EXIT);
+    EXPECT_EQ(program.Wait(START_MS), 0u);
+}
+
+// What the window does to an entry: Del removes it as the question's
+// "remove" does, "Восстановить" puts it back, and a check the watch starts
+// while the window is open asks in a box of its own and updates the rows;
+// the history tab tells it all, newest first.
+TEST_F(Program, TheWindowRemovesPutsBackAndFollowsEveryCheck)
+{
+    const std::string run = "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+    SetKeyValues(HKEY_CURRENT_USER, USER_RUN, {Sz("a", "A.exe")});
+    CreateDirectoryA((folder + "\\Runwarden").c_str(), nullptr);
+    ASSERT_TRUE(WriteFileBytes(folder + "\\Runwarden\\options.ini", "[" + run + "]\r\na=A.exe\r\n"));
+    TProcess program(ProgramPath(), "");
+    const HWND wnd = program.MainWindow(START_MS);
+    ASSERT_NE(wnd, nullptr);
+    Command(wnd, IDM_AUTORUN);
+    const HWND window = WaitForWindow(program.Id(), "RunwardenAutorun", START_MS);
+    ASSERT_NE(window, nullptr);
+    SelectRow(window, "a Разрешена");
+    PostMessageW(GetDlgItem(window, ENTRIES_LIST), WM_KEYDOWN, VK_DELETE, 0);
+    EXPECT_TRUE(WaitFor(START_MS, [&] { return HasRow(window, "a Удалена, можно восстановить"); }));
+    EXPECT_EQ(KeyValues(HKEY_CURRENT_USER, USER_RUN), std::vector<TRegValue>{});
+    SelectRow(window, "a Удалена, можно восстановить");
+    SendMessageW(GetDlgItem(window, RESTORE_BUTTON), BM_CLICK, 0, 0);
+    EXPECT_TRUE(WaitFor(START_MS, [&] { return HasRow(window, "a Разрешена"); }));
+    EXPECT_EQ(KeyValues(HKEY_CURRENT_USER, USER_RUN), std::vector<TRegValue>{Sz("a", "A.exe")});
+    {
+        TUserRobot robot({{2, TPress::Ok}}, program.Id());
+        SetKeyValues(HKEY_CURRENT_USER, USER_RUN, {Sz("a", "A.exe"), Sz("b", "B.exe")});
+        EXPECT_TRUE(WaitFor(START_MS, [&] { return HasRow(window, "b Разрешена"); }));
+        robot.Finish();
+        EXPECT_EQ(robot.Boxes().size(), 1u);
+    }
+    const std::vector<std::string> what = ListViewColumn(GetDlgItem(window, HISTORY_LIST), 1);
+    EXPECT_EQ(std::vector<std::string>(what.begin(), what.begin() + std::min<std::size_t>(what.size(), 3)),
+              (std::vector<std::string>{"добавлена в список", "восстановлена", "удалена"}));
     Command(wnd, IDM_EXIT);
     EXPECT_EQ(program.Wait(START_MS), 0u);
 }

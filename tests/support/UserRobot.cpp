@@ -227,3 +227,22 @@ std::vector<std::string> ListViewColumn(HWND list, int column)
     VirtualFreeEx(process.Get(), remote, 0, MEM_RELEASE);
     return texts;
 }
+
+void SelectListViewItem(HWND list, int item)
+{
+    DWORD processId = 0;
+    GetWindowThreadProcessId(list, &processId);
+    const TKernelHandle process(OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, processId));
+    void* remote = VirtualAllocEx(process.Get(), nullptr, sizeof(LVITEMW), MEM_COMMIT, PAGE_READWRITE);
+    if (remote == nullptr) {
+        return;
+    }
+    LVITEMW state = {};
+    state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    WriteProcessMemory(process.Get(), remote, &state, sizeof(state), nullptr);
+    SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(remote));
+    state.state = LVIS_SELECTED | LVIS_FOCUSED;
+    WriteProcessMemory(process.Get(), remote, &state, sizeof(state), nullptr);
+    SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(remote));
+    VirtualFreeEx(process.Get(), remote, 0, MEM_RELEASE);
+}

@@ -72,3 +72,6 @@ private:
 // user's tool reads them from another process: LVM_GETITEMTEXT with its
 // record in that process's memory. Code page 1251, as the tests' literals.
 std::vector<std::string> ListViewColumn(HWND list, int column);
+// Selects the item alone, as a click would (LVM_SETITEMSTATE with its
+// record in the list's process).
+void SelectListViewItem(HWND list, int item);
