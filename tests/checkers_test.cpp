@@ -992,6 +992,36 @@ TEST_F(Checkers, AcceptedListElementsAllowNothingElse)
     SetList("run", {});
 }
 
+// Every place has its kind in the window; none falls among the others.
+TEST_F(Checkers, EveryPlaceHasItsKindInTheWindow)
+{
+    for (const TKeyLocation& location : KeyLocations(true)) {
+        EXPECT_NE(Spell(GroupTitle(GroupOf(location.section))), "Другие места") << Spell(location.section);
+    }
+    const std::string nt = "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\";
+    const std::pair<std::string, std::string> rows[] = {
+        {UR, "Разделы Run"},
+        {ONCE_EX + "\\0001", "Разделы Run"},
+        {nt + "Terminal Server\\Install\\Software\\Microsoft\\Windows\\CurrentVersion\\Run", "Разделы Run"},
+        {"HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer\\Run", "Run по групповой политике"},
+        {nt + "Winlogon", "Вход в систему"},
+        {"HKEY_CURRENT_USER\\Environment", "Вход в систему"},
+        {nt + "Windows", "Библиотеки, загружаемые в программы"},
+        {"HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Session Manager\\AppCertDlls", "Библиотеки, загружаемые в программы"},
+        {"HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Session Manager", "Загрузка Windows"},
+        {nt + "Image File Execution Options\\sethc.exe", "Отладчики программ"},
+        {"HKEY_LOCAL_MACHINE\\Common Startup", "Папки автозагрузки"},
+        {"win.ini", "win.ini"},
+        {Spell(SERVICES_SECTION), "Службы и драйверы"},
+        {"HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\Microsoft\\Active Setup\\Installed Components", "Active Setup"},
+        {Spell(TASKS_SECTION), "Назначенные задания"},
+        {"Window", "Другие места"},
+    };
+    for (const auto& [section, kind] : rows) {
+        EXPECT_EQ(Spell(GroupTitle(GroupOf(W(section)))), kind) << section;
+    }
+}
+
 // The window's walks: a survey tells every entry as it stands and changes
 // nothing; a removal removes exactly the entries it names, allowed or not,
 // with the command the window showed, and asks about and records nothing else.
