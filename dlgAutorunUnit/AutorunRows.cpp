@@ -279,22 +279,18 @@ std::vector<TAutorunRow> SurveyRows(const std::function<void(TUser&)>& walk, con
     return rows;
 }
 
-bool RowMatches(const TAutorunRow& row, const TWideString& upperNeedle)
+TWideString HistoryHaystack(const THistoryLine& line)
 {
-    return upperNeedle.empty() || row.haystack.find(upperNeedle) != TWideString::npos;
+    TWideString haystack;
+    for (int column = 0; column < HISTORY_COLUMNS; ++column) {
+        haystack += HistoryColumnText(line, column) + L'\n';
+    }
+    return SearchKey(haystack);
 }
 
-bool HistoryLineMatches(const THistoryLine& line, const TWideString& upperNeedle)
+bool Matches(const TWideString& haystack, const TWideString& upperNeedle)
 {
-    if (upperNeedle.empty()) {
-        return true;
-    }
-    for (int column = 0; column < HISTORY_COLUMNS; ++column) {
-        if (SearchKey(HistoryColumnText(line, column)).find(upperNeedle) != TWideString::npos) {
-            return true;
-        }
-    }
-    return false;
+    return upperNeedle.empty() || haystack.find(upperNeedle) != TWideString::npos;
 }
 
 TWideString RowsText(const std::vector<const TAutorunRow*>& rows)

@@ -47,9 +47,10 @@ void IndexRow(TAutorunRow& row);
 
 // A text as the search compares it: upper-cased.
 TWideString SearchKey(TWideString text);
-// Whether the row holds Needle (upper-cased) in any column.
-bool RowMatches(const TAutorunRow& row, const TWideString& upperNeedle);
-bool HistoryLineMatches(const THistoryLine& line, const TWideString& upperNeedle);
+// Every column of a history line upper-cased, for the search.
+TWideString HistoryHaystack(const THistoryLine& line);
+// Whether a haystack holds Needle (upper-cased).
+bool Matches(const TWideString& haystack, const TWideString& upperNeedle);
 
 // The rows as text, a line each, their columns apart by tabs, the titles first.
 TWideString RowsText(const std::vector<const TAutorunRow*>& rows);

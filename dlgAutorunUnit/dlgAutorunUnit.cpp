@@ -17,6 +17,7 @@
 namespace {
 
 constexpr UINT WM_FACTS = WM_APP + 2;  // wParam: rows read so far; lParam: the survey they belong to
+constexpr UINT WM_SELECTION = WM_APP + 3; // the selection changed: the actions follow it once
 constexpr UINT DPI_CHANGED = 0x02E0;   // WM_DPICHANGED, Windows 8.1
 constexpr int IDC_TABS = 100;
 constexpr int IDC_SEARCH = 101;
@@ -68,7 +69,10 @@ struct TWindowState {
     std::vector<TAutorunRow> rows;
     std::vector<std::size_t> shown; // rows in the list, in its order
     std::vector<THistoryLine> lines;
+    std::vector<TWideString> lineKeys; // each line's columns upper-cased
     std::vector<std::size_t> shownLines;
+    bool historyStale = true; // refilled when its tab is shown
+    bool selectionPosted = false;
     std::shared_ptr<TFactsJob> facts;
     std::size_t factsApplied = 0;
     LPARAM survey = 0;
@@ -232,7 +236,7 @@ void FillEntries(const std::vector<TAutorunRow>& selectedBefore)
     ListView_RemoveAllGroups(state.list);
     state.shown.clear();
     for (std::size_t i = 0; i < state.rows.size(); ++i) {
-        if (RowMatches(state.rows[i], needle)) {
+        if (Matches(state.rows[i].haystack, needle)) {
             state.shown.push_back(i);
         }
     }
@@ -257,12 +261,13 @@ void FillEntries(const std::vector<TAutorunRow>& selectedBefore)
 
 void FillHistory()
 {
+    state.historyStale = false;
     const TWideString needle = SearchKey(WindowText(state.search));
     SendMessageW(state.history, WM_SETREDRAW, FALSE, 0);
     ListView_DeleteAllItems(state.history);
     state.shownLines.clear();
     for (std::size_t i = 0; i < state.lines.size(); ++i) {
-        if (HistoryLineMatches(state.lines[i], needle)) {
+        if (Matches(state.lineKeys[i], needle)) {
             state.shownLines.push_back(i);
         }
     }
@@ -275,6 +280,17 @@ void FillHistory()
 }
 
 void UpdateActions();
+
+bool OnHistoryTab();
+
+// The history, long as it grows, is filled only when its tab is shown.
+void FillShownHistory()
+{
+    state.historyStale = true;
+    if (OnHistoryTab()) {
+        FillHistory();
+    }
+}
 
 // --- Descriptions and companies, as they come ---
 
@@ -347,6 +363,10 @@ void Refresh()
         selected.push_back(state.rows[i]);
     }
     state.lines = ReadHistory();
+    state.lineKeys.clear();
+    for (const THistoryLine& line : state.lines) {
+        state.lineKeys.push_back(HistoryHaystack(line));
+    }
     AllowedListMayHaveChanged();
     try {
         state.rows = SurveyRows(state.host.walk, state.lines);
@@ -356,7 +376,7 @@ void Refresh()
     }
     ++state.survey;
     FillEntries(selected);
-    FillHistory();
+    FillShownHistory();
     StartReadingFacts();
     UpdateActions();
 }
@@ -459,7 +479,8 @@ void RestoreSelected()
     for (const TWideString& place : places) {
         state.host.restore(place);
     }
-    Refresh();
+    // The user may have closed the window while a warning was open.
+    RefreshAutorunWindow();
 }
 
 void ForgetSelected()
@@ -467,12 +488,17 @@ void ForgetSelected()
     if (state.host.busy()) {
         return;
     }
+    // Copied: a box the forgetting shows lets a refresh replace the rows.
+    std::vector<TEntryKey> keys;
     for (const TAutorunRow* row : SelectedRows()) {
         if (Forgettable(row->state)) {
-            state.host.forget(row->key);
+            keys.push_back(row->key);
         }
     }
-    Refresh();
+    for (const TEntryKey& key : keys) {
+        state.host.forget(key);
+    }
+    RefreshAutorunWindow();
 }
 
 void OpenFolder()
@@ -632,6 +658,9 @@ void ChangeDpi(UINT dpi, const RECT* suggested)
 void ShowTab()
 {
     const bool history = OnHistoryTab();
+    if (history && state.historyStale) {
+        FillHistory();
+    }
     ShowWindow(state.list, history ? SW_HIDE : SW_SHOW);
     ShowWindow(state.history, history ? SW_SHOW : SW_HIDE);
     UpdateActions();
@@ -712,7 +741,10 @@ LRESULT HandleNotify(const NMHDR* header)
         return 0;
     }
     case LVN_ITEMCHANGED:
-        UpdateActions();
+        // A selection of every row changes every row: the actions follow once.
+        if (!state.selectionPosted) {
+            state.selectionPosted = PostMessageW(state.window, WM_SELECTION, 0, 0) != FALSE;
+        }
         return 0;
     case LVN_KEYDOWN:
         if (reinterpret_cast<const NMLVKEYDOWN*>(header)->wVKey == VK_DELETE && entries) {
@@ -735,7 +767,7 @@ void HandleCommand(WPARAM wParam)
     const int id = LOWORD(wParam);
     if (id == IDC_SEARCH && HIWORD(wParam) == EN_CHANGE) {
         FillEntries({});
-        FillHistory();
+        FillShownHistory();
         UpdateActions();
     } else if (id == IDM_FIND) {
         SetFocus(state.search);
@@ -783,6 +815,10 @@ LRESULT CALLBACK AutorunWndProc(HWND wnd, UINT message, WPARAM wParam, LPARAM lP
         return 0;
     case WM_FACTS:
         ApplyFacts(static_cast<std::size_t>(wParam), lParam);
+        return 0;
+    case WM_SELECTION:
+        state.selectionPosted = false;
+        UpdateActions();
         return 0;
     case WM_DESTROY:
         HandleDestroy();

@@ -44,7 +44,7 @@ bool HasTrayIcon(HWND wnd)
 
 void Command(HWND wnd, UINT command) { PostMessageA(wnd, WM_COMMAND, command, 0); }
 
-constexpr int ENTRIES_LIST = 102, HISTORY_LIST = 103, RESTORE_BUTTON = 111;
+constexpr int TABS = 100, ENTRIES_LIST = 102, HISTORY_LIST = 103, RESTORE_BUTTON = 111;
 
 // The window's entries, "name state" each, in the list's order.
 std::vector<std::string> WindowRows(HWND window)
@@ -534,7 +534,10 @@ TEST_F(Program, TheWindowRemovesPutsBackAndFollowsEveryCheck)
         robot.Finish();
         EXPECT_EQ(robot.Boxes().size(), 1u);
     }
-    const std::vector<std::string> what = ListViewColumn(GetDlgItem(window, HISTORY_LIST), 1);
+    // The history is filled once its tab is shown.
+    PostMessageW(GetDlgItem(window, TABS), WM_KEYDOWN, VK_RIGHT, 0);
+    std::vector<std::string> what;
+    EXPECT_TRUE(WaitFor(START_MS, [&] { return (what = ListViewColumn(GetDlgItem(window, HISTORY_LIST), 1)).size() >= 3; }));
     EXPECT_EQ(std::vector<std::string>(what.begin(), what.begin() + std::min<std::size_t>(what.size(), 3)),
               (std::vector<std::string>{"добавлена в список", "восстановлена", "удалена"}));
     Command(wnd, IDM_EXIT);
