@@ -1,14 +1,27 @@
 #pragma once
 
 // Small helpers shared by the benchmark programs: a clock, a scratch folder,
-// the entries of an allowed list and a look for the program's boxes.
+// the entries of an allowed list, the places filled with them, a look for
+// the program's boxes and at a process's working set.
 
+#include "ScopedHandle.h"
+#include "TestSupport.h"
 #include "User.h"
 
 #include <windows.h>
+#include <psapi.h>
 
 #include <cstdio>
 #include <string>
+#include <vector>
+
+constexpr int SERVICES = 300;
+constexpr int COMPONENTS = 30;
+constexpr int TASKS = 150;
+constexpr int TASK_FOLDERS = 10;
+constexpr wchar_t SERVICES_PATH[] = L"System\\CurrentControlSet\\Services";
+constexpr wchar_t COMPONENTS_PATH[] = L"Software\\Microsoft\\Active Setup\\Installed Components";
+constexpr wchar_t BENCH_PREFIX[] = L"RunwardenBench";
 
 inline double Seconds()
 {
@@ -58,6 +71,70 @@ inline TWideString Command(int i)
     wchar_t command[96];
     wsprintfW(command, L"C:\\Program Files\\Vendor %05d\\app.exe /background", i);
     return command;
+}
+
+// N entries in the Run key and in the allowed list at Options, in the
+// program's format.
+inline void FillRunKey(int count, const std::string& options)
+{
+    std::vector<TRegValue> values;
+    std::string text = "[HKEY_CURRENT_USER\\" + std::string(USER_RUN) + "]\r\n";
+    for (int i = 0; i < count; ++i) {
+        const std::string name = Spell(Name(i));
+        const std::string command = Spell(Command(i));
+        values.push_back(Sz(name, command));
+        text += name + "=" + command + "\r\n";
+    }
+    SetKeyValues(HKEY_CURRENT_USER, USER_RUN, values);
+    WriteFileBytes(options, text);
+}
+
+// Services written straight into the key, as an installer's registry
+// script would: the prefix's service manager, which read the key when it
+// started, never starts them.
+inline void FillServicesAndComponents(bool fill)
+{
+    for (int i = 0; i < SERVICES; ++i) {
+        wchar_t name[64];
+        wsprintfW(name, L"%s\\%s%03d", SERVICES_PATH, BENCH_PREFIX, i);
+        DeleteKey(HKEY_LOCAL_MACHINE, Spell(name));
+        if (fill) {
+            SetKeyValues(HKEY_LOCAL_MACHINE, Spell(name),
+                         {{"Type", REG_DWORD, std::string("\x10\0\0\0", 4)}, {"Start", REG_DWORD, std::string("\x02\0\0\0", 4)},
+                          {"ImagePath", REG_EXPAND_SZ, Spell(Command(i)) + '\0'}});
+        }
+    }
+    for (int i = 0; i < COMPONENTS; ++i) {
+        wchar_t name[128];
+        wsprintfW(name, L"%s\\{%s-%03d}", COMPONENTS_PATH, BENCH_PREFIX, i);
+        DeleteKey(HKEY_LOCAL_MACHINE, Spell(name));
+        if (fill) {
+            SetKeyValues(HKEY_LOCAL_MACHINE, Spell(name), {Sz("StubPath", Spell(Command(i)) + " /setup")});
+        }
+    }
+}
+
+// Tasks in ten task folders, each at logon or every hour, as installers
+// register them.
+inline void FillTasks(bool fill)
+{
+    RemoveTree(TASK_STORE);
+    for (int i = 0; fill && i < TASKS; ++i) {
+        char path[64];
+        std::snprintf(path, sizeof(path), "\\%ls%d\\Task%03d", BENCH_PREFIX, i % TASK_FOLDERS, i);
+        const std::string trigger = i % 2 == 0 ? "<LogonTrigger/>"
+                                               : "<TimeTrigger><StartBoundary>2026-01-01T00:00:00</StartBoundary><Repetition>"
+                                                 "<Interval>PT1H</Interval></Repetition></TimeTrigger>";
+        WriteTask(path, TaskXml(trigger, "<Exec><Command>" + Spell(Command(i)) + "</Command><Arguments>/update</Arguments></Exec>"));
+    }
+}
+
+inline double WorkingSetKiB(DWORD processId)
+{
+    const TKernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof(counters);
+    return GetProcessMemoryInfo(process.Get(), &counters, sizeof(counters)) ? counters.WorkingSetSize / 1024.0 : 0;
 }
 
 // A visible message box or dialog of the process, or null.

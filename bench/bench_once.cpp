@@ -33,10 +33,6 @@ namespace {
 
 constexpr int RUNS = 15;
 constexpr int COUNTS[] = {1000, 10000};
-constexpr int SERVICES = 300;
-constexpr int COMPONENTS = 30;
-constexpr int TASKS = 150;
-constexpr int TASK_FOLDERS = 10;
 // A run that asked would wait for ever: it is given up on after this long.
 constexpr double RUN_SECONDS = 120;
 // How often a running program is looked at for a box.
@@ -48,9 +44,6 @@ constexpr char TASKS_KIND[] = "tasks";
 // The floor's exit code when its walk or read went wrong (a walk never
 // takes no time at all).
 constexpr DWORD FLOOR_FAILED = 0;
-constexpr wchar_t SERVICES_PATH[] = L"System\\CurrentControlSet\\Services";
-constexpr wchar_t COMPONENTS_PATH[] = L"Software\\Microsoft\\Active Setup\\Installed Components";
-constexpr wchar_t BENCH_PREFIX[] = L"RunwardenBench";
 
 TWideString OptionsPath() { return BenchFolder(L"once") + L"\\Runwarden\\options.ini"; }
 
@@ -197,61 +190,6 @@ TRun RunProcess(const std::string& exe, const std::string& arguments)
     return {seconds, ended, process.Wait(0), asked};
 }
 
-// N entries in the Run key and in the allowed list, in the program's format.
-void FillRunKey(int count)
-{
-    std::vector<TRegValue> values;
-    std::string options = "[HKEY_CURRENT_USER\\" + std::string(USER_RUN) + "]\r\n";
-    for (int i = 0; i < count; ++i) {
-        const std::string name = Spell(Name(i));
-        const std::string command = Spell(Command(i));
-        values.push_back(Sz(name, command));
-        options += name + "=" + command + "\r\n";
-    }
-    SetKeyValues(HKEY_CURRENT_USER, USER_RUN, values);
-    WriteFileBytes(Spell(OptionsPath()), options);
-}
-
-// Services written straight into the key, as an installer's registry
-// script would: the prefix's service manager, which read the key when it
-// started, never starts them.
-void FillServicesAndComponents(bool fill)
-{
-    for (int i = 0; i < SERVICES; ++i) {
-        wchar_t name[64];
-        wsprintfW(name, L"%s\\%s%03d", SERVICES_PATH, BENCH_PREFIX, i);
-        DeleteKey(HKEY_LOCAL_MACHINE, Spell(name));
-        if (fill) {
-            SetKeyValues(HKEY_LOCAL_MACHINE, Spell(name),
-                         {{"Type", REG_DWORD, std::string("\x10\0\0\0", 4)}, {"Start", REG_DWORD, std::string("\x02\0\0\0", 4)},
-                          {"ImagePath", REG_EXPAND_SZ, Spell(Command(i)) + '\0'}});
-        }
-    }
-    for (int i = 0; i < COMPONENTS; ++i) {
-        wchar_t name[128];
-        wsprintfW(name, L"%s\\{%s-%03d}", COMPONENTS_PATH, BENCH_PREFIX, i);
-        DeleteKey(HKEY_LOCAL_MACHINE, Spell(name));
-        if (fill) {
-            SetKeyValues(HKEY_LOCAL_MACHINE, Spell(name), {Sz("StubPath", Spell(Command(i)) + " /setup")});
-        }
-    }
-}
-
-// Tasks in ten task folders, each at logon or every hour, as installers
-// register them.
-void FillTasks(bool fill)
-{
-    RemoveTree(TASK_STORE);
-    for (int i = 0; fill && i < TASKS; ++i) {
-        char path[64];
-        std::snprintf(path, sizeof(path), "\\%ls%d\\Task%03d", BENCH_PREFIX, i % TASK_FOLDERS, i);
-        const std::string trigger = i % 2 == 0 ? "<LogonTrigger/>"
-                                               : "<TimeTrigger><StartBoundary>2026-01-01T00:00:00</StartBoundary><Repetition>"
-                                                 "<Interval>PT1H</Interval></Repetition></TimeTrigger>";
-        WriteTask(path, TaskXml(trigger, "<Exec><Command>" + Spell(Command(i)) + "</Command><Arguments>/update</Arguments></Exec>"));
-    }
-}
-
 void Keep(double& best, double seconds, int run)
 {
     if (run == 0 || seconds < best) {
@@ -316,7 +254,7 @@ int main(int argc, char** argv)
     std::printf("---------------------------+-------------+---------------+--------------------+-----------+-------\n");
     for (const int count : COUNTS) {
         double program = 0, bare = 0, floor = 0;
-        FillRunKey(count);
+        FillRunKey(count, Spell(OptionsPath()));
         if (!Measure(RUN_KIND, count, tray, program, bare, floor)) {
             return 1;
         }

@@ -23,8 +23,6 @@
 #include "ScopedHandle.h"
 #include "TestSupport.h"
 
-#include <psapi.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -87,14 +85,6 @@ double CpuSeconds(const std::wstring& process)
         ticks += field >= 14 ? value : 0;
     }
     return ticks / CLOCK_TICKS;
-}
-
-double WorkingSetKiB(DWORD processId)
-{
-    const TKernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
-    PROCESS_MEMORY_COUNTERS counters = {};
-    counters.cb = sizeof(counters);
-    return GetProcessMemoryInfo(process.Get(), &counters, sizeof(counters)) ? counters.WorkingSetSize / 1024.0 : 0;
 }
 
 // The working set of bench_tray.exe, resident and idle.

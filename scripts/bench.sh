@@ -17,7 +17,7 @@ core=$(($(nproc) - 1))
 "$top/tests/wine-bench.sh" down "$build"
 taskset -c "$core" "$top/tests/wine-bench.sh" up "$build"
 trap '"$top/tests/wine-bench.sh" down "$build"' EXIT
-for bench in bench_store bench_registry bench_once bench_watch bench_question; do
+for bench in bench_store bench_registry bench_once bench_watch bench_question bench_window; do
   echo "== $bench"
   taskset -c "$core" "$top/tests/wine-run.sh" "$build" "$build/bench/$bench.exe"
 done
