@@ -4,6 +4,8 @@
 #include "ScopedHandle.h"
 #include "Texts.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr wchar_t HISTORY_FILE[] = L"\\history.log";
@@ -66,30 +68,45 @@ bool AppendLogBytes(const TWideString& path, const std::string& bytes)
         && written == bytes.size() && FlushFileBuffers(file.Get());
 }
 
+// One line's fields, when it has Count of them and begins with a time.
+void AddLogLine(const TWideString& text, std::size_t begin, std::size_t end, std::size_t count,
+                std::vector<std::vector<TWideString>>& lines)
+{
+    std::vector<TWideString> fields;
+    fields.reserve(count);
+    std::size_t from = begin;
+    for (std::size_t tab = text.find(FIELD_SEPARATOR, from); tab < end; tab = text.find(FIELD_SEPARATOR, from)) {
+        fields.emplace_back(text, from, tab - from);
+        from = tab + 1;
+    }
+    fields.emplace_back(text, from, end - from);
+    if (fields.size() == count && IsTimeField(fields[0])) {
+        lines.push_back(std::move(fields));
+    }
+}
+
 void ReadLogFile(const TWideString& path, std::size_t count, std::vector<std::vector<TWideString>>& lines)
 {
     std::string bytes;
     if (!ReadFileBytes(path, bytes)) {
         return;
     }
-    std::size_t start = 0;
-    while (start < bytes.size()) {
-        std::size_t end = bytes.find(LINE_END, start);
-        if (end == std::string::npos) {
-            end = bytes.size();
+    // Valid throughout, the file is decoded at once; else line by line,
+    // so that a line that is not UTF-8 costs only itself.
+    TWideString all;
+    if (DecodeUtf8(bytes.data(), bytes.size(), all)) {
+        for (std::size_t start = 0; start < all.size();) {
+            const std::size_t end = std::min(all.find(static_cast<wchar_t>(LINE_END), start), all.size());
+            AddLogLine(all, start, end, count, lines);
+            start = end + 1;
         }
+        return;
+    }
+    for (std::size_t start = 0; start < bytes.size();) {
+        const std::size_t end = std::min(bytes.find(LINE_END, start), bytes.size());
         TWideString line;
         if (DecodeUtf8(bytes.data() + start, end - start, line)) {
-            std::vector<TWideString> fields;
-            std::size_t from = 0;
-            for (std::size_t tab = line.find(FIELD_SEPARATOR); tab != TWideString::npos; tab = line.find(FIELD_SEPARATOR, from)) {
-                fields.push_back(line.substr(from, tab - from));
-                from = tab + 1;
-            }
-            fields.push_back(line.substr(from));
-            if (fields.size() == count && IsTimeField(fields[0])) {
-                lines.push_back(std::move(fields));
-            }
+            AddLogLine(line, 0, line.size(), count, lines);
         }
         start = end + 1;
     }
@@ -121,8 +138,10 @@ std::vector<THistoryLine> ReadHistory()
     ReadLogFile(HistoryPath(true), HISTORY_FIELDS, read);
     ReadLogFile(HistoryPath(), HISTORY_FIELDS, read);
     std::vector<THistoryLine> lines;
+    lines.reserve(read.size());
     for (auto field = read.rbegin(); field != read.rend(); ++field) {
-        lines.push_back({(*field)[0], (*field)[1], (*field)[2], (*field)[3], (*field)[4], (*field)[5]});
+        std::vector<TWideString>& f = *field;
+        lines.push_back({std::move(f[0]), std::move(f[1]), std::move(f[2]), std::move(f[3]), std::move(f[4]), std::move(f[5])});
     }
     return lines;
 }

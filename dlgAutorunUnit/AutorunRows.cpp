@@ -82,6 +82,7 @@ constexpr wchar_t ROW_END[] = L"\r\n";
 // The user a survey walks with: it only looks, and keeps what it sees.
 class TSurveyUser : public TUser {
 public:
+    explicit TSurveyUser(const std::function<void(const std::vector<TAutorunRow>&)>& firstRows) : firstRows_(firstRows) {}
     std::vector<TAutorunRow> rows;
     bool Surveys() const override { return true; }
 
@@ -95,13 +96,32 @@ protected:
     void OnRecord(const THistoryEvent&) override {}
     void OnSee(const TEntryKey& key, const TEntryText& text, TEntryState state) override
     {
-        rows.push_back({key, text, state, GroupOf(key.section), TWideString(), TWideString(), {}, TWideString()});
+        // A place's entries come one after another, under one section.
+        if (key.section != lastSection_ || rows.empty()) {
+            lastSection_ = key.section;
+            lastGroup_ = GroupOf(key.section);
+        }
+        rows.push_back({key, text, state, lastGroup_, TWideString(), TWideString(), {}, TWideString()});
+        if (rows.size() == FIRST_ROWS && firstRows_) {
+            firstRows_(rows);
+        }
     }
+
+private:
+    const std::function<void(const std::vector<TAutorunRow>&)>& firstRows_;
+    TWideString lastSection_;
+    std::size_t lastGroup_ = 0;
 };
 
-TWideString DecisionKey(const TWideString& section, const TWideString& name)
+TAutorunRow GoneRow(const TWideString& section, const TWideString& name, const TWideString& command, std::size_t group)
 {
-    return UpperCase(section) + L'\n' + UpperCase(name);
+    return {{section, name, command}, EntryText({section, L"\\", name, L"=", command}), TEntryState::Gone, group,
+            TWideString(), TWideString(), {}, TWideString()};
+}
+
+void SortByGroup(std::vector<TAutorunRow>& rows)
+{
+    std::stable_sort(rows.begin(), rows.end(), [](const TAutorunRow& a, const TAutorunRow& b) { return a.group < b.group; });
 }
 
 // Every removal not put back: a service the program disabled, any other
@@ -119,38 +139,23 @@ void AddRemovals(std::vector<TAutorunRow>& rows)
     }
 }
 
-// The allowed entries no survey saw: those the list still holds (a check
-// drops them from the list), and those the history last added or
-// corrected or put back, but for win.ini, whose list is one value.
-void AddGone(std::vector<TAutorunRow>& rows, const std::vector<THistoryLine>& history)
+// The allowed entries no survey saw that the list still holds (a check
+// drops them from it), but for win.ini, whose list is one value.
+void AddListedGone(std::vector<TAutorunRow>& rows)
 {
     std::set<TWideString> known;
     for (const TAutorunRow& row : rows) {
         known.insert(DecisionKey(row.key.section, row.key.name));
     }
-    const auto add = [&](const TWideString& section, const TWideString& name, const TWideString& command) {
-        const std::size_t group = GroupOf(section);
-        if (group != GROUP_OTHER && group != GROUP_WIN_INI && known.insert(DecisionKey(section, name)).second) {
-            rows.push_back({{section, name, command}, EntryText({section, L"\\", name, L"=", command}), TEntryState::Gone,
-                            group, TWideString(), TWideString(), {}, TWideString()});
-        }
-    };
     for (const TWideString& section : ListedSections()) {
-        for (const TListedEntry& entry : ListedEntries(section)) {
-            add(section, entry.name, entry.command);
-        }
-    }
-    // Newest first: an entry's first line is its last decision.
-    std::set<TWideString> decided;
-    for (const THistoryLine& line : history) {
-        TWideString section, name, command;
-        if (!FromVisible(line.section, section) || !FromVisible(line.name, name) || !FromVisible(line.command, command)
-            || !decided.insert(DecisionKey(section, name)).second) {
+        const std::size_t group = GroupOf(section);
+        if (group == GROUP_OTHER || group == GROUP_WIN_INI) {
             continue;
         }
-        if (line.what == HistoryKeyword(THistoryKind::Added) || line.what == HistoryKeyword(THistoryKind::Corrected)
-            || line.what == HistoryKeyword(THistoryKind::Restored)) {
-            add(section, name, command);
+        for (const TListedEntry& entry : ListedEntries(section)) {
+            if (known.insert(DecisionKey(section, entry.name)).second) {
+                rows.push_back(GoneRow(section, entry.name, entry.command, group));
+            }
         }
     }
 }
@@ -256,27 +261,65 @@ void IndexRow(TAutorunRow& row)
     row.haystack = SearchKey(row.haystack);
 }
 
-std::vector<TAutorunRow> SurveyRows(const std::function<void(TUser&)>& walk, const std::vector<THistoryLine>& history)
+TWideString DecisionKey(const TWideString& section, const TWideString& name)
 {
-    TSurveyUser surveyor;
+    return UpperCase(section) + L'\n' + UpperCase(name);
+}
+
+std::vector<TAutorunRow> SurveyRows(const std::function<void(TUser&)>& walk,
+                                    const std::function<void(const std::vector<TAutorunRow>&)>& firstRows)
+{
+    TSurveyUser surveyor(firstRows);
     walk(surveyor);
     std::vector<TAutorunRow> rows = std::move(surveyor.rows);
     AddRemovals(rows);
-    AddGone(rows, history);
-    std::map<TWideString, TWideString> decided;
-    // Newest first: the first line of an entry is its last decision.
-    for (const THistoryLine& line : history) {
-        decided.emplace(DecisionKey(line.section, line.name), line.time);
-    }
-    for (TAutorunRow& row : rows) {
-        const auto found = decided.find(DecisionKey(Visible(row.key.section), Visible(row.key.name)));
-        if (row.decided.empty() && found != decided.end()) {
-            row.decided = found->second;
-        }
-        IndexRow(row);
-    }
-    std::stable_sort(rows.begin(), rows.end(), [](const TAutorunRow& a, const TAutorunRow& b) { return a.group < b.group; });
+    AddListedGone(rows);
+    SortByGroup(rows);
     return rows;
+}
+
+THistoryFacts ReadHistoryFacts(const std::vector<THistoryLine>& history, const std::set<TWideString>& known)
+{
+    THistoryFacts facts;
+    // Newest first: an entry's first line is its last decision.
+    for (const THistoryLine& line : history) {
+        TWideString section, name, command;
+        if (!FromVisible(line.section, section) || !FromVisible(line.name, name)) {
+            continue;
+        }
+        const TWideString key = DecisionKey(section, name);
+        if (!facts.decided.emplace(key, line.time).second) {
+            continue;
+        }
+        const bool kept = line.what == HistoryKeyword(THistoryKind::Added) || line.what == HistoryKeyword(THistoryKind::Corrected)
+            || line.what == HistoryKeyword(THistoryKind::Restored);
+        if (!kept || known.count(key) != 0 || !FromVisible(line.command, command)) {
+            continue;
+        }
+        const std::size_t group = GroupOf(section);
+        if (group != GROUP_OTHER && group != GROUP_WIN_INI) {
+            facts.gone.push_back(GoneRow(section, name, command, group));
+        }
+    }
+    return facts;
+}
+
+void ApplyHistoryFacts(std::vector<TAutorunRow>& rows, THistoryFacts& facts)
+{
+    for (TAutorunRow& row : rows) {
+        const auto found = facts.decided.find(DecisionKey(row.key.section, row.key.name));
+        // A removal's own time is its last decision.
+        if (row.decided.empty() && found != facts.decided.end()) {
+            row.decided = found->second;
+            row.haystack.clear();
+        }
+    }
+    for (TAutorunRow& row : facts.gone) {
+        const auto found = facts.decided.find(DecisionKey(row.key.section, row.key.name));
+        row.decided = found == facts.decided.end() ? TWideString() : found->second;
+        rows.push_back(std::move(row));
+    }
+    facts.gone.clear();
 }
 
 TWideString HistoryHaystack(const THistoryLine& line)

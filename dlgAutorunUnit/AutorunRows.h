@@ -10,6 +10,8 @@
 #include "User.h"
 
 #include <functional>
+#include <map>
+#include <set>
 #include <vector>
 
 // The kind of place is a column too: a list view draws no groups on older
@@ -38,11 +40,32 @@ const wchar_t* HistoryColumnTitle(int column);
 TWideString ColumnText(const TAutorunRow& row, int column);
 TWideString HistoryColumnText(const THistoryLine& line, int column);
 
-// Every place walked by Walk with a user that only looks (see TUser::Surveys),
-// then the removals not put back and the allowed entries that are gone, in
-// the order of the groups; History gives each its last decision. Raises
-// TINIExcept where the allowed list cannot be read.
-std::vector<TAutorunRow> SurveyRows(const std::function<void(TUser&)>& walk, const std::vector<THistoryLine>& history);
+// Every place walked by Walk with a user that only looks (see
+// TUser::Surveys), then the removals not put back and the entries the list
+// allows that are gone, in the order of the groups. Raises TINIExcept
+// where the allowed list cannot be read.
+// FirstRows, if given, is shown the first FIRST_ROWS rows as soon as the
+// walk has found them (in the walk's order, the Run keys first): a window
+// shows its first page while the walk goes on.
+constexpr std::size_t FIRST_ROWS = 64;
+std::vector<TAutorunRow> SurveyRows(const std::function<void(TUser&)>& walk,
+                                    const std::function<void(const std::vector<TAutorunRow>&)>& firstRows = nullptr);
+// Where a row stands in the history: its section and name as the history
+// writes them, upper-cased.
+TWideString DecisionKey(const TWideString& section, const TWideString& name);
+// What the history adds to a survey's rows: the time of each entry's last
+// decision, and the entries it last added, corrected or put back that are
+// gone (Known: the rows' keys). Made on a thread of its own: it reads every
+// line.
+struct THistoryFacts {
+    std::map<TWideString, TWideString> decided;
+    std::vector<TAutorunRow> gone;
+};
+THistoryFacts ReadHistoryFacts(const std::vector<THistoryLine>& history, const std::set<TWideString>& known);
+// The rows with the history's facts; the gone ones are appended (the
+// window shows rows by their groups).
+void ApplyHistoryFacts(std::vector<TAutorunRow>& rows, THistoryFacts& facts);
+// The row's haystack, made when the search first needs it.
 void IndexRow(TAutorunRow& row);
 
 // A text as the search compares it: upper-cased.

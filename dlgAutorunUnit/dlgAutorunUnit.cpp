@@ -11,6 +11,7 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 
@@ -18,6 +19,7 @@ namespace {
 
 constexpr UINT WM_FACTS = WM_APP + 2;  // wParam: rows read so far; lParam: the survey they belong to
 constexpr UINT WM_SELECTION = WM_APP + 3; // the selection changed: the actions follow it once
+constexpr UINT WM_HISTORY_READ = WM_APP + 4; // lParam: the survey the history was read for
 constexpr UINT DPI_CHANGED = 0x02E0;   // WM_DPICHANGED, Windows 8.1
 constexpr int IDC_TABS = 100;
 constexpr int IDC_SEARCH = 101;
@@ -55,6 +57,16 @@ struct TFactsJob {
     LPARAM survey = 0;
 };
 
+// The history, read on a thread of its own once a survey is shown: every
+// line, and what it adds to the survey's rows.
+struct THistoryJob {
+    std::set<TWideString> known;
+    std::vector<THistoryLine> lines;
+    THistoryFacts facts;
+    HWND window = nullptr;
+    LPARAM survey = 0;
+};
+
 struct TWindowState {
     HWND window = nullptr;
     HWND tabs = nullptr;
@@ -69,11 +81,12 @@ struct TWindowState {
     std::vector<TAutorunRow> rows;
     std::vector<std::size_t> shown; // rows in the list, in its order
     std::vector<THistoryLine> lines;
-    std::vector<TWideString> lineKeys; // each line's columns upper-cased
+    std::vector<TWideString> lineKeys; // each line's columns upper-cased, made when the search first needs them
     std::vector<std::size_t> shownLines;
     bool historyStale = true; // refilled when its tab is shown
     bool selectionPosted = false;
     std::shared_ptr<TFactsJob> facts;
+    std::shared_ptr<THistoryJob> historyJob;
     std::size_t factsApplied = 0;
     LPARAM survey = 0;
     int columns[LIST_COLUMNS] = {};
@@ -178,10 +191,12 @@ void AddColumns(HWND list, int count, const wchar_t* (*title)(int), const int* w
     }
 }
 
+// The entries' list holds its rows, in groups; the history's, long as it
+// grows, holds none: it asks for each line it shows (LVS_OWNERDATA).
 HWND MakeList(HINSTANCE instance, int id, int count, const wchar_t* (*title)(int), const int* widths, bool groups)
 {
-    HWND list = CreateWindowExW(WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"",
-                                WS_CHILD | WS_TABSTOP | LVS_REPORT | LVS_SHOWSELALWAYS, 0, 0, 0, 0, state.window,
+    const DWORD style = WS_CHILD | WS_TABSTOP | LVS_REPORT | LVS_SHOWSELALWAYS | (groups ? 0 : LVS_OWNERDATA);
+    HWND list = CreateWindowExW(WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"", style, 0, 0, 0, 0, state.window,
                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
     ListView_SetExtendedListViewStyle(list, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER | LVS_EX_LABELTIP);
     AddColumns(list, count, title, widths);
@@ -226,8 +241,8 @@ std::vector<std::size_t> Selected(HWND list, const std::vector<std::size_t>& sho
 
 bool SameRow(const TAutorunRow& a, const TAutorunRow& b) { return a.state == b.state && SameEntry(a.key, b.key); }
 
-// Refills the entries' list from the rows the search matches; the rows
-// that were selected stay selected.
+// Refills the entries' list from the rows the search matches, group by
+// group; the rows that were selected stay selected.
 void FillEntries(const std::vector<TAutorunRow>& selectedBefore)
 {
     const TWideString needle = SearchKey(WindowText(state.search));
@@ -236,17 +251,23 @@ void FillEntries(const std::vector<TAutorunRow>& selectedBefore)
     ListView_RemoveAllGroups(state.list);
     state.shown.clear();
     for (std::size_t i = 0; i < state.rows.size(); ++i) {
-        if (Matches(state.rows[i].haystack, needle)) {
+        TAutorunRow& row = state.rows[i];
+        if (!needle.empty() && row.haystack.empty()) {
+            IndexRow(row);
+        }
+        if (Matches(row.haystack, needle)) {
             state.shown.push_back(i);
         }
     }
+    std::stable_sort(state.shown.begin(), state.shown.end(),
+                     [](std::size_t a, std::size_t b) { return state.rows[a].group < state.rows[b].group; });
     ListView_SetItemCount(state.list, static_cast<int>(state.shown.size()));
-    std::size_t lastGroup = GroupCount();
+    std::vector<bool> grouped(GroupCount());
     for (std::size_t at = 0; at < state.shown.size(); ++at) {
         const TAutorunRow& row = state.rows[state.shown[at]];
-        if (row.group != lastGroup) {
+        if (!grouped[row.group]) {
             AddGroup(state.list, row.group);
-            lastGroup = row.group;
+            grouped[row.group] = true;
         }
         InsertItem(state.list, static_cast<int>(at), state.shown[at], static_cast<int>(row.group));
         for (const TAutorunRow& before : selectedBefore) {
@@ -263,25 +284,23 @@ void FillHistory()
 {
     state.historyStale = false;
     const TWideString needle = SearchKey(WindowText(state.search));
-    SendMessageW(state.history, WM_SETREDRAW, FALSE, 0);
-    ListView_DeleteAllItems(state.history);
     state.shownLines.clear();
+    if (!needle.empty() && state.lineKeys.size() != state.lines.size()) {
+        state.lineKeys.clear();
+        for (const THistoryLine& line : state.lines) {
+            state.lineKeys.push_back(HistoryHaystack(line));
+        }
+    }
     for (std::size_t i = 0; i < state.lines.size(); ++i) {
-        if (Matches(state.lineKeys[i], needle)) {
+        if (needle.empty() || Matches(state.lineKeys[i], needle)) {
             state.shownLines.push_back(i);
         }
     }
-    ListView_SetItemCount(state.history, static_cast<int>(state.shownLines.size()));
-    for (std::size_t at = 0; at < state.shownLines.size(); ++at) {
-        InsertItem(state.history, static_cast<int>(at), state.shownLines[at], -1);
-    }
-    SendMessageW(state.history, WM_SETREDRAW, TRUE, 0);
+    ListView_SetItemCountEx(state.history, static_cast<int>(state.shownLines.size()), 0);
     InvalidateRect(state.history, nullptr, TRUE);
 }
 
 void UpdateActions();
-
-bool OnHistoryTab();
 
 // The history, long as it grows, is filled only when its tab is shown.
 void FillShownHistory()
@@ -339,7 +358,7 @@ void ApplyFacts(std::size_t done, LPARAM survey)
     for (; state.factsApplied < done; ++state.factsApplied) {
         TAutorunRow& row = state.rows[state.factsApplied];
         row.facts = state.facts->facts[state.factsApplied];
-        IndexRow(row);
+        row.haystack.clear();
     }
     // A search may match the rows' new texts: the list is refilled once, at the end.
     if (done == state.rows.size() && GetWindowTextLengthW(state.search) > 0) {
@@ -353,6 +372,56 @@ void ApplyFacts(std::size_t done, LPARAM survey)
     }
 }
 
+// --- The history, read while the rows are shown ---
+
+DWORD WINAPI ReadHistoryThread(void* parameter)
+{
+    const std::unique_ptr<std::shared_ptr<THistoryJob>> holder(static_cast<std::shared_ptr<THistoryJob>*>(parameter));
+    THistoryJob& job = **holder;
+    try {
+        job.lines = ReadHistory();
+        job.facts = ReadHistoryFacts(job.lines, job.known);
+    } catch (...) {
+        // Out of memory: the window goes without its history.
+        return 0;
+    }
+    PostMessageW(job.window, WM_HISTORY_READ, 0, job.survey);
+    return 0;
+}
+
+void StartReadingHistory()
+{
+    state.historyJob = std::make_shared<THistoryJob>();
+    state.historyJob->window = state.window;
+    state.historyJob->survey = state.survey;
+    for (const TAutorunRow& row : state.rows) {
+        state.historyJob->known.insert(DecisionKey(row.key.section, row.key.name));
+    }
+    auto* holder = new std::shared_ptr<THistoryJob>(state.historyJob);
+    const TKernelHandle thread(CreateThread(nullptr, 0, ReadHistoryThread, holder, 0, nullptr));
+    if (!thread.Valid()) {
+        delete holder;
+    }
+}
+
+void ApplyHistory(LPARAM survey)
+{
+    if (survey != state.survey || !state.historyJob) {
+        return;
+    }
+    const std::shared_ptr<THistoryJob> job = std::move(state.historyJob);
+    state.lines = std::move(job->lines);
+    state.lineKeys.clear();
+    std::vector<TAutorunRow> selected;
+    for (const std::size_t i : Selected(state.list, state.shown)) {
+        selected.push_back(state.rows[i]);
+    }
+    ApplyHistoryFacts(state.rows, job->facts);
+    FillEntries(selected);
+    FillShownHistory();
+    UpdateActions();
+}
+
 // --- What is there now ---
 
 void Refresh()
@@ -362,22 +431,26 @@ void Refresh()
     for (const std::size_t i : Selected(state.list, state.shown)) {
         selected.push_back(state.rows[i]);
     }
-    state.lines = ReadHistory();
-    state.lineKeys.clear();
-    for (const THistoryLine& line : state.lines) {
-        state.lineKeys.push_back(HistoryHaystack(line));
-    }
     AllowedListMayHaveChanged();
     try {
-        state.rows = SurveyRows(state.host.walk, state.lines);
+        // An opening window shows its first page before the walk is done;
+        // a window that shows rows keeps them until the new ones are all there.
+        const bool opening = state.rows.empty();
+        state.rows = SurveyRows(state.host.walk, [&](const std::vector<TAutorunRow>& first) {
+            if (opening) {
+                state.rows = first;
+                FillEntries({});
+                UpdateWindow(state.window);
+            }
+        });
     } catch (const TINIExcept& e) {
         state.rows.clear();
         ShowFittedBox(state.window, FormatMsg(MSG_CANNOT_OPEN_FILE, {Visible(e.FileName)}), MB_OK | MB_ICONEXCLAMATION);
     }
     ++state.survey;
     FillEntries(selected);
-    FillShownHistory();
     StartReadingFacts();
+    StartReadingHistory();
     UpdateActions();
 }
 
@@ -607,31 +680,36 @@ int FontHeight()
     return MessageFontForDpi(state.dpi, logFont) ? std::abs(static_cast<int>(logFont.lfHeight)) : Scaled(12);
 }
 
+// The tabs and the search share the top row; the list is under them, the
+// actions at the bottom. The tab control is no taller than its tabs: its
+// body would be painted under the list for nothing.
 void Layout()
 {
     RECT client;
     GetClientRect(state.window, &client);
     const int margin = Scaled(MARGIN);
     const int gap = Scaled(GAP);
-    const int buttonHeight = FontHeight() + Scaled(12);
-    const int buttonsTop = client.bottom - margin - buttonHeight;
-    MoveWindow(state.tabs, margin, margin, client.right - 2 * margin, buttonsTop - gap - margin, TRUE);
-    RECT page = {margin, margin, client.right - margin, buttonsTop - gap};
-    TabCtrl_AdjustRect(state.tabs, FALSE, &page);
+    const int rowHeight = FontHeight() + Scaled(12);
+    const int buttonsTop = client.bottom - margin - rowHeight;
+    RECT tab = {};
+    TabCtrl_GetItemRect(state.tabs, 1, &tab);
+    const int tabsWidth = tab.right > 0 ? tab.right + Scaled(2) : Scaled(200);
+    const int tabsHeight = tab.bottom > 0 ? tab.bottom + Scaled(2) : rowHeight;
+    MoveWindow(state.tabs, margin, margin, tabsWidth, tabsHeight, TRUE);
+    const int searchLeft = margin + tabsWidth + gap;
     const int searchHeight = FontHeight() + Scaled(10);
-    MoveWindow(state.search, page.left, page.top, page.right - page.left, searchHeight, TRUE);
-    const int listTop = page.top + searchHeight + gap;
+    MoveWindow(state.search, searchLeft, margin + tabsHeight - searchHeight - Scaled(2),
+               std::max(0, static_cast<int>(client.right) - margin - searchLeft), searchHeight, TRUE);
+    const int listTop = margin + tabsHeight;
     for (HWND list : {state.list, state.history}) {
-        MoveWindow(list, page.left, listTop, page.right - page.left, page.bottom - listTop, TRUE);
+        MoveWindow(list, margin, listTop, client.right - 2 * margin, buttonsTop - gap - listTop, TRUE);
     }
     int x = margin;
     for (int action = 0; action < ACTIONS; ++action) {
         const int width = TextWidth(ACTION_TEXTS[action]) + Scaled(BUTTON_PADDING);
-        MoveWindow(state.actions[action], x, buttonsTop, width, buttonHeight, TRUE);
+        MoveWindow(state.actions[action], x, buttonsTop, width, rowHeight, TRUE);
         x += width + gap;
     }
-    // The tab control is drawn under the lists: it must not paint over them.
-    SetWindowPos(state.tabs, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
 void ChangeDpi(UINT dpi, const RECT* suggested)
@@ -712,6 +790,7 @@ void HandleDestroy()
         state.facts->stop = true;
     }
     state.facts.reset();
+    state.historyJob.reset();
     state.font.Reset();
     state.keys.Reset();
     state.window = state.tabs = state.search = state.list = state.history = nullptr;
@@ -719,6 +798,7 @@ void HandleDestroy()
     std::vector<TAutorunRow>().swap(state.rows);
     std::vector<std::size_t>().swap(state.shown);
     std::vector<THistoryLine>().swap(state.lines);
+    std::vector<TWideString>().swap(state.lineKeys);
     std::vector<std::size_t>().swap(state.shownLines);
     // What the window took (its rows, the list views' items, the facts
     // read) goes back to the system: a resident program stays small.
@@ -732,7 +812,9 @@ LRESULT HandleNotify(const NMHDR* header)
     switch (header->code) {
     case LVN_GETDISPINFOW: {
         auto* info = reinterpret_cast<NMLVDISPINFOW*>(const_cast<NMHDR*>(header));
-        const std::size_t source = static_cast<std::size_t>(info->item.lParam);
+        const std::size_t item = static_cast<std::size_t>(info->item.iItem);
+        const std::size_t source = entries ? static_cast<std::size_t>(info->item.lParam)
+                                           : (item < state.shownLines.size() ? state.shownLines[item] : state.lines.size());
         if ((info->item.mask & LVIF_TEXT) != 0 && info->item.cchTextMax > 0) {
             const TWideString text = entries ? (source < state.rows.size() ? ColumnText(state.rows[source], info->item.iSubItem) : TWideString())
                                              : (source < state.lines.size() ? HistoryColumnText(state.lines[source], info->item.iSubItem) : TWideString());
@@ -815,6 +897,9 @@ LRESULT CALLBACK AutorunWndProc(HWND wnd, UINT message, WPARAM wParam, LPARAM lP
         return 0;
     case WM_FACTS:
         ApplyFacts(static_cast<std::size_t>(wParam), lParam);
+        return 0;
+    case WM_HISTORY_READ:
+        ApplyHistory(lParam);
         return 0;
     case WM_SELECTION:
         state.selectionPosted = false;
@@ -903,8 +988,10 @@ void ShowAutorunWindow(HINSTANCE instance, const TAutorunHost& host)
     }
     state.keys.Reset(MakeKeys());
     ShowWindow(wnd, SW_SHOWNORMAL);
-    UpdateWindow(wnd);
+    // The first page is painted as soon as the walk has found it; the rest
+    // once the walk is done.
     Refresh();
+    UpdateWindow(wnd);
     SetFocus(state.list);
     SetForegroundWindow(wnd);
 }

@@ -1035,7 +1035,7 @@ TEST_F(Checkers, TheWindowsWalksLookOrRemoveOnlyWhatTheyName)
     ASSERT_TRUE(WriteFileBytes(state.folder + "\\Startup\\s.bat", "x"));
     std::vector<std::string> seen;
     std::vector<TEntryKey> targets;
-    for (const TAutorunRow& row : SurveyRows(WalkPlaces, {})) {
+    for (const TAutorunRow& row : SurveyRows(WalkPlaces)) {
         if (row.key.section.find(L"HKEY_CURRENT_USER") == 0 || row.key.section == L"win.ini") {
             seen.push_back(Spell(GroupTitle(row.group) + (L": " + ColumnText(row, ColEntry)) + L"=" + ColumnText(row, ColCommand)
                                  + L" " + StateText(row.state)));
