@@ -546,6 +546,7 @@ struct TWorkingSet {
     double before = 0; // KiB, after the question
     double open = 0;   // the window open and filled
     double after = 0;  // the window closed again
+    double again = 0;  // opened and closed a second time
 };
 
 // False (told) when a step did not come.
@@ -570,12 +571,26 @@ bool MeasureWorkingSet(long rows, TWorkingSet& kib)
         return false;
     }
     kib.open = WorkingSetKiB(program.Id());
-    PostMessageW(window, WM_CLOSE, 0, 0);
-    if (!WaitFor(BOX_MS, [&] { return !IsWindow(window) && ThreadCount(program.Id()) == threads; })) {
-        std::printf("the window did not close\n");
-        return false;
+    // Opened and closed twice: what the first opening leaves (libraries
+    // loaded, caches begun) is not left again.
+    for (double* after : {&kib.after, &kib.again}) {
+        const HWND shown = after == &kib.after ? window : WaitForWindow(program.Id(), "RunwardenAutorun", BOX_MS);
+        const HWND shownList = GetDlgItem(shown, IDC_LIST);
+        if (shown == nullptr
+            || !WaitFor(BOX_MS, [&] { return ItemCount(shownList) > rows && ThreadCount(program.Id()) == threads; })) {
+            std::printf("the window did not open again\n");
+            return false;
+        }
+        PostMessageW(shown, WM_CLOSE, 0, 0);
+        if (!WaitFor(BOX_MS, [&] { return !IsWindow(shown) && ThreadCount(program.Id()) == threads; })) {
+            std::printf("the window did not close\n");
+            return false;
+        }
+        *after = WorkingSetKiB(program.Id());
+        if (after == &kib.after) {
+            PostMessageW(main, WM_COMMAND, IDM_AUTORUN, 0);
+        }
     }
-    kib.after = WorkingSetKiB(program.Id());
     PostMessageW(main, WM_CLOSE, 0, 0);
     program.Wait(BOX_MS);
     return true;
@@ -677,5 +692,6 @@ int main(int argc, char** argv)
     std::printf("%-44s | %9.0f |\n", "before the window (after a question)", kib.before);
     std::printf("%-44s | %9.0f |\n", "the window open and filled", kib.open);
     PrintRow("the window closed again", kib.after, kib.before, 1.1);
+    PrintRow("opened and closed a second time", kib.again, kib.after, 1.1);
     return 0;
 }
