@@ -606,8 +606,12 @@ void CopySelected()
     void* at = GlobalLock(memory);
     CopyMemory(at, text.c_str(), bytes);
     GlobalUnlock(memory);
+    if (!OpenClipboard(state.window)) {
+        GlobalFree(memory);
+        return;
+    }
     // The clipboard owns the memory once it is set.
-    if (!OpenClipboard(state.window) || !EmptyClipboard() || SetClipboardData(CF_UNICODETEXT, memory) == nullptr) {
+    if (!EmptyClipboard() || SetClipboardData(CF_UNICODETEXT, memory) == nullptr) {
         GlobalFree(memory);
     }
     CloseClipboard();

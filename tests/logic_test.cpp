@@ -2,6 +2,7 @@
 // and the registry and profile layer against the test prefix.
 
 #include "AllowedList.h"
+#include "AutorunRows.h"
 #include "CheckRegistryUnit.h"
 #include "Elevation.h"
 #include "History.h"
@@ -17,6 +18,40 @@
 #include <cstring>
 #include <regex>
 #include <set>
+
+// What the window learns from the history, newest line first: each
+// entry's last decision, and the entries last accepted that are gone (but
+// not one since forgotten or removed, one still there, or a win.ini
+// element); a line whose escapes do not read back is passed by. Copied,
+// a row is its columns apart by tabs, under their titles.
+TEST(Pure, TheHistoryTellsEachEntrysLastDecisionAndWhatIsGone)
+{
+    const TWideString run = L"HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+    const auto at = [](int minute) { return TWideString(L"2026-12-07 10:0") + static_cast<wchar_t>(L'0' + minute) + L":00"; };
+    const std::vector<THistoryLine> history = {
+        {at(9), L"forgotten", run, L"f", L"F.exe", L""},
+        {at(8), L"added", run, L"a", L"A.exe", L""},
+        {at(7), L"removed", run, L"r", L"R.exe", L"removed.reg:0"},
+        {at(6), L"added", run, L"k", L"K.exe", L""},
+        {at(5), L"added", run, L"f", L"F.exe", L""},
+        {at(4), L"corrected", run, L"a", L"old.exe", L""},
+        {at(3), L"added", L"win.ini", L"run", L"w.exe", L""},
+        {at(2), L"restored", run, L"line\x00AB" L"0A\x00BB" L"feed", L"X.exe", L""},
+        {at(1), L"added", run, L"bad\x00AB" L"ZZ\x00BB", L"B.exe", L""},
+    };
+    THistoryFacts facts = ReadHistoryFacts(history, {DecisionKey(run, L"K")});
+    std::vector<TAutorunRow> rows = {{{run, L"k", L"K.exe"}, EntryText({L"k"}), TEntryState::Allowed, GroupOf(run)}};
+    ApplyHistoryFacts(rows, facts);
+    std::vector<std::string> shown;
+    for (const TAutorunRow& row : rows) {
+        shown.push_back(Spell(ColumnText(row, ColEntry) + L" " + ColumnText(row, ColState) + L" " + ColumnText(row, ColDecided)));
+    }
+    EXPECT_EQ(shown, (std::vector<std::string>{"k Разрешена 2026-12-07 10:06:00", "a Разрешена, но ее больше нет 2026-12-07 10:08:00",
+                                               "line\xAB" "0A\xBB" "feed Разрешена, но ее больше нет 2026-12-07 10:02:00"}));
+    EXPECT_EQ(rows[2].key.name, L"line\nfeed");
+    EXPECT_EQ(Spell(RowsText({&rows[1]})), "Запись\tКоманда\tОписание\tПроизводитель\tСостояние\tРешение\tМесто\r\n"
+                                           "a\tA.exe\t\t\tРазрешена, но ее больше нет\t2026-12-07 10:08:00\tРазделы Run\r\n");
+}
 
 TEST(Pure, FirstArgumentOwnCommandsTrimmingAndMessages)
 {
