@@ -213,6 +213,11 @@ TWideString ColumnText(const TAutorunRow& row, int column)
 {
     switch (column) {
     case ColEntry:
+        // A service is named by its key's path; the kind of place says the rest.
+        if (row.key.name.size() > row.key.section.size() + 1 && row.key.name[row.key.section.size()] == L'\\'
+            && SamePath(row.key.name.substr(0, row.key.section.size()), row.key.section)) {
+            return Visible(row.key.name.substr(row.key.section.size() + 1));
+        }
         return Visible(row.key.name);
     case ColCommand:
         return Visible(row.key.command);

@@ -41,7 +41,7 @@ constexpr int DEFAULT_WIDTH = 980;
 constexpr int DEFAULT_HEIGHT = 560;
 constexpr int MIN_WIDTH = 480;
 constexpr int MIN_HEIGHT = 300;
-const int DEFAULT_COLUMNS[LIST_COLUMNS] = {200, 280, 160, 140, 190, 120, 160};
+const int DEFAULT_COLUMNS[LIST_COLUMNS] = {180, 270, 150, 140, 200, 120, 160};
 const int DEFAULT_HISTORY_COLUMNS[HISTORY_COLUMNS] = {130, 130, 260, 200, 260, 150};
 // Facts are posted after every so many rows: each post repaints the list.
 constexpr std::size_t FACTS_BATCH = 64;
