@@ -33,6 +33,7 @@
 // again with "measure KIND COUNT", the time in microseconds its exit
 // code); each figure is the median of RUNS runs, the kinds taken in turn.
 //
+// "bench_window.exe -memory" prints the working set's table alone.
 // "bench_window.exe -show" fills the same places and opens the window
 // over them in this process, with the history, for screenshots; it returns
 // when the window is closed.
@@ -80,6 +81,7 @@ constexpr int IDC_HISTORY = 103;
 constexpr int HISTORY_TAB = 1;
 constexpr wchar_t NEEDLE[] = L"Entry";
 constexpr char SHOW_SWITCH[] = "-show";
+constexpr char MEMORY_SWITCH[] = "-memory"; // the working set's table alone
 constexpr char MEASURE_SWITCH[] = "measure";
 // A measured run's exit code when its result was not what it should be (a
 // run never takes no time at all).
@@ -598,6 +600,7 @@ bool MeasureWorkingSet(long rows, TWorkingSet& kib)
 
 // --- The table ---
 
+
 double Median(std::vector<double> values)
 {
     std::sort(values.begin(), values.end());
@@ -608,6 +611,16 @@ void PrintRow(const char* what, double ours, double floor, double bound)
 {
     const double ratio = ours / floor;
     std::printf("%-44s | %9.1f | %9.1f | %5.2f | %5.2f%s\n", what, ours, floor, ratio, bound, ratio > bound ? "  missed" : "");
+}
+
+void PrintWorkingSet(const TWorkingSet& kib)
+{
+    std::printf("\n%-44s | %9s | %9s | %5s | %5s\n", "working set of Runwarden.exe", "KiB", "before", "ratio", "bound");
+    std::printf("---------------------------------------------+-----------+-----------+-------+------\n");
+    std::printf("%-44s | %9.0f |\n", "before the window (after a question)", kib.before);
+    std::printf("%-44s | %9.0f |\n", "the window open and filled", kib.open);
+    PrintRow("the window closed again", kib.after, kib.before, 1.1);
+    PrintRow("opened and closed a second time", kib.again, kib.after, 1.1);
 }
 
 int Show()
@@ -646,6 +659,7 @@ int main(int argc, char** argv)
     if (argc == 2 && std::strcmp(argv[1], SHOW_SWITCH) == 0) {
         return Show();
     }
+    const bool memoryOnly = argc == 2 && std::strcmp(argv[1], MEMORY_SWITCH) == 0;
     const long matching = static_cast<long>(std::count_if(
         rows.begin(), rows.end(), [](TAutorunRow row) {
             IndexRow(row);
@@ -654,7 +668,7 @@ int main(int argc, char** argv)
     const long counts[KINDS] = {static_cast<long>(rows.size()), static_cast<long>(rows.size()), static_cast<long>(rows.size()), matching, matching, 0, HISTORY_LINES,
                                 static_cast<long>(rows.size()), matching, HISTORY_LINES};
     std::vector<double> ms[KINDS];
-    for (int run = 0; run < RUNS; ++run) {
+    for (int run = 0; run < (memoryOnly ? 0 : RUNS); ++run) {
         for (std::size_t kind = 0; kind < KINDS; ++kind) {
             TProcess measured(Spell(ModulePath()), std::string(MEASURE_SWITCH) + " " + KIND_NAMES[kind] + " " + std::to_string(counts[kind]));
             const DWORD code = measured.Wait(RUN_MS);
@@ -668,6 +682,10 @@ int main(int argc, char** argv)
     TWorkingSet kib;
     if (!MeasureWorkingSet(static_cast<long>(rows.size()), kib)) {
         return 1;
+    }
+    if (memoryOnly) {
+        PrintWorkingSet(kib);
+        return 0;
     }
     auto median = [&](TKind kind) { return Median(ms[static_cast<std::size_t>(kind)]); };
     const double historyShare = median(TKind::OpenWithHistory) - median(TKind::Open);
@@ -687,11 +705,7 @@ int main(int argc, char** argv)
     std::printf("%-44s | %9.1f |\n", "  open with the history", median(TKind::OpenWithHistory));
     std::printf("%-44s | %9.1f |\n", "  the open's share", historyShare);
     std::printf("%-44s | %9.1f |\n", "  search with the history", median(TKind::SearchWithHistory));
-    std::printf("\n%-44s | %9s | %9s | %5s | %5s\n", "working set of Runwarden.exe", "KiB", "before", "ratio", "bound");
-    std::printf("---------------------------------------------+-----------+-----------+-------+------\n");
-    std::printf("%-44s | %9.0f |\n", "before the window (after a question)", kib.before);
-    std::printf("%-44s | %9.0f |\n", "the window open and filled", kib.open);
-    PrintRow("the window closed again", kib.after, kib.before, 1.1);
-    PrintRow("opened and closed a second time", kib.again, kib.after, 1.1);
+    PrintWorkingSet(kib);
     return 0;
 }
+
