@@ -149,11 +149,14 @@ bool IsEitherOwnCommand(const TWideString& command) { return IsOwnCommand(comman
 
 void CheckEmptyValue(TUser& user, HKEY key, const TRegEntry& entry, const TKeyLocation& location)
 {
-    const bool remove = user.AskDeleteEmpty({location.section, entry.name, entry.value}, EntryPath(location, entry.name));
+    // Named as the place lists its entries: a subkey's value of a place with
+    // one section by the subkey, so that a removal from the window names it alone.
+    const TWideString& name = location.entryName.empty() ? entry.name : location.entryName;
+    const bool remove = user.AskDeleteEmpty({location.section, name, entry.value}, EntryPath(location, entry.name));
     if (RunAborted()) {
         return;
     }
-    const THistoryEvent event{THistoryKind::Kept, location.section, entry.name, entry.value, TWideString()};
+    const THistoryEvent event{THistoryKind::Kept, location.section, name, entry.value, TWideString()};
     if (remove) {
         RemoveAndRecord(user, event, [&] { DeleteValue(user, key, entry, location); });
     } else {

@@ -1070,6 +1070,26 @@ TEST_F(Checkers, TheWindowsWalksLookOrRemoveOnlyWhatTheyName)
                                                  "removed HKEY_CURRENT_USER\\Startup|" + startup + "|" + state.folder + "\\Startup\\s.bat",
                                                  "removed win.ini|run|w.exe"}));
     EXPECT_EQ(Options(), "");
+    // Two components' empty StubPath: each is named by its component, and
+    // the one chosen goes alone.
+    const std::string setup = "Software\\Microsoft\\Active Setup\\Installed Components\\";
+    for (const char* component : {"{rw-a}", "{rw-b}"}) {
+        SetKeyValues(HKEY_LOCAL_MACHINE, setup + component, {Sz("StubPath", "")});
+    }
+    std::vector<TEntryKey> empty;
+    for (const TAutorunRow& row : SurveyRows(WalkPlaces)) {
+        if (row.key.command.empty() && row.key.name.find(L"{rw-") != TWideString::npos) {
+            empty.push_back(row.key);
+        }
+    }
+    ASSERT_EQ(empty.size(), 2u);
+    TScriptedUser one;
+    one.SetTargets({empty[0]});
+    RunCheck(one, true);
+    EXPECT_EQ(KeyValues(HKEY_LOCAL_MACHINE, setup + "{rw-a}").size() + KeyValues(HKEY_LOCAL_MACHINE, setup + "{rw-b}").size(), 1u);
+    for (const char* component : {"{rw-a}", "{rw-b}"}) {
+        DeleteKey(HKEY_LOCAL_MACHINE, setup + component);
+    }
 }
 
 TEST_F(Checkers, CheckRunEndsWithTheCompletionUnlessSilentOrFailed)
