@@ -255,14 +255,7 @@ void ExitProgram(HWND wnd)
     DestroyWindow(wnd);
 }
 
-// A removal from the window: a check run that removes the entries named,
-// as the question's "remove" does, and asks about nothing else.
-void RemoveFromWindow(const std::vector<TEntryKey>& entries)
-{
-    programUser.SetTargets(entries);
-    RunCheck(programUser, true);
-    programUser.SetTargets({});
-}
+void RemoveFromWindow(const std::vector<TEntryKey>& entries) { RemoveEntries(programUser, entries); }
 
 void OpenAutorunWindow()
 {
@@ -457,10 +450,10 @@ void WalkPlaces(TUser& user)
 
 void RunCheck(bool silent) { RunCheck(ProgramUser(), silent); }
 
-void RunCheck(TUser& user, bool silent)
+bool RunCheck(TUser& user, bool silent)
 {
     if (checkRunning) {
-        return;
+        return false;
     }
     checkRunning = true;
     bool errorShown = false;
@@ -483,8 +476,23 @@ void RunCheck(TUser& user, bool silent)
     checkRunning = false;
     if (RunAborted()) {
         DestroyWindow(MainWnd());
-    } else {
-        RefreshAutorunWindow();
+        return false;
+    }
+    RefreshAutorunWindow();
+    return !errorShown;
+}
+
+void RemoveEntries(TUser& user, const std::vector<TEntryKey>& entries)
+{
+    if (checkRunning || entries.empty()) {
+        return;
+    }
+    user.SetTargets(entries);
+    const bool done = RunCheck(user, true);
+    const std::vector<TEntryKey> unreached = user.UnreachedTargets();
+    user.SetTargets({});
+    for (const TEntryKey& entry : done ? unreached : std::vector<TEntryKey>()) {
+        user.Warn(FormatMsg(MSG_NOT_REMOVED_CHANGED, {EntryText({entry.section, L"\\", entry.name, L"=", entry.command}).shown}));
     }
 }
 

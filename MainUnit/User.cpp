@@ -20,7 +20,7 @@ bool TUser::AskChoice(const TEntryKey& key, bool isChanged, const TEntryText& en
     }
     if (Removing()) {
         choice = ChoiceRemove;
-        return Targets(key);
+        return Reach(key);
     }
     const bool answered = OnAskChoice(isChanged, entry, choice);
     AllowedListMayHaveChanged();
@@ -34,7 +34,7 @@ bool TUser::AskDeleteEmpty(const TEntryKey& key, const TEntryText& path)
         return false;
     }
     if (Removing()) {
-        return Targets(key);
+        return Reach(key);
     }
     const bool yes = OnAskDeleteEmpty(path);
     AllowedListMayHaveChanged();
@@ -102,7 +102,34 @@ void TUser::Record(const THistoryEvent& event)
 
 void TUser::See(const TEntryKey& key, const TEntryText& text, TEntryState state) { OnSee(key, text, state); }
 
-void TUser::SetTargets(std::vector<TEntryKey> targets) { targets_ = std::move(targets); }
+void TUser::SetTargets(std::vector<TEntryKey> targets)
+{
+    targets_ = std::move(targets);
+    reached_.assign(targets_.size(), false);
+}
+
+bool TUser::Reach(const TEntryKey& key)
+{
+    bool reached = false;
+    for (std::size_t i = 0; i < targets_.size(); ++i) {
+        if (SameEntry(targets_[i], key)) {
+            reached_[i] = true;
+            reached = true;
+        }
+    }
+    return reached;
+}
+
+std::vector<TEntryKey> TUser::UnreachedTargets() const
+{
+    std::vector<TEntryKey> unreached;
+    for (std::size_t i = 0; i < targets_.size(); ++i) {
+        if (!reached_[i]) {
+            unreached.push_back(targets_[i]);
+        }
+    }
+    return unreached;
+}
 
 bool TUser::Targets(const TEntryKey& key) const
 {

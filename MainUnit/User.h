@@ -79,6 +79,9 @@ public:
     void SetTargets(std::vector<TEntryKey> targets);
     bool Targets(const TEntryKey& key) const;
     bool Removing() const { return !targets_.empty(); }
+    // The targets the walk did not come to (gone, or changed since they
+    // were shown): nothing was removed of them.
+    std::vector<TEntryKey> UnreachedTargets() const;
 
 protected:
     // The ways a user answers. Whatever they show, the allowed list may
@@ -93,7 +96,10 @@ protected:
     virtual void OnSee(const TEntryKey&, const TEntryText&, TEntryState) {}
 
 private:
+    // Whether the walk came to a target and removed it (or tried).
+    bool Reach(const TEntryKey& key);
     std::vector<TEntryKey> targets_;
+    std::vector<bool> reached_;
     TWideString failure_;
     TUndo undo_;
 };

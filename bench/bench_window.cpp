@@ -252,11 +252,7 @@ TAutorunHost ProgramHost()
 {
     return {WalkPlaces,
             [] { RunCheck(false); },
-            [](const std::vector<TEntryKey>& entries) {
-                ProgramUser().SetTargets(entries);
-                RunCheck(ProgramUser(), true);
-                ProgramUser().SetTargets({});
-            },
+            [](const std::vector<TEntryKey>& entries) { RemoveEntries(ProgramUser(), entries); },
             [](const TWideString& place) { RestoreRemoval(ProgramUser(), place); },
             [](const TEntryKey& entry) { ForgetEntry(ProgramUser(), entry.section, entry.name, entry.command); },
             CheckRunning};
