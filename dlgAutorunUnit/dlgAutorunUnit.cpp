@@ -10,6 +10,7 @@
 
 #include <commctrl.h>
 #include <shellapi.h>
+#include <windowsx.h>
 
 #include <algorithm>
 #include <atomic>
@@ -632,6 +633,27 @@ void ShowDetails()
                   MB_OK | MB_ICONINFORMATION);
 }
 
+// The actions as the buttons offer them, at the pointer (or, from the
+// keyboard, at the list's corner).
+void ShowActionMenu(POINT at)
+{
+    // The click that brought the menu has just changed the selection.
+    UpdateActions();
+    const TMenuHandle menu(CreatePopupMenu());
+    for (int action = 0; action < ACTIONS; ++action) {
+        const UINT enabled = IsWindowEnabled(state.actions[action]) ? MF_ENABLED : MF_GRAYED;
+        AppendMenuW(menu.Get(), MF_STRING | enabled, static_cast<UINT_PTR>(IDC_FIRST_ACTION + action), ACTION_TEXTS[action]);
+    }
+    if (at.x == -1 && at.y == -1) {
+        at = {0, 0};
+        ClientToScreen(CurrentList(), &at);
+    }
+    const int chosen = TrackPopupMenu(menu.Get(), TPM_RETURNCMD | TPM_RIGHTBUTTON, at.x, at.y, 0, state.window, nullptr);
+    if (chosen != 0) {
+        PostMessageW(state.window, WM_COMMAND, static_cast<WPARAM>(chosen), 0);
+    }
+}
+
 void RunAction(int id)
 {
     switch (id) {
@@ -902,6 +924,12 @@ LRESULT CALLBACK AutorunWndProc(HWND wnd, UINT message, WPARAM wParam, LPARAM lP
     case WM_FACTS:
         ApplyFacts(static_cast<std::size_t>(wParam), lParam);
         return 0;
+    case WM_CONTEXTMENU:
+        if (reinterpret_cast<HWND>(wParam) == CurrentList()) {
+            ShowActionMenu({GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)});
+            return 0;
+        }
+        return DefWindowProcW(wnd, message, wParam, lParam);
     case WM_HISTORY_READ:
         ApplyHistory(lParam);
         return 0;
