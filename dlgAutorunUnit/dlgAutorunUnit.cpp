@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -42,6 +43,7 @@ constexpr int DEFAULT_WIDTH = 980;
 constexpr int DEFAULT_HEIGHT = 560;
 constexpr int MIN_WIDTH = 480;
 constexpr int MIN_HEIGHT = 300;
+constexpr int MAX_EXTENT = 16384; // of a size or a place the settings file keeps
 const int DEFAULT_COLUMNS[LIST_COLUMNS] = {180, 270, 150, 140, 200, 120, 160};
 const int DEFAULT_HISTORY_COLUMNS[HISTORY_COLUMNS] = {130, 130, 260, 200, 260, 150};
 // Facts are posted after every so many rows: each post repaints the list.
@@ -113,13 +115,18 @@ TWideString WindowText(HWND wnd)
 
 // --- What the settings file keeps of the window ---
 
-int SettingNumber(const wchar_t* name, int fallback)
+// A number the settings file keeps for the window, within Low and High
+// (a hand edit may hold anything); nothing when it keeps none.
+std::optional<int> SettingNumber(const wchar_t* name, int low, int high)
 {
     try {
         const std::optional<TWideString> value = LookupAllowed(WINDOW_SECTION, name);
-        return value && !value->empty() ? _wtoi(value->c_str()) : fallback;
+        if (!value || value->empty()) {
+            return std::nullopt;
+        }
+        return std::max(low, std::min(high, _wtoi(value->c_str())));
     } catch (const TINIExcept&) {
-        return fallback;
+        return std::nullopt;
     }
 }
 
@@ -133,7 +140,7 @@ void ReadColumns(const wchar_t* name, int* widths, const int* defaults, int coun
     const wchar_t* at = value.c_str();
     for (int column = 0; column < count; ++column) {
         const int width = *at != L'\0' ? _wtoi(at) : 0;
-        widths[column] = width > 0 && width < 4000 ? width : defaults[column];
+        widths[column] = width > 0 && width < MAX_EXTENT ? width : defaults[column];
         while (*at != L'\0' && *at != L',') {
             ++at;
         }
@@ -967,10 +974,15 @@ HACCEL MakeKeys()
 // Where the window was last, kept on a screen that is there now.
 RECT StartingRect()
 {
-    const int width = Scaled(SettingNumber(L"Width", DEFAULT_WIDTH));
-    const int height = Scaled(SettingNumber(L"Height", DEFAULT_HEIGHT));
-    RECT rect = {SettingNumber(L"Left", CW_USEDEFAULT), SettingNumber(L"Top", CW_USEDEFAULT), 0, 0};
-    if (rect.left == CW_USEDEFAULT || rect.top == CW_USEDEFAULT) {
+    const int width = Scaled(SettingNumber(L"Width", MIN_WIDTH, MAX_EXTENT).value_or(DEFAULT_WIDTH));
+    const int height = Scaled(SettingNumber(L"Height", MIN_HEIGHT, MAX_EXTENT).value_or(DEFAULT_HEIGHT));
+    const std::optional<int> left = SettingNumber(L"Left", -MAX_EXTENT, MAX_EXTENT);
+    const std::optional<int> top = SettingNumber(L"Top", -MAX_EXTENT, MAX_EXTENT);
+    RECT rect = {};
+    if (left && top) {
+        rect.left = *left;
+        rect.top = *top;
+    } else {
         POINT cursor = {};
         GetCursorPos(&cursor);
         MONITORINFO monitor = {};
@@ -981,6 +993,7 @@ RECT StartingRect()
     }
     rect.right = rect.left + width;
     rect.bottom = rect.top + height;
+    // Kept on a screen that is there now, and no larger than its work area.
     MONITORINFO monitor = {};
     monitor.cbSize = sizeof(monitor);
     GetMonitorInfoW(MonitorFromRect(&rect, MONITOR_DEFAULTTONEAREST), &monitor);

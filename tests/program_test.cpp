@@ -471,7 +471,9 @@ TEST_F(Program, TheWindowShowsEveryEntryFindsAndKeepsItsSize)
     SetKeyValues(HKEY_CURRENT_USER, USER_RUN, {Sz("a", "A.exe"), Sz("c", "C.exe")});
     SetKeyValues(HKEY_CURRENT_USER, std::string(APPROVED) + "\\Run", {{"c", REG_BINARY, std::string("\3\0\0\0\1\0\0\0\0\0\0\0", 12)}});
     CreateDirectoryA((folder + "\\Runwarden").c_str(), nullptr);
-    ASSERT_TRUE(WriteFileBytes(folder + "\\Runwarden\\options.ini", "[" + run + "]\r\na=A.exe\r\n"));
+    // A hand-edited place and size: kept on the screen, within its bounds.
+    ASSERT_TRUE(WriteFileBytes(folder + "\\Runwarden\\options.ini", "[" + run + "]\r\na=A.exe\r\n[Window]\r\nLeft=-2147483648\r\n"
+                                                                       "Top=99999999\r\nWidth=-5\r\nHeight=2147483647\r\n"));
     // Added once, and no longer there.
     ASSERT_TRUE(WriteFileBytes(folder + "\\Runwarden\\history.log", "2026-12-07 10:00:00\tadded\t" + run + "\tgone\tG.exe\t\n"));
     TProcess program(ProgramPath(), "");
@@ -480,6 +482,11 @@ TEST_F(Program, TheWindowShowsEveryEntryFindsAndKeepsItsSize)
     Command(wnd, IDM_AUTORUN);
     const HWND window = WaitForWindow(program.Id(), "RunwardenAutorun", START_MS);
     ASSERT_NE(window, nullptr);
+    RECT work = {}, placed = {};
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    GetWindowRect(window, &placed);
+    EXPECT_EQ(std::vector<LONG>({placed.left, placed.top, placed.right - placed.left, placed.bottom}),
+              std::vector<LONG>({work.left, work.top, 480, work.bottom}));
     for (const char* expected : {"a Разрешена", "c Выключена в диспетчере задач", "gone Разрешена, но ее больше нет"}) {
         EXPECT_TRUE(HasRow(window, expected)) << expected;
     }
