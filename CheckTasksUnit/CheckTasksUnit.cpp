@@ -158,6 +158,16 @@ bool IsTaskEntry(const std::string& definition, TWideString& shown)
     return true;
 }
 
+bool TaskEntryCommand(const std::string& definition, TWideString& command)
+{
+    TTask task;
+    if (!ReadTask({TWideString(), definition, TWideString()}, task)) {
+        return false;
+    }
+    command = task.read.command;
+    return true;
+}
+
 void CheckTasks(TUser& user)
 {
     std::vector<TTaskFile> files;

@@ -24,6 +24,9 @@ constexpr wchar_t MSG_CANNOT_SAVE_TASK[] =
 // program. Shown is what the question shows of it beyond its name: its
 // command and when it runs.
 bool IsTaskEntry(const std::string& definition, TWideString& shown);
+// The definition is an entry, and Command is what it starts, as its
+// question names it.
+bool TaskEntryCommand(const std::string& definition, TWideString& command);
 
 // Every task; raises TINIExcept when the settings file cannot be read or written.
 void CheckTasks(TUser& user);

@@ -100,6 +100,30 @@ TPutBack PutBackTask(const TUndo& undo)
     return back;
 }
 
+// A restore writes what the window showed of the removal, its command.
+// undo.log and the copies in Removed are the user's files, which any
+// program of the user can change: a record whose value or kept definition
+// starts something else is not put back. (A Startup file's command is its
+// name; what it holds was never part of it.)
+bool StartsWhatWasShown(const TUndo& undo)
+{
+    std::string definition;
+    TWideString command;
+    switch (undo.kind) {
+    case TUndoKind::Value:
+        return RegDataText(undo.data) == undo.command;
+    case TUndoKind::Task:
+        return !HasCopy(undo)
+            || (ReadFileBytes(CopyPath(undo), definition) && TaskEntryCommand(definition, command) && command == undo.command);
+    case TUndoKind::IniElement:
+        return undo.item == undo.command;
+    case TUndoKind::File:
+    case TUndoKind::Service:
+        break;
+    }
+    return true;
+}
+
 TPutBack PutBack(const TUndo& undo)
 {
     switch (undo.kind) {
@@ -153,6 +177,10 @@ bool RestoreRemoval(TUser& user, const TWideString& place)
         return false;
     }
     const TUndo& undo = *found;
+    if (!StartsWhatWasShown(undo)) {
+        user.Warn(FormatMsg(MSG_RESTORE_MISMATCH, {Shown(undo)}));
+        return false;
+    }
     switch (PutBack(undo)) {
     case TPutBack::Done:
         break;

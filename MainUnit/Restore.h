@@ -10,6 +10,8 @@
 
 constexpr wchar_t MSG_RESTORE_TAKEN[] = L"Запись \"%s\" не восстановлена: под этим именем уже записано другое.";
 constexpr wchar_t MSG_CANNOT_RESTORE[] = L"Не удалось восстановить запись \"%s\".";
+constexpr wchar_t MSG_RESTORE_MISMATCH[] =
+    L"Запись \"%s\" не восстановлена: сохраненное для ее восстановления не совпадает с удаленной командой.";
 constexpr wchar_t MSG_NO_COPY[] = L"Не удалось восстановить запись \"%s\": ее копии нет в папке удаленных.";
 
 // Puts back the removal kept under Place (as its record names it): exactly

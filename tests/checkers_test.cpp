@@ -709,6 +709,10 @@ TEST_F(Checkers, RemovalsArePutBackExactly)
     const std::string junk = "2026-12-07 16:45:31\tremoved\tvalue\tS\tn\tc\tp\tw\ti\t0\t1\t0g\t\n"
                              "2026-12-07 16:45:31\tremoved\tkey\tS\tn\tc\tq\tw\ti\t0\t1\t00\t\n\xFF\n";
     const auto dword = [](DWORD n) { return std::string(reinterpret_cast<const char*>(&n), 4); };
+    const auto replaced = [](std::string text, const std::string& from, const std::string& to) {
+        const std::size_t at = text.find(from);
+        return at == std::string::npos ? text : text.replace(at, from.size(), to);
+    };
     struct TRow {
         const char* what;
         std::function<void()> setUp;
@@ -738,6 +742,16 @@ TEST_F(Checkers, RemovalsArePutBackExactly)
         {"a name that holds another value now", user({Sz("a", "A.exe")}), CheckRegistry, is(HKEY_CURRENT_USER, USER_RUN, {Sz("a", "B.exe")}),
          [] { WriteRegString(HKEY_CURRENT_USER, W(USER_RUN), L"a", L"B.exe"); },
          {"warn: Запись \"" + UR + "\\a\" не восстановлена: под этим именем уже записано другое."}},
+        {"a record changed to start another program", user({Sz("a", "A.exe")}), CheckRegistry, is(HKEY_CURRENT_USER, USER_RUN, {}),
+         [&] { const std::string log = state.folder + "\\Removed\\undo.log"; WriteFileBytes(log, replaced(ReadFileBytes(log), "41002e00", "45002e00")); },
+         {"warn: Запись \"" + UR + "\\a\" не восстановлена: сохраненное для ее восстановления не совпадает с удаленной командой."}},
+        {"a kept definition changed to start another program", [&] { WriteFileBytes(state.settingsPath, "[Task Scheduler]\r\n"), WriteTask("\\V\\Up", xml); },
+         CheckTasks, [&] { return GetFileAttributesA(task.c_str()) == INVALID_FILE_ATTRIBUTES; },
+         [&] {
+             const std::string copy = state.folder + "\\Removed\\" + Spell(RemovalsNotBack()[0].copy);
+             WriteFileBytes(copy, replaced(ReadFileBytes(copy), std::string("u\0p\0.\0", 6), std::string("e\0v\0.\0", 6)));
+         },
+         {"warn: Запись \"Task Scheduler\\V\\Up\" не восстановлена: сохраненное для ее восстановления не совпадает с удаленной командой."}},
     };
     // Wine's scheduler sets itself to start with Windows once a task is registered through it.
     const char* schedule = "System\\CurrentControlSet\\Services\\Schedule";
