@@ -353,7 +353,7 @@ TTexts ReadTexts()
             }
         }
         texts.rows.push_back(columns);
-        texts.haystacks.push_back(SearchKey(line));
+        texts.haystacks.push_back(UpperCase(line));
     }
     return texts;
 }
@@ -412,7 +412,7 @@ HWND FloorList(const TTexts& texts)
 // The list refilled with the rows that hold Needle, and painted.
 void FloorSearch(HWND list, const TTexts& texts, const TWideString& needle)
 {
-    const TWideString upper = SearchKey(needle);
+    const TWideString upper = UpperCase(needle);
     // Without this every insertion scrolls and repaints the list at once.
     SendMessageW(list, WM_SETREDRAW, FALSE, 0);
     SendMessageW(list, LVM_DELETEALLITEMS, 0, 0);
@@ -653,7 +653,7 @@ int Report(int argc, char** argv)
     const long matching = static_cast<long>(std::count_if(
         rows.begin(), rows.end(), [](TAutorunRow row) {
             IndexRow(row);
-            return Matches(row.haystack, SearchKey(NEEDLE));
+            return Matches(row.haystack, UpperCase(NEEDLE));
         }));
     const long counts[KINDS] = {static_cast<long>(rows.size()), static_cast<long>(rows.size()), static_cast<long>(rows.size()), matching, matching, 0, HISTORY_LINES,
                                 static_cast<long>(rows.size()), matching, HISTORY_LINES};

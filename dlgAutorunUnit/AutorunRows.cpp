@@ -113,6 +113,11 @@ private:
     std::size_t lastGroup_ = 0;
 };
 
+// Where an allowed entry can be gone: a place whose list names its entries
+// one by one (not win.ini's, one value for a whole list), and no section of
+// the settings file that is no place.
+bool NamesEntriesOneByOne(std::size_t group) { return group != GROUP_OTHER && group != GROUP_WIN_INI; }
+
 TAutorunRow GoneRow(const TWideString& section, const TWideString& name, const TWideString& command, std::size_t group)
 {
     return {{section, name, command}, EntryText({section, L"\\", name, L"=", command}), TEntryState::Gone, group,
@@ -149,7 +154,7 @@ void AddListedGone(std::vector<TAutorunRow>& rows)
     }
     for (const TWideString& section : ListedSections()) {
         const std::size_t group = GroupOf(section);
-        if (group == GROUP_OTHER || group == GROUP_WIN_INI) {
+        if (!NamesEntriesOneByOne(group)) {
             continue;
         }
         for (const TListedEntry& entry : ListedEntries(section)) {
@@ -179,14 +184,6 @@ TWideString LinesText(const std::vector<const TItem*>& items, int columns, const
 }
 
 } // namespace
-
-TWideString SearchKey(TWideString text)
-{
-    if (!text.empty()) {
-        CharUpperBuffW(&text[0], static_cast<DWORD>(text.size()));
-    }
-    return text;
-}
 
 std::size_t GroupCount() { return sizeof(GROUP_TITLES) / sizeof(GROUP_TITLES[0]); }
 
@@ -263,7 +260,7 @@ void IndexRow(TAutorunRow& row)
     for (int column = 0; column < LIST_COLUMNS; ++column) {
         row.haystack += ColumnText(row, column) + L'\n';
     }
-    row.haystack = SearchKey(row.haystack);
+    row.haystack = UpperCase(row.haystack);
 }
 
 TWideString DecisionKey(const TWideString& section, const TWideString& name)
@@ -302,7 +299,7 @@ THistoryFacts ReadHistoryFacts(const std::vector<THistoryLine>& history, const s
             continue;
         }
         const std::size_t group = GroupOf(section);
-        if (group != GROUP_OTHER && group != GROUP_WIN_INI) {
+        if (NamesEntriesOneByOne(group)) {
             facts.gone.push_back(GoneRow(section, name, command, group));
         }
     }
@@ -333,7 +330,7 @@ TWideString HistoryHaystack(const THistoryLine& line)
     for (int column = 0; column < HISTORY_COLUMNS; ++column) {
         haystack += HistoryColumnText(line, column) + L'\n';
     }
-    return SearchKey(haystack);
+    return UpperCase(haystack);
 }
 
 bool Matches(const TWideString& haystack, const TWideString& upperNeedle)

@@ -68,11 +68,9 @@ void ApplyHistoryFacts(std::vector<TAutorunRow>& rows, THistoryFacts& facts);
 // The row's haystack, made when the search first needs it.
 void IndexRow(TAutorunRow& row);
 
-// A text as the search compares it: upper-cased.
-TWideString SearchKey(TWideString text);
 // Every column of a history line upper-cased, for the search.
 TWideString HistoryHaystack(const THistoryLine& line);
-// Whether a haystack holds Needle (upper-cased).
+// Whether a haystack holds Needle, both upper-cased (UpperCase).
 bool Matches(const TWideString& haystack, const TWideString& upperNeedle);
 
 // The rows as text, a line each, their columns apart by tabs, the titles first.

@@ -106,37 +106,34 @@ bool OnHistoryTab() { return TabCtrl_GetCurSel(state.tabs) == 1; }
 
 HWND CurrentList() { return OnHistoryTab() ? state.history : state.list; }
 
-TWideString WindowText(HWND wnd)
-{
-    TWideString text(static_cast<std::size_t>(GetWindowTextLengthW(wnd)) + 1, L'\0');
-    text.resize(static_cast<std::size_t>(GetWindowTextW(wnd, &text[0], static_cast<int>(text.size()))));
-    return text;
-}
-
 // --- What the settings file keeps of the window ---
 
-// A number the settings file keeps for the window, within Low and High
-// (a hand edit may hold anything); nothing when it keeps none.
-std::optional<int> SettingNumber(const wchar_t* name, int low, int high)
+// What the settings file keeps for the window under Name; empty when it
+// keeps nothing, or cannot be read (the window then opens as it would the
+// first time).
+TWideString Setting(const wchar_t* name)
 {
     try {
-        const std::optional<TWideString> value = LookupAllowed(WINDOW_SECTION, name);
-        if (!value || value->empty()) {
-            return std::nullopt;
-        }
-        return std::max(low, std::min(high, _wtoi(value->c_str())));
+        return LookupAllowed(WINDOW_SECTION, name).value_or(TWideString());
     } catch (const TINIExcept&) {
+        return TWideString();
+    }
+}
+
+// A number kept for the window, within Low and High (a hand edit may hold
+// anything); nothing when none is kept.
+std::optional<int> SettingNumber(const wchar_t* name, int low, int high)
+{
+    const TWideString value = Setting(name);
+    if (value.empty()) {
         return std::nullopt;
     }
+    return std::max(low, std::min(high, _wtoi(value.c_str())));
 }
 
 void ReadColumns(const wchar_t* name, int* widths, const int* defaults, int count)
 {
-    TWideString value;
-    try {
-        value = LookupAllowed(WINDOW_SECTION, name).value_or(TWideString());
-    } catch (const TINIExcept&) {
-    }
+    const TWideString value = Setting(name);
     const wchar_t* at = value.c_str();
     for (int column = 0; column < count; ++column) {
         const int width = *at != L'\0' ? _wtoi(at) : 0;
@@ -247,13 +244,33 @@ std::vector<std::size_t> Selected(HWND list, const std::vector<std::size_t>& sho
     return selected;
 }
 
+bool Removable(TEntryState s) { return s == TEntryState::Allowed || s == TEntryState::Undecided || s == TEntryState::SwitchedOff; }
+
+bool Restorable(TEntryState s) { return s == TEntryState::Removed || s == TEntryState::Disabled; }
+
+bool Forgettable(TEntryState s) { return s == TEntryState::Allowed || s == TEntryState::Gone; }
+
+// The selected entries in a state Fits takes (every one without it),
+// copied: a refresh (after a check, or while an action's box is open)
+// replaces the rows.
+std::vector<TAutorunRow> SelectedCopies(bool (*fits)(TEntryState) = nullptr)
+{
+    std::vector<TAutorunRow> rows;
+    for (const std::size_t i : Selected(state.list, state.shown)) {
+        if (fits == nullptr || fits(state.rows[i].state)) {
+            rows.push_back(state.rows[i]);
+        }
+    }
+    return rows;
+}
+
 bool SameRow(const TAutorunRow& a, const TAutorunRow& b) { return a.state == b.state && SameEntry(a.key, b.key); }
 
 // Refills the entries' list from the rows the search matches, group by
 // group; the rows that were selected stay selected.
 void FillEntries(const std::vector<TAutorunRow>& selectedBefore)
 {
-    const TWideString needle = SearchKey(WindowText(state.search));
+    const TWideString needle = UpperCase(WindowText(state.search));
     SendMessageW(state.list, WM_SETREDRAW, FALSE, 0);
     ListView_DeleteAllItems(state.list);
     ListView_RemoveAllGroups(state.list);
@@ -291,7 +308,7 @@ void FillEntries(const std::vector<TAutorunRow>& selectedBefore)
 void FillHistory()
 {
     state.historyStale = false;
-    const TWideString needle = SearchKey(WindowText(state.search));
+    const TWideString needle = UpperCase(WindowText(state.search));
     state.shownLines.clear();
     if (!needle.empty() && state.lineKeys.size() != state.lines.size()) {
         state.lineKeys.clear();
@@ -370,11 +387,7 @@ void ApplyFacts(std::size_t done, LPARAM survey)
     }
     // A search may match the rows' new texts: the list is refilled once, at the end.
     if (done == state.rows.size() && GetWindowTextLengthW(state.search) > 0) {
-        std::vector<TAutorunRow> selected;
-        for (const std::size_t i : Selected(state.list, state.shown)) {
-            selected.push_back(state.rows[i]);
-        }
-        FillEntries(selected);
+        FillEntries(SelectedCopies());
     } else {
         InvalidateRect(state.list, nullptr, FALSE);
     }
@@ -420,10 +433,7 @@ void ApplyHistory(LPARAM survey)
     const std::shared_ptr<THistoryJob> job = std::move(state.historyJob);
     state.lines = std::move(job->lines);
     state.lineKeys.clear();
-    std::vector<TAutorunRow> selected;
-    for (const std::size_t i : Selected(state.list, state.shown)) {
-        selected.push_back(state.rows[i]);
-    }
+    const std::vector<TAutorunRow> selected = SelectedCopies();
     ApplyHistoryFacts(state.rows, job->facts);
     FillEntries(selected);
     FillShownHistory();
@@ -435,10 +445,7 @@ void ApplyHistory(LPARAM survey)
 void Refresh()
 {
     // A survey only reads: it may walk while a check's question is open.
-    std::vector<TAutorunRow> selected;
-    for (const std::size_t i : Selected(state.list, state.shown)) {
-        selected.push_back(state.rows[i]);
-    }
+    const std::vector<TAutorunRow> selected = SelectedCopies();
     AllowedListMayHaveChanged();
     try {
         // An opening window shows its first page before the walk is done;
@@ -472,12 +479,6 @@ std::vector<const TAutorunRow*> SelectedRows()
     }
     return rows;
 }
-
-bool Removable(TEntryState s) { return s == TEntryState::Allowed || s == TEntryState::Undecided || s == TEntryState::SwitchedOff; }
-
-bool Restorable(TEntryState s) { return s == TEntryState::Removed || s == TEntryState::Disabled; }
-
-bool Forgettable(TEntryState s) { return s == TEntryState::Allowed || s == TEntryState::Gone; }
 
 // The removals the selected history lines tell of that can be put back.
 std::vector<TWideString> SelectedHistoryRemovals()
@@ -531,13 +532,11 @@ void UpdateActions()
 void RemoveSelected()
 {
     std::vector<TEntryKey> targets;
-    for (const TAutorunRow* row : SelectedRows()) {
-        if (Removable(row->state)) {
-            targets.push_back(row->key);
-        }
+    for (const TAutorunRow& row : SelectedCopies(Removable)) {
+        targets.push_back(row.key);
     }
+    // The check's end refreshes the window.
     if (!targets.empty() && !state.host.busy()) {
-        // The check's end refreshes the window.
         state.host.remove(targets);
     }
 }
@@ -551,10 +550,8 @@ void RestoreSelected()
     if (OnHistoryTab()) {
         places = SelectedHistoryRemovals();
     } else {
-        for (const TAutorunRow* row : SelectedRows()) {
-            if (Restorable(row->state)) {
-                places.push_back(row->place);
-            }
+        for (const TAutorunRow& row : SelectedCopies(Restorable)) {
+            places.push_back(row.place);
         }
     }
     for (const TWideString& place : places) {
@@ -569,15 +566,8 @@ void ForgetSelected()
     if (state.host.busy()) {
         return;
     }
-    // Copied: a box the forgetting shows lets a refresh replace the rows.
-    std::vector<TEntryKey> keys;
-    for (const TAutorunRow* row : SelectedRows()) {
-        if (Forgettable(row->state)) {
-            keys.push_back(row->key);
-        }
-    }
-    for (const TEntryKey& key : keys) {
-        state.host.forget(key);
+    for (const TAutorunRow& row : SelectedCopies(Forgettable)) {
+        state.host.forget(row.key);
     }
     RefreshAutorunWindow();
 }

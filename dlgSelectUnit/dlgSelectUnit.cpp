@@ -127,8 +127,7 @@ void FitTextToWorkArea()
         return;
     }
     const int width = std::max(Width(current) - excess, Scaled(MIN_TEXT_WIDTH));
-    TWideString message(static_cast<std::size_t>(GetWindowTextLengthW(text)) + 1, L'\0');
-    message.resize(static_cast<std::size_t>(GetWindowTextW(text, &message[0], static_cast<int>(message.size()))));
+    const TWideString message = WindowText(text);
     RECT needed = {0, 0, width, 0};
     {
         const TWindowDC dc(text);
@@ -460,4 +459,11 @@ bool AskAboutEntry(HWND owner, const wchar_t* templ, const TEntryText& entry)
 int ShowFittedBox(HWND owner, const TWideString& text, UINT style)
 {
     return ShowHookedBox(owner, text, style, nullptr, false);
+}
+
+TWideString WindowText(HWND wnd)
+{
+    TWideString text(static_cast<std::size_t>(GetWindowTextLengthW(wnd)) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(GetWindowTextW(wnd, &text[0], static_cast<int>(text.size()))));
+    return text;
 }

@@ -30,5 +30,7 @@ bool ShowChoiceDialog(HWND owner, bool isChanged, const TEntryText& entry, TChoi
 // A system-modal Yes/No question about one entry, which Template names by
 // its "%s"; true for Yes.
 bool AskAboutEntry(HWND owner, const wchar_t* templ, const TEntryText& entry);
+// The window's text, whole.
+TWideString WindowText(HWND wnd);
 // A message box with the program's caption that keeps within its screen.
 int ShowFittedBox(HWND owner, const TWideString& text, UINT style);

@@ -49,8 +49,9 @@ TEST(Pure, TheHistoryTellsEachEntrysLastDecisionAndWhatIsGone)
     EXPECT_EQ(shown, (std::vector<std::string>{"k Разрешена 2026-12-07 10:06:00", "a Разрешена, но ее больше нет 2026-12-07 10:08:00",
                                                "line\xAB" "0A\xBB" "feed Разрешена, но ее больше нет 2026-12-07 10:02:00"}));
     EXPECT_EQ(rows[2].key.name, L"line\nfeed");
-    EXPECT_EQ(Spell(RowsText({&rows[1]})), "Запись\tКоманда\tОписание\tПроизводитель\tСостояние\tРешение\tМесто\r\n"
-                                           "a\tA.exe\t\t\tРазрешена, но ее больше нет\t2026-12-07 10:08:00\tРазделы Run\r\n");
+    // A line feed in a name does not break the copied row.
+    EXPECT_EQ(Spell(RowsText({&rows[2]})), "Запись\tКоманда\tОписание\tПроизводитель\tСостояние\tРешение\tМесто\r\n"
+                                           "line\xAB" "0A\xBB" "feed\tX.exe\t\t\tРазрешена, но ее больше нет\t2026-12-07 10:02:00\tРазделы Run\r\n");
 }
 
 TEST(Pure, FirstArgumentOwnCommandsTrimmingAndMessages)

@@ -44,6 +44,27 @@ bool HasTrayIcon(HWND wnd)
 
 void Command(HWND wnd, UINT command) { PostMessageA(wnd, WM_COMMAND, command, 0); }
 
+const std::string USER_RUN_SECTION = "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+// The settings file the program finds, its folder made.
+bool WriteOptions(const std::string& folder, const std::string& options)
+{
+    CreateDirectoryA((folder + "\\Runwarden").c_str(), nullptr);
+    return WriteFileBytes(folder + "\\Runwarden\\options.ini", options);
+}
+
+// The window of everything guarded, opened as the tray menu opens it;
+// Main: the program's hidden window. Null when either did not come.
+HWND OpenWindow(TProcess& program, HWND& main)
+{
+    main = program.MainWindow(START_MS);
+    if (main == nullptr) {
+        return nullptr;
+    }
+    Command(main, IDM_AUTORUN);
+    return WaitForWindow(program.Id(), "RunwardenAutorun", START_MS);
+}
+
 constexpr int TABS = 100, ENTRIES_LIST = 102, HISTORY_LIST = 103, RESTORE_BUTTON = 111;
 
 // The window's entries, "name state" each, in the list's order.
@@ -467,20 +488,16 @@ TEST_F(Program, TheAdministratorsHelperActsOnlyOnWhatACheckWouldAskAbout)
 // often it is opened, and its size kept from one opening to the next.
 TEST_F(Program, TheWindowShowsEveryEntryFindsAndKeepsItsSize)
 {
-    const std::string run = "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
     SetKeyValues(HKEY_CURRENT_USER, USER_RUN, {Sz("a", "A.exe"), Sz("c", "C.exe")});
     SetKeyValues(HKEY_CURRENT_USER, std::string(APPROVED) + "\\Run", {{"c", REG_BINARY, std::string("\3\0\0\0\1\0\0\0\0\0\0\0", 12)}});
-    CreateDirectoryA((folder + "\\Runwarden").c_str(), nullptr);
     // A hand-edited place and size: kept on the screen, within its bounds.
-    ASSERT_TRUE(WriteFileBytes(folder + "\\Runwarden\\options.ini", "[" + run + "]\r\na=A.exe\r\n[Window]\r\nLeft=-2147483648\r\n"
-                                                                       "Top=99999999\r\nWidth=-5\r\nHeight=2147483647\r\n"));
+    ASSERT_TRUE(WriteOptions(folder, "[" + USER_RUN_SECTION + "]\r\na=A.exe\r\n[Window]\r\nLeft=-2147483648\r\n"
+                                     "Top=99999999\r\nWidth=-5\r\nHeight=2147483647\r\n"));
     // Added once, and no longer there.
-    ASSERT_TRUE(WriteFileBytes(folder + "\\Runwarden\\history.log", "2026-12-07 10:00:00\tadded\t" + run + "\tgone\tG.exe\t\n"));
+    ASSERT_TRUE(WriteFileBytes(folder + "\\Runwarden\\history.log", "2026-12-07 10:00:00\tadded\t" + USER_RUN_SECTION + "\tgone\tG.exe\t\n"));
     TProcess program(ProgramPath(), "");
-    const HWND wnd = program.MainWindow(START_MS);
-    ASSERT_NE(wnd, nullptr);
-    Command(wnd, IDM_AUTORUN);
-    const HWND window = WaitForWindow(program.Id(), "RunwardenAutorun", START_MS);
+    HWND wnd = nullptr;
+    const HWND window = OpenWindow(program, wnd);
     ASSERT_NE(window, nullptr);
     RECT work = {}, placed = {};
     SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
@@ -516,15 +533,11 @@ TEST_F(Program, TheWindowShowsEveryEntryFindsAndKeepsItsSize)
 // the history tab tells it all, newest first.
 TEST_F(Program, TheWindowRemovesPutsBackAndFollowsEveryCheck)
 {
-    const std::string run = "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
     SetKeyValues(HKEY_CURRENT_USER, USER_RUN, {Sz("a", "A.exe")});
-    CreateDirectoryA((folder + "\\Runwarden").c_str(), nullptr);
-    ASSERT_TRUE(WriteFileBytes(folder + "\\Runwarden\\options.ini", "[" + run + "]\r\na=A.exe\r\n"));
+    ASSERT_TRUE(WriteOptions(folder, "[" + USER_RUN_SECTION + "]\r\na=A.exe\r\n"));
     TProcess program(ProgramPath(), "");
-    const HWND wnd = program.MainWindow(START_MS);
-    ASSERT_NE(wnd, nullptr);
-    Command(wnd, IDM_AUTORUN);
-    const HWND window = WaitForWindow(program.Id(), "RunwardenAutorun", START_MS);
+    HWND wnd = nullptr;
+    const HWND window = OpenWindow(program, wnd);
     ASSERT_NE(window, nullptr);
     SelectRow(window, "a Разрешена");
     PostMessageW(GetDlgItem(window, ENTRIES_LIST), WM_KEYDOWN, VK_DELETE, 0);
