@@ -488,7 +488,8 @@ TEST_F(Program, TheAdministratorsHelperActsOnlyOnWhatACheckWouldAskAbout)
 // often it is opened, and its size kept from one opening to the next.
 TEST_F(Program, TheWindowShowsEveryEntryFindsAndKeepsItsSize)
 {
-    SetKeyValues(HKEY_CURRENT_USER, USER_RUN, {Sz("a", "A.exe"), Sz("c", "C.exe")});
+    // A command of 10,000 characters with a line feed: one row, escaped, cut where the list cuts it.
+    SetKeyValues(HKEY_CURRENT_USER, USER_RUN, {Sz("a", "A.exe"), Sz("c", "C.exe\n" + std::string(10000, 'y'))});
     SetKeyValues(HKEY_CURRENT_USER, std::string(APPROVED) + "\\Run", {{"c", REG_BINARY, std::string("\3\0\0\0\1\0\0\0\0\0\0\0", 12)}});
     // A hand-edited place and size: kept on the screen, within its bounds.
     ASSERT_TRUE(WriteOptions(folder, "[" + USER_RUN_SECTION + "]\r\na=A.exe\r\n[Window]\r\nLeft=-2147483648\r\n"
@@ -507,6 +508,8 @@ TEST_F(Program, TheWindowShowsEveryEntryFindsAndKeepsItsSize)
     for (const char* expected : {"a Разрешена", "c Выключена в диспетчере задач", "gone Разрешена, но ее больше нет"}) {
         EXPECT_TRUE(HasRow(window, expected)) << expected;
     }
+    const std::vector<std::string> commands = ListViewColumn(GetDlgItem(window, ENTRIES_LIST), 1);
+    EXPECT_NE(std::find(commands.begin(), commands.end(), "C.exe\xAB" "0A\xBB" + std::string(1014, 'y')), commands.end());
     SendMessageW(GetDlgItem(window, 101), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"GONE"));
     EXPECT_EQ(WindowRows(window), std::vector<std::string>{"gone Разрешена, но ее больше нет"});
     // A second opening brings the same window forward.
